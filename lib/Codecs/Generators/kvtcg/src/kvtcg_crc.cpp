@@ -1,0 +1,182 @@
+// Frame checksums and bit counts. The tables are built at compile time from their polynomials.
+#include "kvtcg.h"
+
+#include <cstring>
+#include <numeric>
+
+namespace {
+
+// Register after shifting byte i through it most significant bit first.
+template <typename Word, unsigned RegisterBits, uint32_t Polynomial>
+constexpr std::array<Word, 256> makeMsbFirstTable()
+{
+    constexpr uint32_t topBit = uint32_t{1} << RegisterBits;
+    constexpr uint32_t registerMask = topBit - 1;
+    std::array<Word, 256> table{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t crc = i << (RegisterBits - 8);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc <<= 1;
+            if (crc & topBit)
+                crc ^= topBit | Polynomial;
+        }
+        table[i] = static_cast<Word>(crc & registerMask);
+    }
+    return table;
+}
+
+// Register after shifting byte i through it least significant bit first.
+constexpr std::array<uint16_t, 256> makeLsbFirstTable(uint16_t reflectedPolynomial)
+{
+    std::array<uint16_t, 256> table{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t crc = i;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1u) ? (crc >> 1) ^ reflectedPolynomial : crc >> 1;
+        table[i] = static_cast<uint16_t>(crc);
+    }
+    return table;
+}
+
+constexpr std::array<uint8_t, 256> makeHammingWeightTable()
+{
+    std::array<uint8_t, 256> table{};
+    for (unsigned i = 1; i < 256; ++i)
+        table[i] = static_cast<uint8_t>((i & 1u) + table[i >> 1]);
+    return table;
+}
+
+// The covered range must be whole bytes, non-empty and inside the buffer.
+bool isByteRangeInBuffer(uint16_t data_size, uint64_t first_bit, uint64_t end_bit)
+{
+    return first_bit < end_bit && end_bit <= uint64_t{data_size} * 8u && (first_bit & 7u) == 0
+        && (end_bit & 7u) == 0;
+}
+
+uint8_t byteSum(const uint8_t* data, uint64_t first_bit, uint64_t end_bit)
+{
+    // Wraps modulo 256 by the type of the accumulator.
+    return std::accumulate(data + first_bit / 8, data + end_bit / 8, uint8_t{0},
+                           [](uint8_t sum, uint8_t byte) { return static_cast<uint8_t>(sum + byte); });
+}
+
+int32_t byteCount(uint64_t first_bit, uint64_t end_bit)
+{
+    return static_cast<int32_t>((end_bit - first_bit) / 8);
+}
+
+} // namespace
+
+constexpr std::array<uint32_t, 256> kvtcg_crc24q_table = makeMsbFirstTable<uint32_t, 24, 0x864CFB>();
+constexpr std::array<uint16_t, 256> kvtcg_crc16ccitt_table = makeMsbFirstTable<uint16_t, 16, 0x1021>();
+constexpr std::array<uint16_t, 256> kvtcg_crc16sbg_table = makeLsbFirstTable(0x8408);
+constexpr std::array<uint8_t, 256> kvtcg_hammingweight_table = makeHammingWeightTable();
+
+// Bits shifted out above the register never flow back into it, so they are masked off once at
+// the end rather than on every byte; this runs on every received frame.
+uint32_t CRC_compute24Q(const uint8_t* data, int32_t count)
+{
+    uint32_t crc = 0;
+    for (int32_t i = 0; i < count; ++i)
+        crc = (crc << 8) ^ kvtcg_crc24q_table[((crc >> 16) ^ data[i]) & 0xFFu];
+    return crc & 0xFFFFFFu;
+}
+
+uint16_t CRC_compute16CCITT(const uint8_t* data, int32_t count)
+{
+    uint32_t crc = 0;
+    for (int32_t i = 0; i < count; ++i)
+        crc = (crc << 8) ^ kvtcg_crc16ccitt_table[((crc >> 8) ^ data[i]) & 0xFFu];
+    return static_cast<uint16_t>(crc);
+}
+
+uint16_t CRC_compute16_SBG(const uint8_t* data, int32_t count)
+{
+    uint32_t crc = 0;
+    for (int32_t i = 0; i < count; ++i)
+        crc = (crc >> 8) ^ kvtcg_crc16sbg_table[(crc ^ data[i]) & 0xFFu];
+    return static_cast<uint16_t>(crc);
+}
+
+bool kvtcg_compute_CRC_24Q(const uint8_t* data, uint16_t data_size, uint64_t first_bit, uint64_t end_bit,
+                           void* destination, uint16_t destination_bits)
+{
+    auto* out = static_cast<uint8_t*>(destination);
+    out[0] = 0;
+    if (destination_bits != 24 || !isByteRangeInBuffer(data_size, first_bit, end_bit))
+        return false;
+    const uint32_t crc = CRC_compute24Q(data + first_bit / 8, byteCount(first_bit, end_bit));
+    out[0] = static_cast<uint8_t>(crc >> 16);
+    out[1] = static_cast<uint8_t>(crc >> 8);
+    out[2] = static_cast<uint8_t>(crc);
+    return true;
+}
+
+bool kvtcg_compute_CRC_16CCITT(const uint8_t* data, uint16_t data_size, uint64_t first_bit, uint64_t end_bit,
+                               void* destination, uint16_t destination_bits)
+{
+    static_cast<uint8_t*>(destination)[0] = 0;
+    if (destination_bits != 16 || !isByteRangeInBuffer(data_size, first_bit, end_bit))
+        return false;
+    const uint16_t crc = CRC_compute16CCITT(data + first_bit / 8, byteCount(first_bit, end_bit));
+    std::memcpy(destination, &crc, sizeof crc);
+    return true;
+}
+
+bool kvtcg_compute_CRC_16SBG(const uint8_t* data, uint16_t data_size, uint64_t first_bit, uint64_t end_bit,
+                             void* destination, uint16_t destination_bits)
+{
+    static_cast<uint8_t*>(destination)[0] = 0;
+    if (destination_bits != 16 || !isByteRangeInBuffer(data_size, first_bit, end_bit))
+        return false;
+    const uint16_t crc = CRC_compute16_SBG(data + first_bit / 8, byteCount(first_bit, end_bit));
+    std::memcpy(destination, &crc, sizeof crc);
+    return true;
+}
+
+bool kvtcg_compute_MOD256(const uint8_t* data, uint16_t data_size, uint64_t first_bit, uint64_t end_bit,
+                          void* destination, uint16_t destination_bits)
+{
+    auto* out = static_cast<uint8_t*>(destination);
+    out[0] = 0;
+    if (destination_bits != 8 || !isByteRangeInBuffer(data_size, first_bit, end_bit))
+        return false;
+    out[0] = byteSum(data, first_bit, end_bit);
+    return true;
+}
+
+bool kvtcg_compute_COMPLEMENT(const uint8_t* data, uint16_t data_size, uint64_t first_bit, uint64_t end_bit,
+                              void* destination, uint16_t destination_bits)
+{
+    auto* out = static_cast<uint8_t*>(destination);
+    out[0] = 0;
+    if (destination_bits != 8 || !isByteRangeInBuffer(data_size, first_bit, end_bit))
+        return false;
+    out[0] = static_cast<uint8_t>(0x100u - byteSum(data, first_bit, end_bit));
+    return true;
+}
+
+int32_t kvtcg_get_hammingweight_byte(uint8_t value)
+{
+    return kvtcg_hammingweight_table[value];
+}
+
+int32_t kvtcg_get_hammingweight_uint32(uint32_t value)
+{
+    return kvtcg_hammingweight_table[value & 0xFFu] + kvtcg_hammingweight_table[(value >> 8) & 0xFFu]
+        + kvtcg_hammingweight_table[(value >> 16) & 0xFFu] + kvtcg_hammingweight_table[value >> 24];
+}
+
+int32_t kvtcg_get_hammingweight_uint64(uint64_t value)
+{
+    return kvtcg_get_hammingweight_uint32(static_cast<uint32_t>(value))
+        + kvtcg_get_hammingweight_uint32(static_cast<uint32_t>(value >> 32));
+}
+
+int32_t kvtcg_get_hammingweight_byte_array(const uint8_t* data, uint16_t count)
+{
+    uint8_t weight = 0;
+    for (uint16_t i = 0; i < count; ++i)
+        weight = static_cast<uint8_t>(weight + kvtcg_hammingweight_table[data[i]]);
+    return weight;
+}

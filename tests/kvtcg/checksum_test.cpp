@@ -1,0 +1,145 @@
+// CRCs against their published check values and table entries, and the rejections of the
+// codec-facing checksum calls.
+#include "kvtcg.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const uint8_t kCheckText[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+
+TEST(Crc, checkValuesMatchTheStandardParameters)
+{
+    EXPECT_EQ(CRC_compute24Q(kCheckText, 9), 0xCDE703u);
+    EXPECT_EQ(CRC_compute16CCITT(kCheckText, 9), 0x31C3u);
+    EXPECT_EQ(CRC_compute16_SBG(kCheckText, 9), 0x2189u);
+    EXPECT_EQ(CRC_compute24Q(kCheckText, 0), 0u);
+    EXPECT_EQ(CRC_compute16_SBG(kCheckText, 0), 0u);
+}
+
+TEST(Crc, tablesHoldThePolynomialAtTheirNamedEntries)
+{
+    EXPECT_EQ(kvtcg_crc24q_table[0], 0u);
+    EXPECT_EQ(kvtcg_crc24q_table[1], 0x864CFBu);
+    EXPECT_EQ(kvtcg_crc24q_table[255], 0xDD8538u);
+    EXPECT_EQ(kvtcg_crc16ccitt_table[1], 0x1021u);
+    EXPECT_EQ(kvtcg_crc16sbg_table[1], 0x1189u);
+    EXPECT_EQ(kvtcg_crc16sbg_table[128], 0x8408u);
+}
+
+TEST(Crc, frameCrcIsStoredMostSignificantByteFirstForTheCoveredBytesOnly)
+{
+    const uint8_t frame[] = {0x55, 0xD3, 0x00, 0x00, 0xAA};
+    uint8_t crc[3] = {};
+    ASSERT_TRUE(kvtcg_compute_CRC_24Q(frame, sizeof frame, 8, 32, crc, 24));
+    EXPECT_EQ(crc[0], 0x47);
+    EXPECT_EQ(crc[1], 0xEA);
+    EXPECT_EQ(crc[2], 0x4B);
+}
+
+TEST(Crc, sixteenBitCrcsAreStoredInHostOrder)
+{
+    uint16_t crc = 0;
+    ASSERT_TRUE(kvtcg_compute_CRC_16CCITT(kCheckText, 9, 0, 72, &crc, 16));
+    EXPECT_EQ(crc, 0x31C3u);
+    ASSERT_TRUE(kvtcg_compute_CRC_16SBG(kCheckText, 9, 0, 72, &crc, 16));
+    EXPECT_EQ(crc, 0x2189u);
+}
+
+TEST(ByteSum, sumAndComplementWrapModulo256)
+{
+    const uint8_t small[] = {0x01, 0x02, 0x03};
+    const uint8_t large[] = {0xFF, 0xFF, 0x03};
+    uint8_t sum = 0xEE;
+    ASSERT_TRUE(kvtcg_compute_MOD256(small, 3, 0, 24, &sum, 8));
+    EXPECT_EQ(sum, 0x06);
+    ASSERT_TRUE(kvtcg_compute_COMPLEMENT(small, 3, 0, 24, &sum, 8));
+    EXPECT_EQ(sum, 0xFA);
+    ASSERT_TRUE(kvtcg_compute_MOD256(large, 3, 0, 24, &sum, 8));
+    EXPECT_EQ(sum, 0x01);
+    ASSERT_TRUE(kvtcg_compute_COMPLEMENT(large, 3, 0, 24, &sum, 8));
+    EXPECT_EQ(sum, 0xFF);
+}
+
+using ChecksumCall = bool (*)(const uint8_t*, uint16_t, uint64_t, uint64_t, void*, uint16_t);
+
+struct Checksum {
+    const char* name;
+    ChecksumCall call;
+    uint16_t width;
+};
+
+const Checksum kChecksums[] = {
+    {"CRC_24Q", kvtcg_compute_CRC_24Q, 24},       {"CRC_16CCITT", kvtcg_compute_CRC_16CCITT, 16},
+    {"CRC_16SBG", kvtcg_compute_CRC_16SBG, 16},   {"MOD256", kvtcg_compute_MOD256, 8},
+    {"COMPLEMENT", kvtcg_compute_COMPLEMENT, 8},
+};
+
+struct BadRange {
+    uint64_t firstBit;
+    uint64_t endBit;
+    int widthChange;
+};
+
+const BadRange kBadRanges[] = {
+    {4, 32, 0},         // first bit inside a byte
+    {0, 20, 0},         // end bit inside a byte
+    {0, 48, 0},         // ends beyond the 5-byte buffer
+    {16, 16, 0},        // empty
+    {24, 8, 0},         // reversed
+    {0, 40, 8},         // destination too wide
+    {0, 40, -8},        // destination too narrow
+    {UINT64_MAX - 7, 8, 0},
+};
+
+void PrintTo(const Checksum& checksum, std::ostream* out)
+{
+    *out << checksum.name;
+}
+
+class ChecksumRejection : public testing::TestWithParam<Checksum> {};
+
+TEST_P(ChecksumRejection, badRangeOrWidthGivesFalseAndOnlyClearsTheFirstByte)
+{
+    const Checksum& checksum = GetParam();
+    const uint8_t data[] = {0xD3, 0x00, 0x00, 0x47, 0xEA};
+    for (const BadRange& bad : kBadRanges) {
+        uint8_t destination[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+        const auto width = static_cast<uint16_t>(checksum.width + bad.widthChange);
+        EXPECT_FALSE(checksum.call(data, sizeof data, bad.firstBit, bad.endBit, destination, width))
+            << bad.firstBit << ".." << bad.endBit << " width " << width;
+        EXPECT_EQ(destination[0], 0);
+        EXPECT_EQ(destination[1], 0xFF);
+    }
+    uint8_t destination[4] = {};
+    EXPECT_TRUE(checksum.call(data, sizeof data, 0, 40, destination, checksum.width));
+}
+
+INSTANTIATE_TEST_SUITE_P(All, ChecksumRejection, testing::ValuesIn(kChecksums),
+                         [](const testing::TestParamInfo<Checksum>& info) { return std::string(info.param.name); });
+
+TEST(HammingWeight, everyByteOfTheValueIsCounted)
+{
+    EXPECT_EQ(kvtcg_get_hammingweight_byte(0xA5), 4);
+    EXPECT_EQ(kvtcg_get_hammingweight_byte(0xFF), 8);
+    EXPECT_EQ(kvtcg_get_hammingweight_uint32(0x80000001u), 2);
+    EXPECT_EQ(kvtcg_get_hammingweight_uint32(UINT32_MAX), 32);
+    EXPECT_EQ(kvtcg_get_hammingweight_uint64(uint64_t{1} << 63), 1);
+    EXPECT_EQ(kvtcg_get_hammingweight_uint64(UINT64_MAX), 64);
+    EXPECT_EQ(kvtcg_get_hammingweight_uint64(0), 0);
+}
+
+TEST(HammingWeight, byteArraySumWrapsModulo256)
+{
+    const std::vector<uint8_t> cells = {1, 0, 1, 1, 0, 1};
+    EXPECT_EQ(kvtcg_get_hammingweight_byte_array(cells.data(), static_cast<uint16_t>(cells.size())), 4);
+    const std::vector<uint8_t> full(64, 0xFF);
+    EXPECT_EQ(kvtcg_get_hammingweight_byte_array(full.data(), 64), 0);
+    EXPECT_EQ(kvtcg_get_hammingweight_byte_array(full.data(), 33), 8);
+    EXPECT_EQ(kvtcg_get_hammingweight_byte_array(nullptr, 0), 0);
+}
+
+} // namespace
