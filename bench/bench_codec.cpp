@@ -1,0 +1,198 @@
+// Codec throughput: frames/s and bytes/s of decode and encode for typical messages and for
+// the real captures, and heap allocations per decoded frame.
+
+#include "RTCM3_codec.h"
+#include "kvtcg.h"
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" void* __libc_malloc(size_t);
+extern "C" void* __libc_calloc(size_t, size_t);
+extern "C" void* __libc_realloc(void*, size_t);
+
+namespace {
+std::atomic<long> gAllocations{0};
+}
+
+// Count every heap allocation of the process, forwarding to the C library.
+extern "C" void* malloc(size_t n)
+{
+    ++gAllocations;
+    return __libc_malloc(n);
+}
+extern "C" void* calloc(size_t n, size_t size)
+{
+    ++gAllocations;
+    return __libc_calloc(n, size);
+}
+extern "C" void* realloc(void* p, size_t n)
+{
+    ++gAllocations;
+    return __libc_realloc(p, n);
+}
+
+using namespace Kvt::Nuvrix;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+Bytes encoded(_RTCM3_message_t& record)
+{
+    Bytes buffer(1100);
+    const int32_t bits = RTCM3_encode_message(buffer.data(), static_cast<uint16_t>(buffer.size()), &record);
+    buffer.resize(bits > 0 ? bits / 8 : 0);
+    return buffer;
+}
+
+_RTCM3_message_t msm7Record()
+{
+    _RTCM3_message_t m;
+    auto& r = m.Message_Type_1077;
+    RTCM3_init_Message_Type_1077(&r);
+    r.Satellite_Mask = 0xFFFFF;  // 20 satellites
+    r.Signal_Mask = 0x3;         // 2 signals
+    r.Nsat = 20;
+    r.Nsig = 2;
+    r.Cell_Mask_Length = 40;
+    r.Ncell = 40;
+    for (int c = 0; c < 40; ++c) {
+        r.Cell_Mask[c] = 1;
+        r.MSM_Signal_Data.Fine_PseudoRange_Extended_Resolution[c] = -1000 * c;
+        r.MSM_Signal_Data.CNR_Extended_Resolution[c] = static_cast<uint16_t>(600 + c);
+    }
+    for (int s = 0; s < 20; ++s)
+        r.MSM_Satellite_Data.Satellite_Rough_Range_Integer_ms[s] = static_cast<uint8_t>(70 + s);
+    return m;
+}
+
+_RTCM3_message_t ssrRecord()
+{
+    _RTCM3_message_t m;
+    auto& r = m.Message_Type_1060;
+    RTCM3_init_Message_Type_1060(&r);
+    for (int s = 0; s < 20; ++s) {
+        auto* e = RTCM3_append_Message_Type_1060_Corrections(&r);
+        std::memset(reinterpret_cast<uint8_t*>(e) + sizeof(RTCM3_kvtcg_header_s), 0,
+                    sizeof(*e) - sizeof(RTCM3_kvtcg_header_s));
+        e->Satellite_ID = static_cast<uint8_t>(s + 1);
+        e->Delta_Radial = -1234 * s;
+    }
+    return m;
+}
+
+_RTCM3_message_t record1019()
+{
+    _RTCM3_message_t m;
+    std::memset(&m, 0, sizeof(m));
+    RTCM3_init_Message_Type_1019(&m.Message_Type_1019);
+    m.Message_Type_1019.Satellite_ID = 12;
+    m.Message_Type_1019.SQRT_A = 0xA10DABCD;
+    return m;
+}
+
+_RTCM3_message_t record1005()
+{
+    _RTCM3_message_t m;
+    std::memset(&m, 0, sizeof(m));
+    RTCM3_init_Message_Type_1005(&m.Message_Type_1005);
+    m.Message_Type_1005.ECEF_X = 39700001234;
+    m.Message_Type_1005.ECEF_Y = -1234567;
+    return m;
+}
+
+// The CRC-valid frames of every capture, back to back.
+std::vector<Bytes> captureFrames()
+{
+    std::vector<Bytes> frames;
+    const std::filesystem::path root(NUVRIX_SAMPLES_DIR);
+    if (!std::filesystem::exists(root))
+        return frames;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const auto ext = entry.path().extension().string();
+        if (!entry.is_regular_file() || ext == ".md" || ext == ".txt" || ext == ".chk" || ext == ".dcd")
+            continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const Bytes s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (size_t i = 0; i + 6 <= s.size();) {
+            const size_t size = (((s[i + 1] & 3u) << 8) | s[i + 2]) + 6;
+            if (s[i] == 0xD3 && (s[i + 1] & 0xFC) == 0 && i + size <= s.size()) {
+                const uint32_t crc = CRC_compute24Q(&s[i], static_cast<int32_t>(size - 3));
+                if (crc == ((uint32_t(s[i + size - 3]) << 16) | (uint32_t(s[i + size - 2]) << 8) | s[i + size - 1])) {
+                    frames.emplace_back(s.begin() + i, s.begin() + i + size);
+                    i += size;
+                    continue;
+                }
+            }
+            ++i;
+        }
+    }
+    return frames;
+}
+
+void decodeFrames(benchmark::State& state, const std::vector<Bytes>& frames)
+{
+    if (frames.empty()) {
+        state.SkipWithError("no frames");
+        return;
+    }
+    _RTCM3_message_t record;
+    size_t bytes = 0;
+    long decodedFrames = 0;
+    const long before = gAllocations;
+    for (auto _ : state) {
+        for (const Bytes& f : frames) {
+            const int32_t r = RTCM3_decode(nullptr, f.data(), static_cast<uint16_t>(f.size()), &record);
+            if (r != RTCM3_ERR_INVALID_MESSAGE)
+                RTCM3_free_message_children(&record);
+            benchmark::DoNotOptimize(r);
+            bytes += f.size();
+        }
+        decodedFrames += static_cast<long>(frames.size());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+    state.SetItemsProcessed(decodedFrames);
+    state.counters["allocs/frame"] = double(gAllocations - before) / double(decodedFrames);
+}
+
+void encodeRecord(benchmark::State& state, _RTCM3_message_t record)
+{
+    Bytes buffer(1100);
+    size_t bytes = 0;
+    for (auto _ : state) {
+        const int32_t bits = RTCM3_encode_message(buffer.data(), static_cast<uint16_t>(buffer.size()), &record);
+        benchmark::DoNotOptimize(buffer.data());
+        bytes += static_cast<size_t>(bits / 8);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+    state.SetItemsProcessed(state.iterations());
+    RTCM3_free_message_children(&record);
+}
+
+void decodeRecord(benchmark::State& state, _RTCM3_message_t record)
+{
+    const std::vector<Bytes> frames{encoded(record)};
+    RTCM3_free_message_children(&record);
+    decodeFrames(state, frames);
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(decodeRecord, msm7_20sat_2sig, msm7Record());
+BENCHMARK_CAPTURE(decodeRecord, eph_1019, record1019());
+BENCHMARK_CAPTURE(decodeRecord, station_1005, record1005());
+BENCHMARK_CAPTURE(decodeRecord, ssr_1060_20sat, ssrRecord());
+BENCHMARK_CAPTURE(encodeRecord, msm7_20sat_2sig, msm7Record());
+BENCHMARK_CAPTURE(encodeRecord, eph_1019, record1019());
+BENCHMARK_CAPTURE(encodeRecord, station_1005, record1005());
+BENCHMARK_CAPTURE(encodeRecord, ssr_1060_20sat, ssrRecord());
+BENCHMARK_CAPTURE(decodeFrames, real_captures, captureFrames());
+
+BENCHMARK_MAIN();

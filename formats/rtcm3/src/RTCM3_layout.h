@@ -1,0 +1,143 @@
+#pragma once
+// The layout walker: one hand-written decoder, encoder and life-cycle for every record.
+// The generated codec describes each record as a constant table of fields (what is on the
+// wire, where it lives in the record, which codes it owns) and binds its named functions to
+// the walker; the rules of the frame live here once.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace Kvt::Nuvrix::layout {
+
+enum class Kind : uint8_t {
+    Scalar,   // one wire field into one member
+    String,   // count member earlier, then that many 8-bit characters, kept NUL-terminated
+    Array,    // count elements of one width into a fixed-capacity member array
+    Embed,    // a sub-record held by value
+    Group,    // a heap array of sub-records sized by a count
+    Derived,  // not on the wire; computed by the trigger field's derive hook, zeroed by init
+};
+
+enum class CType : uint8_t { U8, U16, U32, U64, I8, I16, I32, I64, F32, F64, Char, Ptr, Record };
+
+enum FieldFlags : uint8_t {
+    Signed = 1,           // two's complement on the wire
+    Reserved = 2,         // init clears it
+    CountInFather = 4,    // the count is a member of the containing record
+    ContinueOnError = 8,  // a failing group element ends the group and decoding goes on
+    CountIsMember = 16,   // the count is a member of this record (init clears it)
+};
+
+struct RecordLayout;
+
+using PresenceFn = bool (*)(uint16_t messageNumber, const void* record);
+using WidthFn = uint8_t (*)(uint16_t messageNumber);
+using DeriveFn = void (*)(void* record, uint32_t elementsRead);
+using FatherCheckFn = void (*)(const void* record);
+
+struct Field {
+    Kind kind;
+    CType ctype;          // member type (element type for arrays and strings)
+    uint8_t width;        // wire width when widthFn is null
+    uint8_t flags;
+    WidthFn widthFn;
+    PresenceFn present;   // null: always present
+    uint32_t offset;      // of the member within the record
+    int32_t extCode;      // does not fit the frame or buffer
+    int32_t intCode;      // count above the member's capacity
+    uint32_t countOffset; // of the count member (own record or father)
+    CType countType;
+    uint16_t fixedCount;  // count when there is no count member
+    uint16_t capacity;
+    const RecordLayout* sub;  // element or embedded record
+    DeriveFn derive;      // run once this field was read
+    // Plain fields that follow each other (fixed width, always present, nothing derived)
+    // form a run: when the whole run fits, it is read or written without a check per field.
+    uint16_t runBits;     // of the run starting here
+    uint8_t runLength;    // fields in that run, this one included
+};
+
+struct RecordLayout {
+    int32_t enumerator;
+    uint32_t size;
+    const Field* fields;
+    uint16_t fieldCount;
+    int32_t internalCode;
+    FatherCheckFn fatherCheck;  // structural check of a sub-record's parent; may be null
+    // Messages only.
+    uint16_t messageNumber;     // 0 for a sub-record
+    int32_t subtype;            // value of the first member for a sub-typed message, else -1
+    int32_t crcExtCode;
+    int32_t crcChecksumCode;
+    int32_t disabledCode;
+    uint32_t crcOffset;
+    bool ownsArrays;            // some group at any depth: free has work to do
+    bool hasInitWork;           // some member that init clears or sets up
+};
+
+// Offsets every record shares.
+constexpr std::size_t kEnumeratorOffset = 0;
+constexpr std::size_t kBitCountOffset = 4;
+constexpr std::size_t kFatherOffset = 8;
+// Offsets every message record shares after them.
+constexpr std::size_t kPreambleOffset = 16;
+constexpr std::size_t kReservedOffset = 17;
+constexpr std::size_t kMessageLengthOffset = 18;
+constexpr std::size_t kMessageNumberOffset = 20;
+constexpr std::size_t kFirstMemberOffset = 22;
+
+constexpr uint8_t kPreamble = 0xD3;
+constexpr std::size_t kEnableBytes = 20;
+
+// The enable set: the bit of enumerator e is in byte (e + 1) / 8 under 0x80 >> (e % 8).
+inline bool isEnabled(const uint8_t* enableSet, int32_t e)
+{
+    return (enableSet[(e + 1) / 8] & (0x80u >> (e % 8))) != 0;
+}
+inline void setEnabled(uint8_t* enableSet, int32_t e, bool on)
+{
+    const uint8_t mask = static_cast<uint8_t>(0x80u >> (e % 8));
+    if (on)
+        enableSet[(e + 1) / 8] |= mask;
+    else
+        enableSet[(e + 1) / 8] &= static_cast<uint8_t>(~mask);
+}
+
+int32_t initRecord(const RecordLayout& layout, void* record);
+void freeChildren(const RecordLayout& layout, void* record);
+void* appendElement(const RecordLayout& owner, const Field& group, void* record);
+
+struct Dispatch {
+    const RecordLayout* const* byNumber;  // 4096 entries; null where no message is known
+    const RecordLayout* const* subtyped;  // records sharing a sub-typed number, null-terminated
+    uint16_t subtypedNumber;
+    int32_t invalidMessageCode;
+};
+
+int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unknownNumber,
+                    const uint8_t* frame, uint16_t length, void* result);
+int32_t encodeFrame(const RecordLayout& layout, uint8_t* buffer, uint16_t size, void* record);
+
+template <typename T>
+int32_t copyArray(T* destination, uint32_t capacity, const T* source, uint32_t count)
+{
+    const uint32_t n = count < capacity ? count : capacity;
+    for (uint32_t i = 0; i < n; ++i)
+        destination[i] = source[i];
+    return 0;
+}
+
+template <typename Count>
+int32_t copyString(char* destination, uint32_t capacity, Count* count, const char* source)
+{
+    uint32_t n = 0;
+    while (n < capacity && source[n] != '\0') {
+        destination[n] = source[n];
+        ++n;
+    }
+    destination[n] = '\0';
+    *count = static_cast<Count>(n);
+    return 0;
+}
+
+} // namespace Kvt::Nuvrix::layout

@@ -1,0 +1,1 @@
+"""kvtcg: a generator of bit-field codecs from a declarative message list."""

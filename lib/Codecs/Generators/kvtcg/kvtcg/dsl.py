@@ -1,0 +1,312 @@
+"""The vocabulary of a message list.
+
+A message list file builds records out of members with the functions below; every
+record it declares lands in the registry that the generator reads. Members are given
+in wire order, which is also the record's member order and the host's field order.
+
+Widths and presence may depend on the message at hand (a 27- or 30-bit epoch, a field
+present only for GLONASS): say so with a small named predicate, never with code.
+"""
+
+from dataclasses import dataclass, field as dc_field
+from typing import Dict, List, Optional, Tuple, Union
+
+# --------------------------------------------------------------------------------------
+# Predicates over the message number of the frame (and, for masks, the record itself).
+
+class Pred:
+    def __and__(self, other): return AllOf((self, other))
+    def __or__(self, other): return AnyOf((self, other))
+    def __invert__(self): return Not(self)
+
+
+@dataclass(frozen=True)
+class MsgNumIn(Pred):
+    numbers: Tuple[int, ...]
+
+
+@dataclass(frozen=True)
+class MsgNumRange(Pred):
+    lo: int
+    hi: int
+
+
+@dataclass(frozen=True)
+class MsmLevel(Pred):
+    """The MSM level of the message: message number modulo 10."""
+    levels: Tuple[int, ...]
+
+
+@dataclass(frozen=True)
+class FieldBit(Pred):
+    """A bit of an earlier member of the same record is set (mask-driven presence)."""
+    member: str
+    mask: int
+
+
+@dataclass(frozen=True)
+class FieldAtMost(Pred):
+    """An earlier member of the same record holds at most this value."""
+    member: str
+    limit: int
+
+
+@dataclass(frozen=True)
+class AllOf(Pred):
+    preds: Tuple[Pred, ...]
+
+
+@dataclass(frozen=True)
+class AnyOf(Pred):
+    preds: Tuple[Pred, ...]
+
+
+@dataclass(frozen=True)
+class Not(Pred):
+    pred: Pred
+
+
+def msgnum_in(*numbers: int) -> Pred:
+    return MsgNumIn(tuple(numbers))
+
+
+def msgnum_range(lo: int, hi: int) -> Pred:
+    return MsgNumRange(lo, hi)
+
+
+def msm_level(*levels: int) -> Pred:
+    return MsmLevel(tuple(levels))
+
+
+def field_bit(member: str, mask: int) -> Pred:
+    return FieldBit(member, mask)
+
+
+def field_at_most(member: str, limit: int) -> Pred:
+    return FieldAtMost(member, limit)
+
+
+# --------------------------------------------------------------------------------------
+# Widths that depend on the message.
+
+@dataclass(frozen=True)
+class WidthRule:
+    default: int
+    cases: Tuple[Tuple[Pred, int], ...]
+
+    @property
+    def widest(self) -> int:
+        return max([self.default] + [w for _, w in self.cases])
+
+
+def widths(default: int, *cases: Tuple[Pred, int]) -> WidthRule:
+    """widths(30, (GLONASS, 27)): the first matching case wins, else the default."""
+    return WidthRule(default, tuple(cases))
+
+
+Width = Union[int, WidthRule]
+
+
+def widest(w: Width) -> int:
+    return w.widest if isinstance(w, WidthRule) else w
+
+
+# --------------------------------------------------------------------------------------
+# Derived members: computed by the decoder after a trigger member was read; never encoded.
+
+@dataclass(frozen=True)
+class Popcount:
+    source: str                     # the mask member; trigger
+
+
+@dataclass(frozen=True)
+class Product:
+    a: str
+    b: str                          # kept to the derived member's type
+
+
+@dataclass(frozen=True)
+class CountOnes:
+    array: str                      # ones among the elements read; trigger
+
+
+@dataclass(frozen=True)
+class SignMagnitude:
+    sign: str                       # the _SB member read just before
+    magnitude: str                  # trigger
+    scale: float
+
+
+@dataclass(frozen=True)
+class BitOf:
+    source: str                     # trigger
+    bit: int
+
+
+@dataclass(frozen=True)
+class BitField:
+    source: str                     # trigger
+    shift: int
+    mask: int
+
+
+def popcount(source): return Popcount(source)
+def product(a, b): return Product(a, b)
+def count_ones(array): return CountOnes(array)
+def sign_magnitude(sign, magnitude, scale): return SignMagnitude(sign, magnitude, float(scale))
+def bit_of(source, bit): return BitOf(source, bit)
+def bitfield(source, shift, mask): return BitField(source, shift, mask)
+
+
+@dataclass(frozen=True)
+class FatherMember:
+    """A count held by the record that contains this one (MSM arrays count Nsat or Ncell)."""
+    name: str
+
+
+def father(name: str) -> FatherMember:
+    return FatherMember(name)
+
+
+# --------------------------------------------------------------------------------------
+# Members.
+
+RECORD_TYPES = ("u8", "u16", "u32", "u64", "i8", "i16", "i32", "i64", "f32", "f64", "char")
+
+# Host metadata every member may carry (unused by the codec, read by the descriptions).
+META_KEYS = {"display", "host", "scale", "unit", "symbols", "dnu", "optional", "repeated",
+             "virtual", "role", "precision", "subfields", "reserved"}
+
+
+@dataclass
+class Member:
+    name: str
+    kind: str                       # scalar | string | array | embed | group | derived
+    wire: Optional[str] = None      # u | i | bits | chars
+    width: Width = 0
+    rec: Optional[str] = None       # record type of the member (element type for arrays)
+    when: Optional[Pred] = None     # presence; None = always
+    count: Union[None, str, int, FatherMember] = None
+    capacity: int = 0
+    record: Optional[str] = None    # sub-record name, for embed and group
+    numbered: bool = True           # has error-code names of its own
+    continue_on_error: bool = False # group failures record a code and go on (1023/1024 grid)
+    compute: object = None          # derived members
+    after: Optional[str] = None     # trigger of a derived member when not implied
+    meta: Dict[str, object] = dc_field(default_factory=dict)
+
+    @property
+    def on_wire(self) -> bool:
+        return self.kind != "derived"
+
+
+def _meta(name: str, kw: dict) -> dict:
+    unknown = set(kw) - META_KEYS
+    if unknown:
+        raise TypeError(f"{name}: unknown metadata {sorted(unknown)}")
+    return dict(kw)
+
+
+def _smallest(wire: str, bits: int) -> str:
+    for size in (8, 16, 32, 64):
+        if bits <= size:
+            return ("i" if wire == "i" else "u") + str(size)
+    raise ValueError(f"width {bits} does not fit 64 bits")
+
+
+def _scalar(wire, name, width, rec=None, when=None, **meta) -> Member:
+    rec = rec or _smallest(wire, widest(width))
+    return Member(name, "scalar", wire=wire, width=width, rec=rec, when=when, meta=_meta(name, meta))
+
+
+def u(name: str, width: Width, rec: str = None, when: Pred = None, **meta) -> Member:
+    """Unsigned binary number."""
+    return _scalar("u", name, width, rec, when, **meta)
+
+
+def i(name: str, width: Width, rec: str = None, when: Pred = None, **meta) -> Member:
+    """Two's complement number, sign-extended into its record type."""
+    return _scalar("i", name, width, rec, when, **meta)
+
+
+def bits(name: str, width: Width, rec: str = None, when: Pred = None, **meta) -> Member:
+    """Raw bit pattern (flag or code), right-aligned in its record type."""
+    return _scalar("bits", name, width, rec, when, **meta)
+
+
+def string(name: str, count: str, capacity: int = 31, when: Pred = None, **meta) -> Member:
+    """count characters of 8 bits after the count member; held NUL-terminated in char[capacity+1]."""
+    return Member(name, "string", wire="chars", width=8, rec="char", count=count,
+                  capacity=capacity, when=when, meta=_meta(name, meta))
+
+
+def array(name: str, wire: str, width: Width, count, capacity: int, rec: str = None,
+          when: Pred = None, **meta) -> Member:
+    """A fixed-capacity array held inside the record; count is a member of this record,
+    father("X") for a member of the containing record, or a fixed number."""
+    rec = rec or _smallest(wire, widest(width))
+    return Member(name, "array", wire=wire, width=width, rec=rec, count=count,
+                  capacity=capacity, when=when, meta=_meta(name, meta))
+
+
+def embed(name: str, record: str, numbered: bool = True, **meta) -> Member:
+    """A sub-record held by value; its parent link points at this record."""
+    return Member(name, "embed", record=record, numbered=numbered, meta=_meta(name, meta))
+
+
+def group(name: str, record: str, count, continue_on_error: bool = False, **meta) -> Member:
+    """A repeated group: a heap array of sub-records owned by this record, sized by the
+    count member read before it (or a fixed number)."""
+    return Member(name, "group", record=record, count=count,
+                  continue_on_error=continue_on_error, meta=_meta(name, meta))
+
+
+def derived(name: str, rec: str, compute, after: str = None, **meta) -> Member:
+    """A member not on the wire, computed by the decoder once its trigger member was read."""
+    return Member(name, "derived", rec=rec, compute=compute, after=after, meta=_meta(name, meta))
+
+
+# --------------------------------------------------------------------------------------
+# Records.
+
+@dataclass
+class Record:
+    name: str                       # RTCM3_<name>_s
+    enum: int
+    members: List[Member]
+    number: Optional[int] = None    # message number; None for a sub-record
+    subtype: Optional[int] = None   # value of the member right after Message_Number (4089)
+    father: Optional[str] = None    # category its parent must have: "msm" | "ssr" | None
+    family: str = ""
+    meta: Dict[str, object] = dc_field(default_factory=dict)
+
+    @property
+    def is_message(self) -> bool:
+        return self.number is not None
+
+
+REGISTRY: List[Record] = []
+_current_family = [""]
+
+
+def family(name: str) -> None:
+    """Names the family that the records declared next belong to."""
+    _current_family[0] = name
+
+
+def _register(rec: Record) -> Record:
+    REGISTRY.append(rec)
+    return rec
+
+
+def subrecord(name: str, enum: int, members: List[Member], father: str = None, **meta) -> Record:
+    return _register(Record(name, enum, list(members), father=father,
+                            family=_current_family[0], meta=dict(meta)))
+
+
+def message(number: int, enum: int, members: List[Member], name: str = None,
+            subtype: int = None, **meta) -> Record:
+    """A message record: the frame header (Preamble, Reserved, Message_Length,
+    Message_Number) comes before the members and CRC after them and the zero pad."""
+    return _register(Record(name or f"Message_Type_{number}", enum, list(members), number=number,
+                            subtype=subtype, family=_current_family[0], meta=dict(meta)))

@@ -1,0 +1,120 @@
+"""Loads a message list and derives what every backend shares: the record order,
+the member names, and the numbering of the error codes."""
+
+import importlib.util
+import os
+import sys
+from dataclasses import dataclass
+from typing import Dict, List, Tuple
+
+from . import dsl
+
+HEADER_MEMBERS = ("Preamble", "Reserved", "Message_Length", "Message_Number")
+
+
+def load(messages_dir: str) -> List[dsl.Record]:
+    """Runs every list file of the folder and returns the records in enumerator order."""
+    dsl.REGISTRY.clear()
+    sys.path.insert(0, messages_dir)
+    try:
+        for fname in sorted(os.listdir(messages_dir)):
+            if fname.endswith(".py") and not fname.startswith("_"):
+                path = os.path.join(messages_dir, fname)
+                spec = importlib.util.spec_from_file_location("msglist_" + fname[:-3], path)
+                module = importlib.util.module_from_spec(spec)
+                spec.loader.exec_module(module)
+    finally:
+        sys.path.pop(0)
+    records = sorted(dsl.REGISTRY, key=lambda r: r.enum)
+    check(records)
+    return records
+
+
+def check(records: List[dsl.Record]) -> None:
+    enums = [r.enum for r in records]
+    if enums != list(range(1, len(records) + 1)):
+        missing = sorted(set(range(1, max(enums, default=0) + 1)) - set(enums))
+        dupes = sorted({e for e in enums if enums.count(e) > 1})
+        raise ValueError(f"enumerators must run 1..N: missing {missing}, duplicated {dupes}")
+    by_name = {r.name: r for r in records}
+    for r in records:
+        names = [m.name for m in r.members]
+        if len(set(names)) != len(names):
+            raise ValueError(f"{r.name}: duplicate member names")
+        for m in r.members:
+            if m.kind in ("embed", "group") and m.record not in by_name:
+                raise ValueError(f"{r.name}.{m.name}: unknown sub-record {m.record}")
+            if isinstance(m.count, str):
+                # A wire count is read before what it counts; a derived one is computed
+                # from earlier members wherever the host lists it.
+                counter = next((c for c in r.members if c.name == m.count), None)
+                earlier = m.count in names[:names.index(m.name)]
+                if counter is None or not (earlier or counter.kind == "derived"):
+                    raise ValueError(f"{r.name}.{m.name}: count {m.count} is not an earlier member")
+
+
+def enum_name(rec: dsl.Record) -> str:
+    return "RTCM3_" + rec.name.upper()
+
+
+@dataclass
+class Code:
+    value: int
+    name: str
+    record: str = ""
+    member: str = ""
+    kind: str = ""
+
+
+def numbered_members(rec: dsl.Record) -> List[Tuple[str, str]]:
+    """(member name, kind of member) in wire order for the error numbering."""
+    out: List[Tuple[str, str]] = []
+    if rec.is_message:
+        out += [(h, "scalar") for h in HEADER_MEMBERS]
+    for m in rec.members:
+        if m.kind == "derived" or not m.numbered:
+            continue
+        out.append((m.name, m.kind))
+    if rec.is_message:
+        out.append(("CRC", "crc"))
+    return out
+
+
+def error_codes(records: List[dsl.Record]) -> List[Code]:
+    codes = [Code(0, "RTCM3_ERR_NONE"), Code(-1, "RTCM3_ERR_INVALID_CRC")]
+    value = -2
+
+    def add(rec, member, kind):
+        nonlocal value
+        prefix = "RTCM3_ERR_" + rec.name.upper() + "_"
+        name = prefix + (member.upper() + "_" if member else "") + kind
+        codes.append(Code(value, name, rec.name, member, kind))
+        value -= 1
+
+    for rec in records:
+        members = numbered_members(rec)
+        for idx, (mname, kind) in enumerate(members):
+            if kind in ("embed", "group"):
+                add(rec, mname, "SIZE_UNDERFLOW")
+                continue
+            add(rec, mname, "EXT_BUFFER_OVERFLOW")
+            if kind in ("string", "array"):
+                add(rec, mname, "INT_BUFFER_OVERFLOW")
+            if idx == len(members) - 1:
+                add(rec, mname, "SIZE_UNDERFLOW")
+        add(rec, "", "INTERNAL")
+        if rec.is_message:
+            add(rec, "", "CRC_CHECKSUM")
+    for rec in records:
+        if rec.is_message:
+            add(rec, "", "DISABLED")
+    add_single = [("RTCM3_ERR_INVALID_MESSAGE",), ("RTCM3_ERR_EOF",)]
+    for (name,) in add_single:
+        codes.append(Code(value, name))
+        value -= 1
+    return codes
+
+
+def code_index(codes: List[Code]) -> Dict[Tuple[str, str, str], int]:
+    """(record, member, kind) -> value."""
+    return {(c.record, c.member, c.kind): c.value for c in codes if c.record}
