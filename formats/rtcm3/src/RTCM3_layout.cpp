@@ -11,9 +11,9 @@ namespace {
 // ---- bit access -----------------------------------------------------------------------
 // Callers have checked that [pos, pos + width) lies inside the buffer.
 
-inline uint64_t loadBits(const uint8_t* data, uint32_t, uint64_t pos, unsigned width)
+__attribute__((always_inline)) inline uint64_t loadBits(const uint8_t* data, uint32_t sizeBytes, uint64_t pos, unsigned width)
 {
-    return width == 0 ? 0 : kvtcg_detail::readBits(data, pos, width);
+    return width == 0 ? 0 : kvtcg_detail::readBitsWithin(data, sizeBytes, pos, width);
 }
 
 inline void storeBits(uint8_t* data, uint64_t pos, unsigned width, uint64_t value)
@@ -139,7 +139,8 @@ struct Reader {
     uint16_t messageNumber;
 
     bool fits(unsigned width) const { return pos + width <= sizeBits; }
-    uint64_t take(unsigned width)
+    // On the path of every field: keep it inline.
+    __attribute__((always_inline)) uint64_t take(unsigned width)
     {
         const uint64_t v = loadBits(data, sizeBytes, pos, width);
         pos += width;
