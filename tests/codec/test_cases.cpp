@@ -19,10 +19,11 @@ namespace {
 class FrameBuilder {
 public:
     explicit FrameBuilder(uint16_t number) { put(0xD3, 8).put(0, 6).put(0, 10).put(number, 12); }
+    // Fields wider than 64 bits are zero above the value's 64 bits.
     FrameBuilder& put(uint64_t value, unsigned width)
     {
         for (unsigned i = width; i-- > 0;)
-            mBits.push_back((value >> i) & 1);
+            mBits.push_back(i < 64 && ((value >> i) & 1));
         return *this;
     }
     Bytes frame() const
