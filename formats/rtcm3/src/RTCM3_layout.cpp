@@ -226,6 +226,12 @@ int32_t decodeFields(const RecordLayout& layout, void* record, Reader& in)
 {
     if (layout.fatherCheck)
         layout.fatherCheck(record);
+    // Scalar widths add up here and reach the record's counter once, on every way out.
+    struct Tally {
+        void* record;
+        uint32_t bits = 0;
+        ~Tally() { bitCount(record) += bits; }
+    } tally{record};
     int32_t pending = 0;
     for (uint16_t k = 0; k < layout.fieldCount; ++k) {
         const Field& f = layout.fields[k];
@@ -240,7 +246,7 @@ int32_t decodeFields(const RecordLayout& layout, void* record, Reader& in)
                     storeValue(static_cast<uint8_t*>(record) + g.offset, g.ctype,
                                (g.flags & Signed) ? static_cast<uint64_t>(signExtend(raw, g.width)) : raw);
                 }
-                bitCount(record) += f.runBits;
+                tally.bits += f.runBits;
                 k = static_cast<uint16_t>(k + f.runLength - 1);
                 break;
             }
@@ -252,7 +258,7 @@ int32_t decodeFields(const RecordLayout& layout, void* record, Reader& in)
             const uint64_t raw = in.take(width);
             storeValue(static_cast<uint8_t*>(record) + f.offset, f.ctype,
                        (f.flags & Signed) ? static_cast<uint64_t>(signExtend(raw, width)) : raw);
-            bitCount(record) += width;
+            tally.bits += width;
             if (f.derive)
                 f.derive(record, 1);
             break;

@@ -61,7 +61,7 @@ class Emitter:
         if isinstance(p, dsl.AnyOf):
             return "(" + " || ".join(self.pred_expr(q, rec) for q in p.preds) + ")"
         if isinstance(p, dsl.Not):
-            return "!" + self.pred_expr(p.pred, rec)
+            return "(!" + self.pred_expr(p.pred, rec) + ")"
         raise TypeError(p)
 
     @staticmethod
@@ -96,7 +96,7 @@ class Emitter:
         def make(name):
             lines = [f"uint8_t {name}(uint16_t m)\n{{"]
             for p, width in w.cases:
-                lines.append(f"    if ({self.pred_expr(p, rec)})\n        return {width};")
+                lines.append(f"    if {self.pred_expr(p, rec)}\n        return {width};")
             lines.append(f"    return {w.default};\n}}\n")
             return "\n".join(lines)
         return self._helper(key, make)
@@ -172,6 +172,21 @@ class Emitter:
             lines.append("    uint8_t CRC[3];")
         lines.append("};")
         return "\n".join(lines)
+
+    def layout_order(self) -> List[dsl.Record]:
+        done, order = set(), []
+
+        def visit(r):
+            if r.name in done:
+                return
+            for m in r.members:
+                if m.kind in ("embed", "group"):
+                    visit(self.by_name[m.record])
+            done.add(r.name)
+            order.append(r)
+        for r in self.records:
+            visit(r)
+        return order
 
     def struct_order(self) -> List[dsl.Record]:
         done, order = set(), []
@@ -284,7 +299,7 @@ class Emitter:
         msg += ", true" if self.owns_arrays(rec) else ", false"
         msg += ", true" if self.has_init_work(rec) else ", false"
         return (f"const Field kFields_{rec.name}[] = {{\n" + "\n".join(rows) + "\n};\n"
-                f"const RecordLayout kLayout_{rec.name} = {{{model.enum_name(rec)}, sizeof({S}), "
+                f"constexpr RecordLayout kLayout_{rec.name} = {{{model.enum_name(rec)}, sizeof({S}), "
                 f"kFields_{rec.name}, {len(rows)}, {self.code[(rec.name, '', 'INTERNAL')]}, {check}, "
                 f"{msg}}};\n")
 
@@ -372,7 +387,9 @@ class Emitter:
         return "\n".join(out)
 
     def source(self) -> str:
-        layouts = [self.layout(r) for r in self.records]
+        # Sub-records first, so that every table is defined before one that points at it
+        # and the dispatch table can be built at compile time.
+        layouts = [self.layout(r) for r in self.layout_order()]
         msgs = [r for r in self.records if r.is_message]
         plain = [r for r in msgs if r.subtype is None]
         subtyped = [r for r in msgs if r.subtype is not None]
@@ -388,8 +405,6 @@ class Emitter:
                "void checkSsrFather(const void* p)", "{",
                "    KVTCG_ASSERT(RTCM3_AS_KVTCG_HEADER(p)->kvtcg_father != NULL);",
                "    KVTCG_ASSERT(RTCM3_IS_SSR_HEADER(RTCM3_AS_KVTCG_HEADER(p)->kvtcg_father));", "}", ""]
-        out += [f"extern const RecordLayout kLayout_{r.name};" for r in self.records]
-        out.append("")
         out += self.helpers
         out += layouts
         # The header of every message lies where the walker expects it.
