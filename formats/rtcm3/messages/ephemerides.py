@@ -53,7 +53,7 @@ message(1019, 23, [
     u("SV_Health", 6),
     bits("L2P_Data_Flag", 1, symbols=L2P_DATA),
     bits("Fit_Interval", 1, symbols=FIT_4_HOURS),
-])
+], text="GPS Satellite Ephemeris Data")
 
 
 def signed_value(name, width, scale, rec, unit=None):
@@ -105,7 +105,7 @@ message(1020, 24, [
     *signed_value("tau_GPS", 21, 2**-30, "f32", unit="second"),
     bits("l_n", 1),
     bits("Reserved1", 7, reserved=True),
-])
+], text="GLONASS Satellite Ephemeris Data")
 
 
 message(1041, 36, [
@@ -139,7 +139,7 @@ message(1041, 36, [
     i("i_0", 32, scale=2**-31, unit="semicircle"),
     u("Spare1", 2),
     u("Spare2", 2),
-])
+], text="NavIC/IRNSS Satellite Ephemeris Data")
 
 
 message(1042, 37, [
@@ -172,7 +172,7 @@ message(1042, 37, [
     i("T_GD1", 10, scale=1e-10, unit="second"),
     i("T_GD2", 10, scale=1e-10, unit="second"),
     bits("SV_Health", 1),
-])
+], text="BeiDou Satellite Ephemeris Data")
 
 
 message(1044, 38, [
@@ -205,7 +205,7 @@ message(1044, 38, [
     i("T_gd", 8, scale=2**-31, unit="second"),
     u("IODC", 10),
     bits("Fit_Interval", 1, symbols=FIT_2_HOURS),
-])
+], text="QZSS Satellite Ephemeris Data")
 
 
 def galileo_navigation():
@@ -243,7 +243,7 @@ message(1045, 39, galileo_navigation() + [
     bits("E5a_HS", 2, symbols=HEALTH),
     bits("E5a_DVS", 1, symbols=VALIDITY),
     bits("Reserved1", 7, reserved=True),
-])
+], text="Galileo F/NAV Satellite Ephemeris Data")
 
 message(1046, 40, galileo_navigation() + [
     i("BGD_E1_E5a", 10, scale=2**-32, unit="second", display="BGD E1,E5a"),
@@ -253,4 +253,4 @@ message(1046, 40, galileo_navigation() + [
     bits("E1_B_HS", 2, symbols=HEALTH, display="E1-B HS"),
     bits("E1_B_DVS", 1, symbols=VALIDITY, display="E1-B DVS"),
     bits("Reserved1", 2, reserved=True),
-])
+], text="Galileo I/NAV Satellite Ephemeris Data")

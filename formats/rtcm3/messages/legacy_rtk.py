@@ -70,13 +70,13 @@ def header():
     ]
 
 
-#            GPS   GLONASS  enum  group             element
-for gps, glo, enum, grp, element in [
-        (1001, 1009, 134, "L1_Basic",       "Basic_1"),
-        (1002, 1010, 135, "L1_Extended",    "Extended_1"),
-        (1003, 1011, 136, "L1_L2_Basic",    "Basic_2"),
-        (1004, 1012, 137, "L1_L2_Extended", "Extended_2")]:
-    for number, e in ((gps, enum), (glo, enum + 4)):
+#            GPS   GLONASS  enum  group             element       short text
+for gps, glo, enum, grp, element, text in [
+        (1001, 1009, 134, "L1_Basic",       "Basic_1",    "L1-Only {} RTK Observables"),
+        (1002, 1010, 135, "L1_Extended",    "Extended_1", "Extended L1-Only {} RTK Observables"),
+        (1003, 1011, 136, "L1_L2_Basic",    "Basic_2",    "L1&L2 {} RTK Observables"),
+        (1004, 1012, 137, "L1_L2_Extended", "Extended_2", "Extended L1&L2 {} RTK Observables")]:
+    for number, e, system in ((gps, enum, "GPS"), (glo, enum + 4, "GLONASS")):
         message(number, e, header() + [
             group(grp, element, count="Nr_Of_Satellites"),
-        ])
+        ], text=text.format(system))

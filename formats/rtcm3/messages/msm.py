@@ -74,7 +74,8 @@ def layout():
     return [
         u("Reference_Station_ID", 12),
         u("Day_of_Week", 3, when=GLONASS, optional=True),
-        u("Epoch_Time", widths(30, (GLONASS, 27))),
+        # The host sees one type for every constellation, the widest.
+        u("Epoch_Time", widths(30, (GLONASS, 27)), host="u(30)"),
         bits("Multiple_Message_Flag", 1, symbols={0: "Last", 1: "More"}),
         u("IODS", 3),
         bits("Reserved1", 7, reserved=True),
@@ -107,13 +108,13 @@ def layout():
 
 
 #    MSM1 number  enum   constellation
-for first, enum in [
-        (1071, 75),      # GPS
-        (1081, 82),      # GLONASS
-        (1091, 89),      # Galileo
-        (1101, 96),      # SBAS
-        (1111, 103),     # QZSS
-        (1121, 110),     # BeiDou
-        (1131, 117)]:    # NavIC/IRNSS
+for first, enum, system in [
+        (1071, 75, "GPS"),
+        (1081, 82, "GLONASS"),
+        (1091, 89, "Galileo"),
+        (1101, 96, "SBAS"),
+        (1111, 103, "QZSS"),
+        (1121, 110, "BeiDou"),
+        (1131, 117, "NavIC/IRNSS")]:
     for level in range(7):
-        message(first + level, enum + level, layout())
+        message(first + level, enum + level, layout(), text=f"{system} MSM{level + 1}")

@@ -57,7 +57,7 @@ message(1014, 22, [
     i("Delta_Latitude", 20),
     i("Delta_Longitude", 21),
     i("Delta_Height", 23),
-])
+], text="Network Auxiliary Station Data")
 
 
 def correction_header():
@@ -72,15 +72,18 @@ def correction_header():
     ]
 
 
-#            GPS   GLONASS  enums     element
-for gps, glo, enums, element in [
-        (1015, 1037, (53, 62), "Ionospheric_Correction_Difference"),
-        (1016, 1038, (54, 63), "Geometric_Correction_Difference"),
-        (1017, 1039, (55, 64), "Combined_Correction_Difference")]:
-    for number, enum in zip((gps, glo), enums):
+#            GPS   GLONASS  enums     element                               short text
+for gps, glo, enums, element, text in [
+        (1015, 1037, (53, 62), "Ionospheric_Correction_Difference",
+         "{} Ionospheric Correction Differences"),
+        (1016, 1038, (54, 63), "Geometric_Correction_Difference",
+         "{} Geometric Correction Differences"),
+        (1017, 1039, (55, 64), "Combined_Correction_Difference",
+         "{} Combined Geometric and Ionospheric Correction Differences")]:
+    for number, enum, system in zip((gps, glo), enums, ("GPS", "GLONASS")):
         message(number, enum, correction_header() + [
             group("Corrections", element, count="Nr_of_Sats"),
-        ])
+        ], text=text.format(system))
 
 
 def residual_header():
@@ -92,7 +95,8 @@ def residual_header():
     ]
 
 
-for number, enum in [(1030, 58), (1031, 59), (1303, 60), (1304, 61)]:
+for number, enum, system in [(1030, 58, "GPS"), (1031, 59, "GLONASS"), (1303, 60, "BeiDou"),
+                             (1304, 61, "Galileo")]:
     message(number, enum, residual_header() + [
         group("Residuals", "Network_RTK_Residual", count="Nr_of_Satellites"),
-    ])
+    ], text=f"{system} Network RTK Residual")

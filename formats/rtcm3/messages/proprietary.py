@@ -8,8 +8,8 @@ from kvtcg.dsl import *
 
 family("proprietary")
 
-for number, enum in [(4090, 42), (4091, 43)]:
-    message(number, enum, [])
+for number, enum, maker in [(4090, 42, "Geo++"), (4091, 43, "Topcon")]:
+    message(number, enum, [], text=f"Proprietary message {maker}")
 
 
 def sigil_head(status_bits):
@@ -21,7 +21,8 @@ def sigil_head(status_bits):
         u("TOW", 32, scale=0.001, unit="second", precision=3),
         u("WNc", 16, unit="week"),
         u("Status", 16, role=2, subfields=flags),
-    ] + [derived(flag, "u8", bit_of("Status", n)) for flag, n in zip(flags, status_bits)]
+    ] + [derived(flag, "u8", bit_of("Status", n), host="u(1)")
+         for flag, n in zip(flags, status_bits)]
 
 
 message(4089, 44, sigil_head((0, 1, 2, 14, 15)) + [
@@ -36,7 +37,7 @@ message(4089, 44, sigil_head((0, 1, 2, 14, 15)) + [
     i("DeltaX", 32, scale=0.1, unit="millimeter"),
     i("DeltaY", 32, scale=0.1, unit="millimeter"),
     i("DeltaZ", 32, scale=0.1, unit="millimeter"),
-], name="SIGIL_1", subtype=1)
+], name="SIGIL_1", subtype=1, text="Position, velocity and delta position")
 
 
 # Accuracy: eighteen 24-bit members in three triples of sigmas and correlations. Their
@@ -61,4 +62,5 @@ def accuracy():
     return members
 
 
-message(4089, 45, sigil_head((0, 1, 2)) + accuracy(), name="SIGIL_2", subtype=2)
+message(4089, 45, sigil_head((0, 1, 2)) + accuracy(), name="SIGIL_2", subtype=2,
+        text="Covariance of position and velocity")

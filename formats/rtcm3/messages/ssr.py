@@ -80,8 +80,8 @@ subrecord("SSR_Combined_Orbit_and_Clock_Corrections", 10, [
 subrecord("SSR_URA", 11, [
     satellite_id(),
     u("URA", 6, subfields=["URA_CLASS", "URA_VALUE"]),
-    derived("URA_CLASS", "u8", bitfield("URA", 3, 0x7), host="u(8)"),
-    derived("URA_VALUE", "u8", bitfield("URA", 0, 0x7), host="u(8)"),
+    derived("URA_CLASS", "u8", bitfield("URA", 3, 0x7), host="u(3)"),
+    derived("URA_VALUE", "u8", bitfield("URA", 0, 0x7), host="u(3)"),
 ], father="ssr")
 
 subrecord("SSR_High_Rate_Clock_Correction", 12, [
@@ -140,6 +140,14 @@ def header():
 # decoded and encoded by the codec alone.
 # Said with the record metadata codec_only=True.
 HOST_FACING = range(1057, 1069)
+SHORT_TEXTS = {
+    "SSR_Orbit_Correction": "SSR {} Orbit Correction",
+    "SSR_Clock_Correction": "SSR {} Clock Correction",
+    "SSR_Code_Bias": "SSR {} Satellite Code Bias",
+    "SSR_Combined_Orbit_and_Clock_Corrections": "SSR {} Combined Orbit and Clock Corrections",
+    "SSR_URA": "SSR {} URA",
+    "SSR_High_Rate_Clock_Correction": "SSR {} High Rate Clock Correction",
+}
 
 #   number  enum  group           entry
 for number, enum, grp, entry in [
@@ -171,7 +179,9 @@ for number, enum, grp, entry in [
         (1266, 147, "Biases",      "SSR_Phase_Bias"),
         (1267, 148, "Biases",      "SSR_Phase_Bias"),
         (1270, 149, "Biases",      "SSR_Phase_Bias")]:
-    extra = {} if number in HOST_FACING else {"codec_only": True}
+    system = "GLONASS" if number in range(1063, 1069) else "GPS"
+    extra = {"text": SHORT_TEXTS[entry].format(system)} if number in HOST_FACING \
+        else {"codec_only": True}
     message(number, enum, header() + [
         group(grp, entry, count="Nr_of_Satellites", repeated=True),
     ], **extra)

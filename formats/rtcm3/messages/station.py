@@ -41,10 +41,10 @@ def antenna_reference_point():
     ]
 
 
-message(1005, 18, antenna_reference_point())
+message(1005, 18, antenna_reference_point(), text="Stationary RTK Reference Station ARP")
 message(1006, 19, antenna_reference_point() + [
     u("Height", 16),
-])
+], text="Stationary RTK Reference Station ARP with Antenna Height")
 
 
 # --------------------------------------------------------------------------------------
@@ -71,12 +71,12 @@ def descriptors(serial_number, receiver):
     return members
 
 
-#   number  enum  serial  receiver
-for number, enum, serial_number, receiver in [
-        (1007, 20, False, False),
-        (1008, 21, True, False),
-        (1033, 35, True, True)]:
-    message(number, enum, descriptors(serial_number, receiver))
+#   number  enum  serial  receiver  short text
+for number, enum, serial_number, receiver, short_text in [
+        (1007, 20, False, False, "Antenna Descriptor"),
+        (1008, 21, True, False, "Antenna Descriptor & Serial Number"),
+        (1033, 35, True, True, "Receiver and Antenna Descriptors")]:
+    message(number, enum, descriptors(serial_number, receiver), text=short_text)
 
 
 # --------------------------------------------------------------------------------------
@@ -95,7 +95,7 @@ message(1013, 52, [
     u("No_of_Announcements", 5),
     u("Leap_Seconds", 8, symbols={255: "Not Provided"}),
     group("Announcements", "Announcement", count="No_of_Announcements"),
-])
+], text="System Parameters")
 
 
 # --------------------------------------------------------------------------------------
@@ -110,7 +110,7 @@ message(1029, 32, [
     u("Number_of_UTF_8_Code_Units", 8, display="Number of UTF-8 Code Units"),
     array("UTF_8_Character_Code_Units", "u", 8, count="Number_of_UTF_8_Code_Units",
           capacity=255, display="UTF-8 Character Code Units"),
-])
+], text="Unicode Text String")
 
 
 # --------------------------------------------------------------------------------------
@@ -130,4 +130,4 @@ message(1230, 41, [
       display="GLONASS L2 C/A Code-Phase Bias", symbols=INVALID_BIAS, dnu=-32768),
     i("GLONASS_L2_P_Code_Phase_Bias", 16, when=L2_P_BIAS, optional=True,
       display="GLONASS L2 P Code-Phase Bias", symbols=INVALID_BIAS, dnu=-32768),
-])
+], text="GLONASS L1 and L2 Code-Phase Biases")

@@ -49,10 +49,9 @@ def transformation_parameters(badekas: bool):
         u("System_Identification_Number", 8),
         u(INDICATOR, 10, role=2, subfields=utilized),
     ]
-    # Not on the wire: one flag per bit of the indicator. The record type is all that
-    # the table gives; u(8) follows the other decoder-computed counts and flags.
+    # Not on the wire: one flag per bit of the indicator, shown as the one bit it is.
     # Init clears them, as it clears every derived member.
-    members += [derived(name, "u8", bit_of(INDICATOR, bit), host="u(8)", symbols=UTILIZED)
+    members += [derived(name, "u8", bit_of(INDICATOR, bit), host="u(1)", symbols=UTILIZED)
                 for bit, name in enumerate(utilized)]
     members += [
         u("Plate_Number", 5, symbols=PLATES),
@@ -91,8 +90,10 @@ def transformation_parameters(badekas: bool):
     return members
 
 
-message(1021, 25, transformation_parameters(badekas=False))
-message(1022, 26, transformation_parameters(badekas=True))
+message(1021, 25, transformation_parameters(badekas=False),
+        text="Helmert / Abridged Molodenski Transformation Parameters")
+message(1022, 26, transformation_parameters(badekas=True),
+        text="Molodenski-Badekas Transformation Parameters")
 
 
 # --------------------------------------------------------------------------------------
@@ -142,7 +143,7 @@ message(1023, 56, grid_head() + [
     group("Residuals", "llh_Residual", count=16, continue_on_error=True),
 ] + grid_tail() + [
     bits("Reserved1", 6, reserved=True),
-])
+], text="Residuals, Ellipsoidal Grid Representation")
 
 # The plane grid has no reserved tail: its last two bits before the CRC are the pad.
 message(1024, 57, grid_head() + [
@@ -154,7 +155,7 @@ message(1024, 57, grid_head() + [
     i("Mean_DE", 10),
     i("Mean_Dh", 15),
     group("Residuals", "enu_Residual", count=16, continue_on_error=True),
-] + grid_tail())
+] + grid_tail(), text="Residuals, Plane Grid Representation")
 
 
 # --------------------------------------------------------------------------------------
@@ -173,7 +174,7 @@ message(1025, 29, projection() + [
     u("add_SNO", 30),
     u("FE", 36),
     i("FN", 35),
-])
+], text="Projection message, Lambert Conic Conformal")
 
 message(1026, 30, projection() + [
     i("LaFO", 34),
@@ -182,7 +183,7 @@ message(1026, 30, projection() + [
     i("LaSP2", 34),
     u("EFO", 36),
     i("NFO", 35),
-])
+], text="Projection message")
 
 message(1027, 31, projection() + [
     bits("Rectification_Flag", 1),
@@ -193,7 +194,7 @@ message(1027, 31, projection() + [
     u("Add_SIL", 30),
     u("EPC", 36),
     i("NPC", 35),
-])
+], text="Projection message, Lambert Conic Conformal")
 
 
 # --------------------------------------------------------------------------------------
@@ -206,4 +207,4 @@ message(1032, 33, [
     i("ECEF_X", 38, display="ECEF-X"),
     i("ECEF_Y", 38, display="ECEF-Y"),
     i("ECEF_Z", 38, display="ECEF-Z"),
-])
+], text="Physical Reference Station Position Information")

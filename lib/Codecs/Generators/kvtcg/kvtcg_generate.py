@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""Generates the codec of a message list: kvtcg_generate.py MESSAGES_DIR OUTPUT_DIR"""
+"""Generates the codec of a message list and its host-facing classes:
+kvtcg_generate.py MESSAGES_DIR OUTPUT_DIR [HOST_SHARDS]
+
+The host classes are split over HOST_SHARDS sources (default 8); their registration order
+is read from MESSAGES_DIR/registration_order.txt."""
 import os
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from kvtcg import codec, model  # noqa: E402
+from kvtcg import codec, host, model  # noqa: E402
 
 
 def write_if_changed(path: str, text: str) -> None:
@@ -19,10 +23,11 @@ def write_if_changed(path: str, text: str) -> None:
 
 
 def main(argv):
-    if len(argv) != 3:
+    if len(argv) not in (3, 4):
         print(__doc__, file=sys.stderr)
         return 2
     messages_dir, out_dir = argv[1], argv[2]
+    shards = int(argv[3]) if len(argv) == 4 else 8
     records = model.load(messages_dir)
     emitter = codec.Emitter(records, "Kvt::Nuvrix")
     os.makedirs(out_dir, exist_ok=True)
@@ -31,6 +36,9 @@ def main(argv):
     write_if_changed(os.path.join(out_dir, "RTCM3_codec.h"), header)
     write_if_changed(os.path.join(out_dir, "RTCM3_codec.cpp"), source)
     write_if_changed(os.path.join(out_dir, "RTCM3_codec_names.cpp"), emitter.names())
+    order = os.path.join(messages_dir, "registration_order.txt")
+    for name, text in host.Emitter(records, order, shards).files().items():
+        write_if_changed(os.path.join(out_dir, name), text)
     return 0
 
 

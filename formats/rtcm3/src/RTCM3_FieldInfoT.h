@@ -1,0 +1,107 @@
+#pragma once
+
+#include "FieldInfo.h"
+#include "nuvrixrtcm3_global.h"
+
+#include <QtCore/QHash>
+#include <QtCore/QString>
+
+#include <memory>
+
+class MessageInfo;
+class RTCM3Message;
+
+// What the message list states about one field, as constant data: one spec per field class.
+namespace RTCM3Field {
+
+enum class Kind : quint8 { Unsigned, Signed, Byte, Char, Float32, Float64, SubMessage };
+
+enum Flag : quint8 {
+    Optional = 1,   // present only by the presence rule of its record
+    Repeated = 2,   // a string, array, group or the CRC bytes
+    Virtual = 4,    // computed by the decoder, not on the wire
+    Scaled = 8,     // scale holds the factor
+    DoNotUse = 16,  // doNotUse holds the value
+};
+
+struct Symbol
+{
+    qint64 value;
+    const char *text;
+};
+
+using FieldGetter = const FieldInfo *(*)();
+using MessageInfoGetter = const MessageInfo *(*)();
+
+struct Spec
+{
+    const char *className;      // for the allocation tracer
+    const char *name;           // the record's member name, as misuse texts quote it
+    const char *displayName;
+    const char *messageName;    // display name of the record's description
+    qint32 recordEnumerator;    // the record type the field belongs to
+    quint16 index;              // position in the record's description
+    Kind kind;
+    quint8 width;
+    quint8 role;                // 0: none
+    quint8 flags;
+    const char *unit = nullptr;
+    double scale = 0.0;
+    qint8 precision = -1;       // -1: none
+    qint64 doNotUse = 0;
+    const Symbol *symbols = nullptr;
+    quint8 symbolCount = 0;
+    const FieldGetter *subFields = nullptr;
+    quint8 subFieldCount = 0;
+    MessageInfoGetter subMessage = nullptr;
+};
+
+} // namespace RTCM3Field
+
+// The description of one field of one record, and how the host reads its values out of a
+// message object of that record. The generated field classes only name their spec; all
+// behaviour is here, so that 2330 fields share one implementation.
+class NUVRIXRTCM3_EXPORT RTCM3FieldInfo : public FieldInfo
+{
+public:
+    ~RTCM3FieldInfo() override;
+
+    bool isPresent(const Message *message) const override;
+    unsigned getCount(const Message *message) const override;
+    // Throws NuvrixEvent::InvalidFieldAccess, with the message and field named, for a message
+    // of another kind, an absent optional field and an index out of range.
+    FieldValue getValue(const Message *message, unsigned index) const override;
+    // Trusts the caller. For a message of another kind or an index beyond the values it
+    // yields an invalid value instead of reading memory that is not the field's.
+    FieldValue getValueUnchecked(const Message *message, unsigned index) const override;
+    // Text fields: the characters up to the count or the first NUL. Others: the host's.
+    QString getValueString(const Message *message) const override;
+    QString getInterpretedString(const Message *message, unsigned index,
+                                 bool withUnit) const override;
+
+    const RTCM3Field::Spec &spec() const { return mSpec; }
+    // Symbolic values by raw value; null for a field without any.
+    const QHash<qint64, QString> *symbolTexts() const { return mSymbolTexts.get(); }
+
+    // The field's raw values as a raw line shows them; nothing for an absent field.
+    void appendRawText(const RTCM3Message &message, QString &line) const;
+
+protected:
+    explicit RTCM3FieldInfo(const RTCM3Field::Spec &spec);
+
+private:
+    bool has(RTCM3Field::Flag flag) const { return (mSpec.flags & flag) != 0; }
+    const RTCM3Message *accept(const Message *message) const;
+    unsigned countIn(const RTCM3Message &message) const;
+    bool reaches(const RTCM3Message &message, unsigned index) const;
+    FieldValue valueIn(const RTCM3Message &message, unsigned index) const;
+    QString decimal(qint64 raw) const;
+    QString number(qint64 raw, bool withUnit) const;
+    QString joinUnit(const QString &text) const;
+    QString rawText(const RTCM3Message &message, unsigned index) const;
+    QString characters(const RTCM3Message &message) const;
+    [[noreturn]] void misuse(const char *text) const;
+
+    const RTCM3Field::Spec &mSpec;
+    std::unique_ptr<QHash<qint64, QString>> mSymbolTexts;
+};
