@@ -1,0 +1,132 @@
+// The bundled sample as a stream: framing, decodability, content and repeatability.
+
+#include "kvtcg.h"
+#include "sample.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+using namespace samplegen_test;
+
+namespace {
+
+bool crcMatches(const QByteArray& frame)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(frame.constData());
+    const uint32_t crc = CRC_compute24Q(bytes, int32_t(frame.size() - 3));
+    const qsizetype n = frame.size();
+    return bytes[n - 3] == uint8_t(crc >> 16) && bytes[n - 2] == uint8_t(crc >> 8) && bytes[n - 1] == uint8_t(crc);
+}
+
+std::map<uint16_t, int> messageCounts()
+{
+    std::map<uint16_t, int> counts;
+    for (const Frame& frame : framesOf(sampleStream()))
+        ++counts[frame.number];
+    return counts;
+}
+
+} // namespace
+
+TEST(SampleStream, HoldsOnlyCrcValidFramesWithoutGapsOrTrailingBytes)
+{
+    qsizetype end = 0;
+    const std::vector<Frame> frames = framesOf(sampleStream(), &end);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(end, sampleStream().size()) << "bytes that are not a frame start at offset " << end;
+    for (const Frame& frame : frames)
+        EXPECT_TRUE(crcMatches(frame.bytes)) << "message " << frame.number;
+}
+
+TEST(SampleStream, EveryFrameDecodesToExactlyItsLength)
+{
+    for (const Frame& frame : framesOf(sampleStream())) {
+        _RTCM3_message_t message;
+        std::memset(&message, 0, sizeof(message));
+        const int32_t bits = RTCM3_decode(nullptr, reinterpret_cast<const uint8_t*>(frame.bytes.constData()),
+                                          uint16_t(frame.bytes.size()), &message);
+        EXPECT_EQ(bits, 8 * frame.bytes.size())
+            << "message " << frame.number << ": " << (bits < 0 ? RTCM3_error_to_string(bits) : "short");
+        RTCM3_free_message_children(&message);
+    }
+}
+
+TEST(SampleStream, CarriesEveryMessageTypeItIsMeantToShow)
+{
+    const std::map<uint16_t, int> counts = messageCounts();
+    const uint16_t expected[] = {1006, 1013, 1029, 1033, 1230,                         // station
+                                 1074, 1077, 1084, 1087, 1094, 1097, 1124, 1127,       // observations
+                                 1019, 1020, 1042, 1045, 1046,                         // ephemerides
+                                 1057, 1058, 1059, 1060, 1061, 1062,                   // GPS corrections
+                                 1063, 1064, 1065, 1066, 1067, 1068};                  // GLONASS corrections
+    for (uint16_t number : expected)
+        EXPECT_GT(counts.count(number), 0u) << "message " << number << " is missing";
+    EXPECT_EQ(counts.size(), std::size(expected)) << "the sample sends a message type nobody asked for";
+}
+
+TEST(SampleStream, IsByteIdenticalBetweenRuns)
+{
+    const QByteArray again = SampleGen::buildSampleStream();
+    EXPECT_TRUE(again == sampleStream());
+}
+
+// The file is written by the program at build time: a program that wrote in text mode, cut the
+// output short or ran from a stale build would differ here.
+TEST(SampleStream, BundledFileIsWhatTheGeneratorMakes)
+{
+    QFile file(QStringLiteral(NUVRIX_SAMPLE_STREAM));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << NUVRIX_SAMPLE_STREAM << " missing: build rtcm3_sample";
+    EXPECT_TRUE(file.readAll() == sampleStream());
+}
+
+// 1013 lists each message with its interval in tenths of a second; over the ten seconds of the
+// sample a message announced every T seconds must appear 10 / T times, and only observations
+// are synchronous.
+TEST(SampleStream, SystemParametersAnnounceExactlyWhatIsSent)
+{
+    const std::map<uint16_t, int> counts = messageCounts();
+    int lists = 0;
+    forEachDecoded([&](const Frame& frame, const _RTCM3_message_t& m, int32_t) {
+        if (frame.number != 1013)
+            return;
+        ++lists;
+        const auto& r = m.Message_Type_1013;
+        std::set<uint16_t> announced;
+        for (int i = 0; i < r.No_of_Announcements; ++i) {
+            const RTCM3_Announcement_s& a = r.Announcements[i];
+            announced.insert(a.Message_ID);
+            ASSERT_GT(a.Transmission_Interval, 0);
+            const auto sent = counts.find(a.Message_ID);
+            ASSERT_NE(sent, counts.end()) << "announced but never sent: " << a.Message_ID;
+            EXPECT_EQ(sent->second * a.Transmission_Interval, 100) << "message " << a.Message_ID;
+            const bool observation = a.Message_ID >= 1071 && a.Message_ID <= 1137;
+            EXPECT_EQ(a.Sync_Flag, observation) << "message " << a.Message_ID;
+        }
+        EXPECT_EQ(announced.size(), counts.size()) << "a message is sent without being announced";
+        EXPECT_EQ(r.Leap_Seconds, 18);
+    });
+    EXPECT_EQ(lists, 1);
+}
+
+TEST(SampleStream, TextMessageCountsCharactersAndCodeUnitsApart)
+{
+    int texts = 0;
+    forEachDecoded([&](const Frame& frame, const _RTCM3_message_t& m, int32_t) {
+        if (frame.number != 1029)
+            return;
+        ++texts;
+        const auto& r = m.Message_Type_1029;
+        const QByteArray units(reinterpret_cast<const char*>(r.UTF_8_Character_Code_Units),
+                               r.Number_of_UTF_8_Code_Units);
+        const QString text = QString::fromUtf8(units);
+        EXPECT_FALSE(text.contains(QChar::ReplacementCharacter)) << "not valid UTF-8";
+        EXPECT_EQ(r.Number_of_Characters_to_Follow, text.toUcs4().size());
+        EXPECT_GT(r.Number_of_UTF_8_Code_Units, r.Number_of_Characters_to_Follow) << "no multi-byte character";
+        EXPECT_TRUE(text.contains(QStringLiteral("Zürich")));
+    });
+    EXPECT_EQ(texts, 1);
+}
