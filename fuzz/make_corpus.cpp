@@ -1,0 +1,125 @@
+// Writes the fuzz seed corpora from our own encoder: several random records of every
+// message, with groups of several sizes, each framed as its target reads input.
+//   fuzz_make_corpus OUTDIR      seeds into OUTDIR/fuzz_codec_decode and OUTDIR/fuzz_codec_reencode
+//   fuzz_make_corpus --dict FILE the libFuzzer dictionary of message numbers
+
+#include "codec_targets.h"
+#include "../tests/support/random_record.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+
+namespace fs = std::filesystem;
+using nuvrixfuzz::Bytes;
+
+namespace {
+
+constexpr int kGroupSizes[] = {0, 1, 2, 3, 4, 6, 9, 14};
+constexpr int kRecordsPerSize = 2;
+
+bool writeFile(const fs::path& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+// Only the message itself enabled, so seeds also reach the enable check with a real set.
+Bytes decodeInputOnlyEnabled(int enumerator, const Bytes& frame)
+{
+    uint8_t prefix[nuvrixfuzz::kEnablePrefix] = {};
+    Kvt::Nuvrix::layout::setEnabled(prefix, enumerator, true);
+    return nuvrixfuzz::decodeInput(prefix, frame);
+}
+
+Bytes decodeSeed(int variant, int enumerator, const Bytes& frame)
+{
+    switch (variant % 3) {
+    case 0: return nuvrixfuzz::decodeInputAllEnabled(frame);
+    case 1: return nuvrixfuzz::decodeInputWithoutContext(frame);
+    default: return decodeInputOnlyEnabled(enumerator, frame);
+    }
+}
+
+// Buffers that fit exactly, with slack, and one byte short.
+Bytes reencodeSeed(int variant, const Bytes& frame)
+{
+    const size_t n = frame.size();
+    const size_t capacity = variant % 3 == 0 ? n : variant % 3 == 1 ? n + nuvrixfuzz::kBufferSlack : n - 1;
+    return nuvrixfuzz::reencodeInput(nuvrixfuzz::selectorFor(n, capacity), frame);
+}
+
+int writeCorpora(const fs::path& out)
+{
+    const fs::path decodeDir = out / "fuzz_codec_decode";
+    const fs::path reencodeDir = out / "fuzz_codec_reencode";
+    fs::create_directories(decodeDir);
+    fs::create_directories(reencodeDir);
+    int written = 0;
+    for (const int e : randomrecord::messageEnumerators()) {
+        std::mt19937_64 rng(static_cast<uint64_t>(e));
+        int variant = 0;
+        for (const int groupSize : kGroupSizes) {
+            for (int r = 0; r < kRecordsPerSize; ++r, ++variant) {
+                const randomrecord::Encoded encoded = randomrecord::randomFrame(e, rng, groupSize);
+                if (encoded.bits <= 0)
+                    continue;  // too many elements for one frame
+                const std::string name = std::string(Kvt::Nuvrix::RTCM3_message_enum_to_string(e)) + "_"
+                    + std::to_string(groupSize) + "_" + std::to_string(r);
+                if (!writeFile(decodeDir / name, decodeSeed(variant, e, encoded.frame))
+                    || !writeFile(reencodeDir / name, reencodeSeed(variant, encoded.frame))) {
+                    std::fprintf(stderr, "cannot write seeds into %s\n", out.c_str());
+                    return 1;
+                }
+                ++written;
+            }
+        }
+    }
+    std::printf("%d seeds per target in %s\n", written, out.c_str());
+    return written > 0 ? 0 : 1;
+}
+
+std::string hexByte(unsigned b)
+{
+    char text[5];
+    std::snprintf(text, sizeof text, "\\x%02X", b & 0xFF);
+    return text;
+}
+
+// Message numbers as they stand at bit 24 of a frame, and the sub-types at bit 36 of the
+// numbers that carry one.
+int writeDictionary(const fs::path& file)
+{
+    std::ofstream out(file, std::ios::trunc);
+    out << "# RTCM 3 frames: the preamble, then every message number as it stands at bit 24\n"
+           "# (number >> 4, (number & 0xF) << 4), and number plus sub-type where one selects the record.\n"
+        << "preamble=\"" << hexByte(Kvt::Nuvrix::layout::kPreamble) << "\"\n";
+    std::set<uint16_t> numbers;
+    for (const int e : randomrecord::messageEnumerators()) {
+        const Kvt::Nuvrix::layout::RecordLayout& l = *Kvt::Nuvrix::RTCM3_layout(e);
+        const unsigned n = l.messageNumber;
+        if (numbers.insert(l.messageNumber).second)
+            out << "msg_" << n << "=\"" << hexByte(n >> 4) << hexByte((n & 0xF) << 4) << "\"\n";
+        if (l.subtype >= 0) {
+            const unsigned s = static_cast<unsigned>(l.subtype);
+            out << "msg_" << n << "_" << s << "=\"" << hexByte(n >> 4) << hexByte(((n & 0xF) << 4) | (s >> 8))
+                << hexByte(s) << "\"\n";
+        }
+    }
+    return out ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 3 && std::string(argv[1]) == "--dict")
+        return writeDictionary(argv[2]);
+    if (argc == 2)
+        return writeCorpora(argv[1]);
+    std::fprintf(stderr, "usage: %s OUTDIR | --dict FILE\n", argv[0]);
+    return 2;
+}
