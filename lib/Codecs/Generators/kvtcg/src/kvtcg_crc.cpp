@@ -72,14 +72,35 @@ constexpr std::array<uint16_t, 256> kvtcg_crc16ccitt_table = makeMsbFirstTable<u
 constexpr std::array<uint16_t, 256> kvtcg_crc16sbg_table = makeLsbFirstTable(0x8408);
 constexpr std::array<uint8_t, 256> kvtcg_hammingweight_table = makeHammingWeightTable();
 
-// Bits shifted out above the register never flow back into it, so they are masked off once at
-// the end rather than on every byte; this runs on every received frame.
+// Four bytes at a time: the register is held in the top 24 bits of a 32-bit word and each
+// table k gives the effect of a byte followed by k zero bytes. It runs on every received byte.
+using SliceTables = std::array<std::array<uint32_t, 256>, 4>;
+
+constexpr SliceTables makeCrc24qSlices()
+{
+    SliceTables t{};
+    for (uint32_t i = 0; i < 256; ++i)
+        t[0][i] = kvtcg_crc24q_table[i] << 8;
+    for (int k = 1; k < 4; ++k)
+        for (uint32_t i = 0; i < 256; ++i)
+            t[k][i] = (t[k - 1][i] << 8) ^ t[0][t[k - 1][i] >> 24];
+    return t;
+}
+
+constexpr SliceTables kCrc24qSlices = makeCrc24qSlices();
+
 uint32_t CRC_compute24Q(const uint8_t* data, int32_t count)
 {
-    uint32_t crc = 0;
-    for (int32_t i = 0; i < count; ++i)
-        crc = (crc << 8) ^ kvtcg_crc24q_table[((crc >> 16) ^ data[i]) & 0xFFu];
-    return crc & 0xFFFFFFu;
+    uint32_t crc = 0;  // CRC-24Q in bits 31..8
+    int32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        crc ^= (uint32_t{data[i]} << 24) | (uint32_t{data[i + 1]} << 16) | (uint32_t{data[i + 2]} << 8) | data[i + 3];
+        crc = kCrc24qSlices[3][crc >> 24] ^ kCrc24qSlices[2][(crc >> 16) & 0xFFu] ^ kCrc24qSlices[1][(crc >> 8) & 0xFFu]
+            ^ kCrc24qSlices[0][crc & 0xFFu];
+    }
+    for (; i < count; ++i)
+        crc = (crc << 8) ^ kCrc24qSlices[0][(crc >> 24) ^ data[i]];
+    return crc >> 8;
 }
 
 uint16_t CRC_compute16CCITT(const uint8_t* data, int32_t count)
