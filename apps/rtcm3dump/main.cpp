@@ -104,6 +104,12 @@ int main(int argc, char **argv)
     const QCommandLineOption skip(QStringLiteral("skip"), QStringLiteral("Do not decode these message numbers (comma-separated)."), QStringLiteral("LIST"));
     const QCommandLineOption describe(QStringLiteral("describe"), QStringLiteral("Print the message and field descriptions (all, or of message N given as INPUT) and exit."));
     parser.addOptions({json, raw, stats, only, skip, describe});
+    // Unknown options and missing values are usage errors like the others (status 2);
+    // process() only handles --help then.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "rtcm3dump: %s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
     parser.process(app);
 
     QTextStream out(stdout);

@@ -1,0 +1,501 @@
+// The decoder on single frames: what reaches the host (message objects through three
+// notifications, or events that say why not), the results it returns, the enable set, the
+// descriptions it registers and its meta-object.
+
+#include "../support/live_objects.h"
+#include "../support/random_record.h"
+#include "../sync/sync_streams.h"
+
+#include "nuvrixrtcm3.h"
+#include "RTCM3_layout.h"
+#include "RecordingObserver.h"
+
+#include <QtCore/QMetaMethod>
+#include <QtCore/QMetaObject>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
+#include <typeinfo>
+
+using namespace Kvt::Nuvrix;
+
+namespace {
+
+// A station frame with every member of the record set, so that it is the same on every run.
+QByteArray stationFrame(uint16_t stationId, int64_t x, int64_t y, int64_t z)
+{
+    RTCM3_Message_Type_1005_s record;
+    std::memset(&record, 0, sizeof record);
+    RTCM3_init_Message_Type_1005(&record);
+    record.Reference_Station_ID = stationId;
+    record.GPS_Indicator = 1;
+    record.ECEF_X = x;
+    record.ECEF_Y = y;
+    record.ECEF_Z = z;
+    uint8_t buffer[64] = {};
+    const int32_t bits = RTCM3_encode_Message_Type_1005(buffer, sizeof buffer, &record);
+    return bits > 0 ? QByteArray(reinterpret_cast<const char *>(buffer), bits / 8) : QByteArray();
+}
+
+const QByteArray kStation = stationFrame(2003, 11445234, -56784320, 42305501);
+
+const uint8_t *bytesOf(const QByteArray &frame)
+{
+    return reinterpret_cast<const uint8_t *>(frame.constData());
+}
+
+// A frame of message number `number` with a few payload bytes behind the number.
+QByteArray numberedFrame(int number, const QByteArray &rest = QByteArray(6, '\x5A'))
+{
+    QByteArray payload;
+    payload.append(char(number >> 4)).append(char((number & 0x0F) << 4));
+    return syncstreams::frame(payload + rest);
+}
+
+// A valid frame of enumerator e made by our encoder, with `groupSize` elements per group.
+QByteArray encodedFrame(int e, int groupSize, unsigned seed = 5)
+{
+    std::mt19937_64 random(seed + unsigned(e));
+    const randomrecord::Encoded encoded = randomrecord::randomFrame(e, random, groupSize);
+    return QByteArray(reinterpret_cast<const char *>(encoded.frame.data()), qsizetype(encoded.frame.size()));
+}
+
+// One valid frame of every message enumerator, made once.
+const std::map<int, QByteArray> &framesOfEveryMessage()
+{
+    static const std::map<int, QByteArray> frames = [] {
+        std::map<int, QByteArray> made;
+        for (const int e : randomrecord::messageEnumerators())
+            made[e] = encodedFrame(e, 1);
+        return made;
+    }();
+    return frames;
+}
+
+QString disabledName(int e)
+{
+    return QString::fromLatin1(RTCM3_error_to_string(RTCM3_layout(e)->disabledCode));
+}
+
+// Everything the decoder tells the host, as one log in calling order, so that order faults
+// (an event after newUnknownMessage, a late notification first) show.
+class LogObserver : public HostObserver
+{
+public:
+    void messageEarly(const MessageSource *, const Message *message) override { note("early", message); }
+    void message(const MessageSource *, const Message *message) override { note("message", message); }
+    void messageLate(const MessageSource *, const Message *message) override { note("late", message); }
+    void unknownMessage(const MessageSource *, const FormatInfo *format, const QString &text) override
+    {
+        log << QStringLiteral("unknown ") + text;
+        formatsRight &= format == RTCM3_FormatInfo::getInstance();
+    }
+    void event(const MessageSource *, const NuvrixEvent &event) override
+    {
+        log << QStringLiteral("event %1 %2").arg(event.getType()).arg(event.getText());
+        formatsRight &= event.getFormatInfo() == RTCM3_FormatInfo::getInstance();
+    }
+
+    QStringList log;
+    // Not kept alive: for comparing addresses only.
+    QList<const Message *> messages;
+    QList<int> referencesHeld;
+    bool formatsRight = true;
+
+private:
+    void note(const char *stage, const Message *message)
+    {
+        log << QString::fromLatin1(stage) + QLatin1Char(' ') + message->getMessageInfo()->getName();
+        messages << message;
+        referencesHeld << message->getReferenceCount();
+    }
+};
+
+class Decoder : public LiveHostObjects
+{
+protected:
+    Decoder() { mDecoder.setObserver(&mLog); }
+
+    void TearDown() override
+    {
+        EXPECT_TRUE(mLog.formatsRight) << "every report passes the format description";
+        LiveHostObjects::TearDown();
+    }
+
+    int32_t decode(const QByteArray &frame, uint length)
+    {
+        return mDecoder.decodeMessage(bytesOf(frame), length);
+    }
+    int32_t decode(const QByteArray &frame) { return decode(frame, uint(frame.size())); }
+
+    LogObserver mLog;
+    RTCM3Decoder mDecoder;
+};
+
+QStringList messageLog(const QString &name)
+{
+    return {QStringLiteral("early ") + name, QStringLiteral("message ") + name, QStringLiteral("late ") + name};
+}
+
+QStringList decodeErrorLog(const QString &codeName)
+{
+    return {QStringLiteral("event 4 RTCM3: ") + codeName};
+}
+
+// ---- one frame: result and notifications ------------------------------------------------
+
+struct FrameCase
+{
+    const char *fault;
+    QByteArray frame;
+    uint length;
+    std::function<void(RTCM3Decoder &)> prepare;
+    std::function<bool(int32_t)> resultIsRight;
+    QStringList log;
+};
+
+std::function<bool(int32_t)> equals(int32_t expected)
+{
+    return [expected](int32_t r) { return r == expected; };
+}
+
+const std::function<void(RTCM3Decoder &)> kNothing = [](RTCM3Decoder &) {};
+
+TEST_F(Decoder, EachFrameGivesItsResultAndExactlyItsNotificationsInOrder)
+{
+    const QByteArray ssr1240 = encodedFrame(RTCM3_MESSAGE_TYPE_1240, 3);
+    const QList<FrameCase> cases = {
+        {"valid 1005 is not one message in three stages, or its result is not its 200 bits",
+         kStation, 0, kNothing, equals(200), messageLog(QStringLiteral("Message Type 1005"))},
+        {"a disabled message is decoded anyway or not reported by its DISABLED code",
+         kStation, 0, [](RTCM3Decoder &d) { d.disableMessageEnum(RTCM3_MESSAGE_TYPE_1005); },
+         equals(-2799), decodeErrorLog(QStringLiteral("RTCM3_ERR_MESSAGE_TYPE_1005_DISABLED"))},
+        {"an unknown number is not reported as an event of type 3, then as an unknown message",
+         numberedFrame(999), 0, kNothing, equals(RTCM3_ERR_INVALID_MESSAGE),
+         {QStringLiteral("event 3 RTCM3: Message type 999 unknown to PC software"),
+          QStringLiteral("unknown Message type 999")}},
+        {"an unknown sub-type of a known number is not reported as that number",
+         numberedFrame(4089, QByteArray::fromHex("0077665544")), 0, kNothing, equals(RTCM3_ERR_INVALID_MESSAGE),
+         {QStringLiteral("event 3 RTCM3: Message type 4089 unknown to PC software"),
+          QStringLiteral("unknown Message type 4089")}},
+        {"a message decoded by the codec alone reaches the host or fails",
+         ssr1240, 0, kNothing, equals(int32_t(ssr1240.size() * 8)), {}},
+        {"a frame cut inside ECEF-Z does not name that field's code",
+         kStation, 21, kNothing, [](int32_t r) { return r < 0; },
+         decodeErrorLog(QStringLiteral("RTCM3_ERR_MESSAGE_TYPE_1005_ECEF_Z_EXT_BUFFER_OVERFLOW"))},
+        {"a frame cut inside its CRC does not name the CRC code",
+         kStation, 24, kNothing, [](int32_t r) { return r < 0; },
+         decodeErrorLog(QStringLiteral("RTCM3_ERR_MESSAGE_TYPE_1005_CRC_EXT_BUFFER_OVERFLOW"))},
+        {"a length above 65535 is not cut to its low 16 bits (here 21 bytes)",
+         kStation, 65536 + 21, kNothing, [](int32_t r) { return r < 0; },
+         decodeErrorLog(QStringLiteral("RTCM3_ERR_MESSAGE_TYPE_1005_ECEF_Z_EXT_BUFFER_OVERFLOW"))},
+        {"a length above 65535 is refused rather than cut to its low 16 bits",
+         kStation, 65536 + 25, kNothing, equals(200), messageLog(QStringLiteral("Message Type 1005"))},
+    };
+    for (const FrameCase &c : cases) {
+        SCOPED_TRACE(c.fault);
+        mLog.log.clear();
+        mDecoder.enableAllMessages();
+        c.prepare(mDecoder);
+        const int32_t r = decode(c.frame, c.length ? c.length : uint(c.frame.size()));
+        EXPECT_TRUE(c.resultIsRight(r)) << "result " << r;
+        EXPECT_EQ(mLog.log, c.log);
+    }
+}
+
+TEST_F(Decoder, DecodedStationFrameIsAMessageObjectOfItsClassHoldingTheSentValues)
+{
+    RecordingObserver keeper(true);
+    mDecoder.setObserver(&keeper);
+    ASSERT_EQ(decode(kStation), 200);
+    mDecoder.setObserver(&mLog);
+    ASSERT_EQ(keeper.deliveries().size(), 3);
+    const Message *message = keeper.deliveries()[0].message;
+    EXPECT_EQ(keeper.deliveries()[1].message, message);
+    EXPECT_EQ(keeper.deliveries()[2].message, message);
+    EXPECT_EQ(message->getMessageInfo(), RTCM3_Message_Type_1005_MessageInfo::getInstance());
+    // The dynamic class, read from the object itself.
+    EXPECT_TRUE(QByteArray(typeid(*message).name()).endsWith("31RTCM3_Message_Type_1005_Message"))
+        << typeid(*message).name();
+    const auto *station = static_cast<const RTCM3_Message_Type_1005_Message *>(message);
+    EXPECT_EQ(station->getReference_Station_ID(), 2003);
+    EXPECT_EQ(station->getGPS_Indicator(), 1);
+    EXPECT_EQ(station->getECEF_X(), 11445234);
+    EXPECT_EQ(station->getECEF_Y(), -56784320);
+    EXPECT_EQ(station->getECEF_Z(), 42305501);
+}
+
+// A host that takes and drops a reference of its own during a notification must not destroy
+// the message under the decoder's feet: the decoder holds one throughout.
+class ReleasingObserver : public LogObserver
+{
+public:
+    void messageEarly(const MessageSource *source, const Message *message) override
+    {
+        message->addReference();
+        message->removeReference();
+        LogObserver::messageEarly(source, message);
+    }
+};
+
+TEST_F(Decoder, MessageSurvivesAHostThatDropsItsOwnReferenceDuringTheNotifications)
+{
+    ReleasingObserver host;
+    mDecoder.setObserver(&host);
+    const int before = live("RTCM3_Message_Type_1005_Message");
+    EXPECT_EQ(decode(kStation), 200);
+    EXPECT_EQ(host.log, messageLog(QStringLiteral("Message Type 1005")));
+    EXPECT_EQ(host.referencesHeld, QList<int>({1, 1, 1}));
+    // Nobody kept it: it is gone once the notifications are over.
+    EXPECT_EQ(live("RTCM3_Message_Type_1005_Message"), before);
+    mDecoder.setObserver(&mLog);
+}
+
+TEST_F(Decoder, MessageKeptByTheHostOutlivesLaterFramesAndTheDecoder)
+{
+    RecordingObserver keeper(true);
+    auto decoder = std::make_unique<RTCM3Decoder>();
+    decoder->setObserver(&keeper);
+    ASSERT_EQ(decoder->decodeMessage(bytesOf(kStation), 25), 200);
+    const QByteArray other = stationFrame(77, 1, 2, 3);
+    ASSERT_EQ(decoder->decodeMessage(bytesOf(other), uint(other.size())), 200);
+    decoder.reset();
+    ASSERT_EQ(keeper.messages().size(), 2);
+    const auto *first = static_cast<const RTCM3_Message_Type_1005_Message *>(keeper.messages()[0]);
+    EXPECT_EQ(first->getReference_Station_ID(), 2003);
+    EXPECT_EQ(first->getECEF_Z(), 42305501);
+    EXPECT_EQ(live("RTCM3_Message_Type_1005_Message"), 2);
+    keeper.clear();
+    EXPECT_EQ(live("RTCM3_Message_Type_1005_Message"), 0);
+}
+
+TEST_F(Decoder, UnknownNumberIsTheNumberOfEachFrameNotOfTheFirst)
+{
+    for (const int number : {999, 4000, 0, 4095, 999}) {
+        SCOPED_TRACE(number);
+        mLog.log.clear();
+        EXPECT_EQ(decode(numberedFrame(number)), RTCM3_ERR_INVALID_MESSAGE);
+        EXPECT_EQ(mLog.log, QStringList({QStringLiteral("event 3 RTCM3: Message type %1 unknown to PC software").arg(number),
+                                         QStringLiteral("unknown Message type %1").arg(number)}));
+    }
+}
+
+TEST_F(Decoder, DisabledMessageCostsOneEventPerFrameAndDecodesAgainWhenEnabled)
+{
+    mDecoder.disableMessageEnum(RTCM3_MESSAGE_TYPE_1005);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(decode(kStation), -2799);
+    EXPECT_EQ(mLog.log.size(), 3);
+    EXPECT_EQ(mLog.log.count(QStringLiteral("event 4 RTCM3: RTCM3_ERR_MESSAGE_TYPE_1005_DISABLED")), 3);
+    mLog.log.clear();
+    mDecoder.enableAllMessages();
+    EXPECT_EQ(decode(kStation), 200);
+    EXPECT_EQ(mLog.log, messageLog(QStringLiteral("Message Type 1005")));
+}
+
+// ---- the enable set ---------------------------------------------------------------------
+
+bool isMessageEnumerator(int e)
+{
+    return RTCM3_layout(e) && RTCM3_layout(e)->messageNumber != 0;
+}
+
+// Disabling one message must stop that message and no other, for every message: a wrong byte
+// or mask stops a neighbour, or nothing, or the codec reads another bit than the decoder set.
+TEST(EnableSet, DisablingOneMessageStopsExactlyThatMessage)
+{
+    const std::map<int, QByteArray> &frames = framesOfEveryMessage();
+    ASSERT_EQ(frames.size(), 123u);
+    for (const auto &[disabled, unused] : frames) {
+        SCOPED_TRACE(RTCM3_message_enum_to_string(disabled));
+        RTCM3Decoder decoder;
+        decoder.disableMessageEnum(disabled);
+        for (int e = 0; e <= 149; ++e)
+            EXPECT_EQ(decoder.isEnabledMessageEnum(e), isMessageEnumerator(e) && e != disabled) << e;
+        for (const auto &[e, frame] : frames) {
+            const int32_t r = decoder.decodeMessage(bytesOf(frame), uint(frame.size()));
+            if (e == disabled)
+                EXPECT_EQ(QString::fromLatin1(RTCM3_error_to_string(r)), disabledName(e));
+            else
+                EXPECT_EQ(r, frame.size() * 8) << RTCM3_message_enum_to_string(e);
+        }
+    }
+}
+
+// The bit of enumerator e lives in byte (e + 1) / 8 under the mask 0x80 >> (e % 8): clearing
+// exactly that bit in a codec context must have the effect of the decoder's own operation.
+TEST(EnableSet, DecoderBitIsTheBitTheCodecTests)
+{
+    struct Bit { int enumerator; int byte; uint8_t mask; };
+    const QList<Bit> bits = {
+        {RTCM3_MESSAGE_TYPE_1005, 2, 0x20}, {RTCM3_MESSAGE_TYPE_1019, 3, 0x01},
+        {RTCM3_MESSAGE_TYPE_1020, 3, 0x80}, {RTCM3_MESSAGE_TYPE_1230, 5, 0x40},
+        {RTCM3_MESSAGE_TYPE_1001, 16, 0x02}, {RTCM3_MESSAGE_TYPE_1270, 18, 0x04},
+    };
+    const std::map<int, QByteArray> &frames = framesOfEveryMessage();
+    for (const Bit &bit : bits) {
+        SCOPED_TRACE(bit.enumerator);
+        const QByteArray &frame = frames.at(bit.enumerator);
+        RTCM3_context_s context;
+        RTCM3_init_context(&context);
+        context.enabled[bit.byte] &= uint8_t(~bit.mask);
+        _RTCM3_message_t record;
+        const int32_t byCodec = RTCM3_decode(&context, bytesOf(frame), uint16_t(frame.size()), &record);
+        ASSERT_EQ(QString::fromLatin1(RTCM3_error_to_string(byCodec)), disabledName(bit.enumerator));
+
+        RTCM3Decoder decoder;
+        EXPECT_TRUE(decoder.isEnabledMessageEnum(bit.enumerator));
+        decoder.disableMessageEnum(bit.enumerator);
+        EXPECT_FALSE(decoder.isEnabledMessageEnum(bit.enumerator));
+        EXPECT_EQ(decoder.decodeMessage(bytesOf(frame), uint(frame.size())), byCodec);
+        decoder.enableMessageEnum(bit.enumerator);
+        EXPECT_EQ(decoder.decodeMessage(bytesOf(frame), uint(frame.size())), frame.size() * 8);
+    }
+}
+
+// The all-operations touch the 123 message bits only: a sub-record bit a host set or cleared
+// stays as it was.
+TEST(EnableSet, AllOperationsSwitchEveryMessageAndLeaveOtherBitsAlone)
+{
+    RTCM3Decoder decoder;
+    for (int e = 0; e <= 149; ++e)
+        EXPECT_EQ(decoder.isEnabledMessageEnum(e), isMessageEnumerator(e)) << "initially " << e;
+
+    decoder.enableMessageEnum(RTCM3_MSM_SATELLITE_DATA);
+    decoder.disableAllMessages();
+    for (int e = 0; e <= 149; ++e)
+        EXPECT_EQ(decoder.isEnabledMessageEnum(e), e == RTCM3_MSM_SATELLITE_DATA) << "all disabled " << e;
+    for (const auto &[e, frame] : framesOfEveryMessage())
+        EXPECT_EQ(QString::fromLatin1(RTCM3_error_to_string(decoder.decodeMessage(bytesOf(frame), uint(frame.size())))),
+                  disabledName(e));
+
+    decoder.disableMessageEnum(RTCM3_MSM_SATELLITE_DATA);
+    decoder.enableAllMessages();
+    for (int e = 0; e <= 149; ++e)
+        EXPECT_EQ(decoder.isEnabledMessageEnum(e), isMessageEnumerator(e)) << "all enabled " << e;
+    for (const auto &[e, frame] : framesOfEveryMessage())
+        EXPECT_EQ(decoder.decodeMessage(bytesOf(frame), uint(frame.size())), frame.size() * 8)
+            << RTCM3_message_enum_to_string(e);
+}
+
+// ---- registered descriptions ------------------------------------------------------------
+
+QString expectedDescriptionName(int e)
+{
+    static const QHash<int, QString> subRecords = {
+        {1, "Refsig Basic"}, {2, "Refsig Extended"}, {3, "Deltasig Basic"}, {4, "Deltasig Extended"},
+        {5, "Announcement"}, {6, "SSR Orbit Correction"}, {7, "SSR Clock Correction"}, {8, "Code Bias"},
+        {9, "Phase Bias"}, {10, "SSR Combined Orbit and Clock Corrections"}, {11, "SSR URA"},
+        {12, "SSR High Rate Clock Correction"}, {13, "Ionospheric Correction Difference"},
+        {14, "Geometric Correction Difference"}, {15, "Combined Correction Difference"},
+        {16, "MSM Satellite Data"}, {17, "MSM Signal Data"}, {27, "llh Residual"}, {28, "enu Residual"},
+        {34, "Network RTK Residual"}, {44, "SIGIL 1"}, {45, "SIGIL 2"}, {46, "Basic 1"}, {47, "Extended 1"},
+        {48, "Basic 2"}, {49, "Extended 2"}, {50, "SSR Code Bias"}, {51, "SSR Phase Bias"},
+    };
+    if (subRecords.contains(e))
+        return subRecords.value(e);
+    return QStringLiteral("Message Type %1").arg(RTCM3_layout(e)->messageNumber);
+}
+
+TEST(Registration, The133DescriptionsArePairedWithTheirOwnEnumerators)
+{
+    RTCM3Decoder decoder;
+    QList<int> expected;
+    for (int e = 1; e <= 123; ++e)
+        expected << e;
+    for (int e = 134; e <= 143; ++e)
+        expected << e;
+    QList<int> registered;
+    for (const MessageInfo *info : decoder.getRegisteredMessageInfos()) {
+        registered << decoder.getMessageEnum(info);
+        EXPECT_EQ(info->getFormatInfo(), RTCM3_FormatInfo::getInstance()) << info->getName().toStdString();
+    }
+    EXPECT_EQ(registered, expected);
+    for (const int e : expected) {
+        const MessageInfo *info = decoder.getMessageInfoForEnum(e);
+        ASSERT_NE(info, nullptr) << e;
+        EXPECT_EQ(info->getName(), expectedDescriptionName(e)) << e;
+    }
+    EXPECT_EQ(decoder.getMessageInfoForEnum(RTCM3_MESSAGE_TYPE_1005), RTCM3_Message_Type_1005_MessageInfo::getInstance());
+    EXPECT_EQ(decoder.getMessageInfoForEnum(RTCM3_MSM_SIGNAL_DATA), RTCM3_MSM_Signal_Data_MessageInfo::getInstance());
+    for (const int e : {0, 124, 128, 133, 144, 149})
+        EXPECT_EQ(decoder.getMessageInfoForEnum(e), nullptr) << "codec-only enumerator " << e;
+}
+
+// A host switches messages by description: the pairing must lead to the message's own bit.
+TEST(Registration, SwitchingByDescriptionStopsThatMessage)
+{
+    RTCM3Decoder decoder;
+    for (const auto &[e, frame] : framesOfEveryMessage()) {
+        const MessageInfo *info = decoder.getMessageInfoForEnum(e);
+        if (!info)
+            continue;  // decoded by the codec alone, no description to switch by
+        SCOPED_TRACE(info->getName().toStdString());
+        ASSERT_TRUE(decoder.setMessageEnabled(info, false));
+        EXPECT_FALSE(decoder.isEnabledMessageEnum(e));
+        EXPECT_EQ(QString::fromLatin1(RTCM3_error_to_string(decoder.decodeMessage(bytesOf(frame), uint(frame.size())))),
+                  disabledName(e));
+        ASSERT_TRUE(decoder.setMessageEnabled(info, true));
+        EXPECT_EQ(decoder.decodeMessage(bytesOf(frame), uint(frame.size())), frame.size() * 8);
+    }
+}
+
+// ---- meta-object ------------------------------------------------------------------------
+
+TEST(MetaObject, DeclaresOnlyTheDecodeSlotWithItsTypeAndParameterNames)
+{
+    RTCM3Decoder decoder;
+    const QMetaObject *meta = decoder.metaObject();
+    EXPECT_STREQ(meta->className(), "RTCM3Decoder");
+    ASSERT_EQ(meta->methodCount() - meta->methodOffset(), 1);
+    const QMetaMethod method = meta->method(meta->methodOffset());
+    EXPECT_EQ(method.name(), QByteArray("decodeMessage"));
+    EXPECT_EQ(method.methodType(), QMetaMethod::Slot);
+    EXPECT_EQ(method.access(), QMetaMethod::Public);
+    EXPECT_STREQ(method.typeName(), "int32_t");
+    EXPECT_EQ(method.parameterTypes(), QList<QByteArray>({"const uint8_t*", "uint"}));
+    EXPECT_EQ(method.parameterNames(), QList<QByteArray>({"buffer", "maxlength"}));
+}
+
+TEST(MetaObject, InvokingTheSlotDecodesAndReturnsTheResult)
+{
+    RTCM3Decoder decoder;
+    RecordingObserver observer;
+    decoder.setObserver(&observer);
+    int32_t result = 0;
+    const uint8_t *buffer = bytesOf(kStation);
+    ASSERT_TRUE(QMetaObject::invokeMethod(&decoder, "decodeMessage", Qt::DirectConnection,
+                                          Q_RETURN_ARG(int32_t, result), Q_ARG(const uint8_t *, buffer),
+                                          Q_ARG(uint, 25u)));
+    EXPECT_EQ(result, 200);
+    ASSERT_EQ(observer.messages().size(), 1);
+    EXPECT_EQ(observer.deliveries()[0].info, RTCM3_Message_Type_1005_MessageInfo::getInstance());
+
+    // Through the base class the host knows: the call still reaches this decoder.
+    AbstractDecoder &base = decoder;
+    ASSERT_TRUE(QMetaObject::invokeMethod(&base, "decodeMessage", Qt::DirectConnection,
+                                          Q_RETURN_ARG(int32_t, result), Q_ARG(const uint8_t *, buffer),
+                                          Q_ARG(uint, 21u)));
+    EXPECT_LT(result, 0);
+    ASSERT_EQ(observer.events().size(), 1);
+    EXPECT_EQ(observer.events()[0].getText(), QStringLiteral("RTCM3: RTCM3_ERR_MESSAGE_TYPE_1005_ECEF_Z_EXT_BUFFER_OVERFLOW"));
+}
+
+TEST(Lifetime, DecoderAnnouncesItselfAndIsReleasedWithItsParent)
+{
+    MemLeakTracer *tracer = MemLeakTracer::getInstance();
+    const int before = tracer->liveCount("RTCM3Decoder");
+    {
+        QObject parent;
+        const auto *decoder = new RTCM3Decoder(&parent);
+        EXPECT_EQ(tracer->liveCount("RTCM3Decoder"), before + 1);
+        EXPECT_EQ(decoder->parent(), &parent);
+        EXPECT_EQ(decoder->getName(), QStringLiteral("RTCM3"));
+    }
+    EXPECT_EQ(tracer->liveCount("RTCM3Decoder"), before);
+}
+
+} // namespace
