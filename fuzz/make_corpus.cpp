@@ -1,14 +1,17 @@
 // Writes the fuzz seed corpora from our own encoder: several random records of every
-// message, with groups of several sizes, each framed as its target reads input.
-//   fuzz_make_corpus OUTDIR      seeds into OUTDIR/fuzz_codec_decode and OUTDIR/fuzz_codec_reencode
-//   fuzz_make_corpus --dict FILE the libFuzzer dictionary of message numbers
+// message, with groups of several sizes, each framed as its target reads input; for the
+// stream target also pieces of the sample stream, cut anywhere, under several chunkings.
+//   fuzz_make_corpus OUTDIR [SAMPLE]  seeds into OUTDIR/<target>
+//   fuzz_make_corpus --dict FILE      the libFuzzer dictionary of message numbers
 
 #include "codec_targets.h"
+#include "stream_target.h"
 #include "../tests/support/random_record.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 
@@ -52,7 +55,81 @@ Bytes reencodeSeed(int variant, const Bytes& frame)
     return nuvrixfuzz::reencodeInput(nuvrixfuzz::selectorFor(n, capacity), frame);
 }
 
-int writeCorpora(const fs::path& out)
+// Chunkings and modes the stream seeds cycle through: one chunk, single bytes, uneven
+// chunks, a new stream after every chunk, reading inside the notification, half the
+// messages switched off, reads past the values.
+struct StreamHeader {
+    uint8_t flags;
+    std::vector<uint8_t> chunkSizes;
+    bool halfEnabled;
+};
+
+const std::vector<StreamHeader>& streamHeaders()
+{
+    static const std::vector<StreamHeader> headers = {
+        {0, {}, false},
+        {0, {1}, false},
+        {0, {200, 17, 0}, false},
+        {nuvrixfuzz::kFlagEndEveryChunk, {64}, false},
+        {nuvrixfuzz::kFlagReadInsideNotification, {37, 250}, false},
+        {0, {0}, true},
+        {nuvrixfuzz::kFlagTryMisuse, {5, 0}, false},
+    };
+    return headers;
+}
+
+Bytes streamSeed(size_t variant, const Bytes& stream)
+{
+    const StreamHeader& h = streamHeaders()[variant % streamHeaders().size()];
+    uint8_t halfSet[nuvrixfuzz::kStreamEnableBytes];
+    std::memset(halfSet, 0xAA, sizeof halfSet);
+    return nuvrixfuzz::streamInput(h.flags, h.chunkSizes, stream, h.halfEnabled ? halfSet : nullptr);
+}
+
+constexpr size_t kSamplePiece = 1200;   // a few dozen frames: small inputs run and mutate faster
+constexpr size_t kSampleStride = 900;   // pieces overlap and start anywhere in a frame
+
+Bytes readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Pieces of the sample stream, and for every message two encoded records back to back.
+int writeStreamSeeds(const fs::path& dir, const fs::path& sample)
+{
+    fs::create_directories(dir);
+    int written = 0;
+    size_t variant = 0;
+    const Bytes whole = sample.empty() ? Bytes() : readFile(sample);
+    if (!sample.empty() && whole.empty()) {
+        std::fprintf(stderr, "cannot read the sample stream %s\n", sample.c_str());
+        return -1;
+    }
+    for (size_t at = 0; at < whole.size(); at += kSampleStride, ++variant) {
+        const Bytes piece(whole.begin() + long(at), whole.begin() + long(std::min(whole.size(), at + kSamplePiece)));
+        if (!writeFile(dir / ("sample_" + std::to_string(at)), streamSeed(variant, piece)))
+            return -1;
+        ++written;
+    }
+    for (const int e : randomrecord::messageEnumerators()) {
+        std::mt19937_64 rng(static_cast<uint64_t>(e));
+        Bytes stream;
+        for (const int groupSize : {0, 3}) {
+            const randomrecord::Encoded encoded = randomrecord::randomFrame(e, rng, groupSize);
+            stream.insert(stream.end(), encoded.frame.begin(), encoded.frame.end());
+        }
+        if (stream.empty())
+            continue;
+        const std::string name = std::string("frames_") + Kvt::Nuvrix::RTCM3_message_enum_to_string(e);
+        if (!writeFile(dir / name, streamSeed(variant++, stream)))
+            return -1;
+        ++written;
+    }
+    return written;
+}
+
+int writeCorpora(const fs::path& out, const fs::path& sample)
 {
     const fs::path decodeDir = out / "fuzz_codec_decode";
     const fs::path reencodeDir = out / "fuzz_codec_reencode";
@@ -78,7 +155,12 @@ int writeCorpora(const fs::path& out)
             }
         }
     }
-    std::printf("%d seeds per target in %s\n", written, out.c_str());
+    const int streamSeeds = writeStreamSeeds(out / "fuzz_stream", sample);
+    if (streamSeeds <= 0) {
+        std::fprintf(stderr, "cannot write the stream seeds into %s\n", out.c_str());
+        return 1;
+    }
+    std::printf("%d seeds per codec target, %d stream seeds in %s\n", written, streamSeeds, out.c_str());
     return written > 0 ? 0 : 1;
 }
 
@@ -118,8 +200,8 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && std::string(argv[1]) == "--dict")
         return writeDictionary(argv[2]);
-    if (argc == 2)
-        return writeCorpora(argv[1]);
-    std::fprintf(stderr, "usage: %s OUTDIR | --dict FILE\n", argv[0]);
+    if (argc == 2 || argc == 3)
+        return writeCorpora(argv[1], argc == 3 ? argv[2] : "");
+    std::fprintf(stderr, "usage: %s OUTDIR [SAMPLE] | --dict FILE\n", argv[0]);
     return 2;
 }

@@ -5,6 +5,7 @@
 
 #include "../../fuzz/codec_targets.h"
 #include "../support/random_record.h"
+#include "stream_inputs.h"
 
 #include <gtest/gtest.h>
 
@@ -28,20 +29,31 @@ namespace fs = std::filesystem;
 
 using Entry = void (*)(const Bytes&);
 
+struct ReplayInput;
+struct Target;
+using BuiltIns = std::vector<ReplayInput> (*)(const Target&);
+
 struct Target {
     const char* name;
     Entry run;
-};
-
-const Target kTargets[] = {
-    {"fuzz_codec_decode", [](const Bytes& in) { nuvrixfuzz::fuzzCodecDecode(in.data(), in.size()); }},
-    {"fuzz_codec_reencode", [](const Bytes& in) { nuvrixfuzz::fuzzCodecReencode(in.data(), in.size()); }},
+    BuiltIns builtIn;
 };
 
 struct ReplayInput {
     const Target* target;
     std::string name;
     Bytes bytes;
+};
+
+std::vector<ReplayInput> builtInInputs(const Target& t);
+std::vector<ReplayInput> builtInStreamInputs(const Target& t);
+
+const Target kTargets[] = {
+    {"fuzz_codec_decode", [](const Bytes& in) { nuvrixfuzz::fuzzCodecDecode(in.data(), in.size()); },
+     builtInInputs},
+    {"fuzz_codec_reencode", [](const Bytes& in) { nuvrixfuzz::fuzzCodecReencode(in.data(), in.size()); },
+     builtInInputs},
+    {"fuzz_stream", [](const Bytes& in) { nuvrixfuzz::fuzzStream(in.data(), in.size()); }, builtInStreamInputs},
 };
 
 void PrintTo(const ReplayInput& input, std::ostream* out)
@@ -96,6 +108,14 @@ std::vector<ReplayInput> builtInInputs(const Target& t)
     };
 }
 
+std::vector<ReplayInput> builtInStreamInputs(const Target& t)
+{
+    std::vector<ReplayInput> out;
+    for (const streaminputs::Named& input : streaminputs::hostileStreams())
+        out.push_back({&t, input.name, input.bytes});
+    return out;
+}
+
 std::string testName(const std::string& name)
 {
     std::string out;
@@ -109,7 +129,7 @@ std::vector<ReplayInput> replayInputs()
 {
     std::vector<ReplayInput> out;
     for (const Target& t : kTargets) {
-        const std::vector<ReplayInput> builtIn = builtInInputs(t);
+        const std::vector<ReplayInput> builtIn = t.builtIn(t);
         out.insert(out.end(), builtIn.begin(), builtIn.end());
         const fs::path folder = fs::path(NUVRIX_SOURCE_DIR) / "fuzz" / "regressions" / t.name;
         std::vector<fs::path> files;
