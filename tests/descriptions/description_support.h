@@ -4,6 +4,8 @@
 
 #include "nuvrixrtcm3.h"
 
+#include "../support/live_objects.h"
+
 #include "MemLeakTracer.h"
 #include "RTCM3_layout.h"
 
@@ -30,25 +32,7 @@ public:
 };
 
 // Every test that builds messages must leave as many live host objects as it found.
-class HostObjects : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        RTCM3_FormatInfo::getInstance();
-        mLiveBefore = MemLeakTracer::getInstance()->totalLive();
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(MemLeakTracer::getInstance()->totalLive(), mLiveBefore)
-            << MemLeakTracer::getInstance()->report().toStdString();
-    }
-
-    static int live(const char *className) { return MemLeakTracer::getInstance()->liveCount(className); }
-
-private:
-    qint64 mLiveBefore = 0;
-};
+using HostObjects = LiveHostObjects;
 
 // Restores a process-wide host setting at the end of a test.
 template <typename T>

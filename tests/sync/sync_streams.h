@@ -13,6 +13,7 @@
 #include <QtCore/QList>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <utility>
@@ -55,6 +56,7 @@ inline QByteArray stationFrame(uint16_t stationId, int64_t x, int64_t y, int64_t
 {
     using namespace Kvt::Nuvrix;
     RTCM3_Message_Type_1005_s record;
+    std::memset(&record, 0, sizeof record);  // init leaves the other fields as they are
     RTCM3_init_Message_Type_1005(&record);
     record.Reference_Station_ID = stationId;
     record.GPS_Indicator = 1;
