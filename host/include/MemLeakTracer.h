@@ -34,7 +34,9 @@ public:
 
 private:
     MemLeakTracer() = default;
+    int &countOf(const char *className);
 
     mutable QMutex mMutex;
     QHash<QByteArray, int> mCounts;
+    qint64 mTotal = 0;
 };

@@ -16,13 +16,23 @@ MemLeakTracer *MemLeakTracer::getInstance()
 void MemLeakTracer::doAllocateObject(const char *className)
 {
     const QMutexLocker locker(&mMutex);
-    ++mCounts[QByteArray(className)];
+    ++countOf(className);
+    ++mTotal;
 }
 
 void MemLeakTracer::doDeallocateObject(const char *className)
 {
     const QMutexLocker locker(&mMutex);
-    --mCounts[QByteArray(className)];
+    --countOf(className);
+    --mTotal;
+}
+
+int &MemLeakTracer::countOf(const char *className)
+{
+    // Objects come and go with every message: look the name up without copying it, and
+    // copy it only the first time it is seen.
+    const auto it = mCounts.find(QByteArray::fromRawData(className, qsizetype(qstrlen(className))));
+    return it != mCounts.end() ? it.value() : mCounts[QByteArray(className)];
 }
 
 int MemLeakTracer::liveCount(const char *className) const
@@ -34,10 +44,7 @@ int MemLeakTracer::liveCount(const char *className) const
 qint64 MemLeakTracer::totalLive() const
 {
     const QMutexLocker locker(&mMutex);
-    qint64 total = 0;
-    for (const int count : mCounts)
-        total += count;
-    return total;
+    return mTotal;
 }
 
 QHash<QByteArray, int> MemLeakTracer::liveCounts() const
@@ -66,4 +73,5 @@ void MemLeakTracer::reset()
 {
     const QMutexLocker locker(&mMutex);
     mCounts.clear();
+    mTotal = 0;
 }

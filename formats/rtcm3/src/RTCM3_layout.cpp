@@ -11,9 +11,23 @@ namespace {
 // ---- bit access -----------------------------------------------------------------------
 // Callers have checked that [pos, pos + width) lies inside the buffer.
 
+// The buffer's last eight bytes and fields wider than 56 bits take the careful way.
+__attribute__((noinline)) uint64_t loadBitsNearEnd(const uint8_t* data, uint64_t pos, unsigned width)
+{
+    return kvtcg_detail::readBits(data, pos, width);
+}
+
+// One unaligned 8-byte load for all but the buffer's tail: this runs for every field.
 __attribute__((always_inline)) inline uint64_t loadBits(const uint8_t* data, uint32_t sizeBytes, uint64_t pos, unsigned width)
 {
-    return width == 0 ? 0 : kvtcg_detail::readBitsWithin(data, sizeBytes, pos, width);
+    const uint64_t first = pos >> 3;
+    const unsigned lead = static_cast<unsigned>(pos & 7u);
+    if (__builtin_expect(width != 0 && first + 8 <= sizeBytes && lead + width <= 64, 1)) {
+        uint64_t word;
+        std::memcpy(&word, data + first, 8);
+        return (__builtin_bswap64(word) << lead) >> (64 - width);
+    }
+    return width == 0 ? 0 : loadBitsNearEnd(data, pos, width);
 }
 
 inline void storeBits(uint8_t* data, uint64_t pos, unsigned width, uint64_t value)
