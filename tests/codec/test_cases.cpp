@@ -3,6 +3,7 @@
 
 #include "RTCM3_codec.h"
 #include "frames.h"
+#include "reference_decode.h"
 
 #include <gtest/gtest.h>
 
@@ -185,6 +186,27 @@ TEST(Decode, MsmCountsAndTheCellLimit)
     EXPECT_EQ(decode(f, m), static_cast<int32_t>(8 * f.size()));
     EXPECT_EQ(m.Message_Type_1074.Cell_Mask_Length, 0);
     EXPECT_EQ(m.Message_Type_1074.Ncell, 0);
+}
+
+// Frames whose counts exceed a member's capacity, cut at every length: the end of the frame
+// wins over the capacity for an element that is not there.
+TEST(Decode, OverfullFramesCutAtEveryLength)
+{
+    FrameBuilder descriptor(1007);
+    descriptor.put(1, 12).put(32, 8);
+    for (int i = 0; i < 32; ++i) descriptor.put('a' + i % 26, 8);
+    descriptor.put(0, 8);
+
+    FrameBuilder cells(1074);
+    cells.put(1, 12).put(2, 30).put(0, 1).put(0, 3).put(0, 7).put(0, 2).put(0, 2).put(0, 1).put(0, 3);
+    cells.put(0xFFFF, 64).put(0x1F, 32);
+    for (int c = 0; c < 80; ++c) cells.put(c % 3 != 0, 1);
+    cells.put(0x5A5A5A5A, 32);
+
+    const std::pair<int, Bytes> frames[] = {{RTCM3_MESSAGE_TYPE_1007, descriptor.frame()},
+                                           {RTCM3_MESSAGE_TYPE_1074, cells.frame()}};
+    for (const auto& [e, frame] : frames)
+        EXPECT_EQ(referencedecode::cutMismatch(*RTCM3_layout(e), frame), "") << RTCM3_message_enum_to_string(e);
 }
 
 TEST(Encode, MsmLengthsFollowTheMasks)
