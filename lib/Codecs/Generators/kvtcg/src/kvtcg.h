@@ -121,20 +121,6 @@ inline void writeBits(uint8_t* data, uint64_t offset, unsigned width, uint64_t v
     first[8] = static_cast<uint8_t>((first[8] & ~tailMask) | ((value & lowMask(tail)) << tailShift));
 }
 
-// readBits for a reader that knows where its buffer ends: one 8-byte load when eight bytes
-// from the field's first byte lie inside the buffer, which holds for all but its tail.
-inline uint64_t readBitsWithin(const uint8_t* data, uint64_t dataSize, uint64_t offset, unsigned width)
-{
-    const uint64_t first = offset >> 3;
-    const unsigned lead = static_cast<unsigned>(offset & 7u);
-    if (first + 8 <= dataSize && lead + width <= 64) {
-        uint64_t word;
-        std::memcpy(&word, data + first, 8);
-        return (__builtin_bswap64(word) << lead) >> (64 - width);
-    }
-    return readBits(data, offset, width);
-}
-
 constexpr uint64_t signExtend(uint64_t value, unsigned width)
 {
     return (width < 64 && ((value >> (width - 1)) & 1u)) ? value | ~lowMask(width) : value;
