@@ -25,20 +25,7 @@ using namespace Kvt::Nuvrix;
 namespace {
 
 // A station frame with every member of the record set, so that it is the same on every run.
-QByteArray stationFrame(uint16_t stationId, int64_t x, int64_t y, int64_t z)
-{
-    RTCM3_Message_Type_1005_s record;
-    std::memset(&record, 0, sizeof record);
-    RTCM3_init_Message_Type_1005(&record);
-    record.Reference_Station_ID = stationId;
-    record.GPS_Indicator = 1;
-    record.ECEF_X = x;
-    record.ECEF_Y = y;
-    record.ECEF_Z = z;
-    uint8_t buffer[64] = {};
-    const int32_t bits = RTCM3_encode_Message_Type_1005(buffer, sizeof buffer, &record);
-    return bits > 0 ? QByteArray(reinterpret_cast<const char *>(buffer), bits / 8) : QByteArray();
-}
+using syncstreams::stationFrame;
 
 const QByteArray kStation = stationFrame(2003, 11445234, -56784320, 42305501);
 

@@ -10,6 +10,7 @@
 #include "../support/message_dump.h"
 #include "../support/random_record.h"
 #include "../support/stream_frames.h"
+#include "../sync/sync_streams.h"
 
 #include "nuvrixrtcm3.h"
 #include "RTCM3_layout.h"
@@ -167,16 +168,9 @@ TEST(WholeSample, EveryHostObjectIsReleasedWithTheLastReferenceAndTheDecoder)
             RTCM3Decoder decoder;
             sync.setObserver(&host);
             decoder.setObserver(&host);
-            const auto drain = [&] {
-                while (sync.hasBlock()) {
-                    const QByteArray frame = sync.getBlockBytes();
-                    decoder.decodeMessage(reinterpret_cast<const uint8_t *>(frame.constData()), uint(frame.size()));
-                }
-            };
-            sync.appendBytes(sample);
-            drain();
-            sync.endOfStream();
-            drain();
+            syncstreams::pump(sync, sample, [](qsizetype remaining) { return remaining; }, [&](const QByteArray &frame) {
+                decoder.decodeMessage(reinterpret_cast<const uint8_t *>(frame.constData()), uint(frame.size()));
+            });
             EXPECT_EQ(tracer->liveCount("RTCM3Decoder"), 1);
             EXPECT_EQ(tracer->liveCount("RTCM3Synchronizer"), 1);
         }

@@ -51,20 +51,9 @@ Road travel(const QByteArray &stream, const syncstreams::Chunker &nextChunk)
     RTCM3Decoder decoder;
     sync.setObserver(&host);
     decoder.setObserver(&host);
-    const auto drain = [&] {
-        while (sync.hasBlock()) {
-            const QByteArray frame = sync.getBlockBytes();
-            decoder.decodeMessage(reinterpret_cast<const uint8_t *>(frame.constData()), uint(frame.size()));
-        }
-    };
-    for (qsizetype at = 0; at < stream.size();) {
-        const qsizetype size = nextChunk(stream.size() - at);
-        sync.appendBytes(stream.mid(at, size));
-        at += size;
-        drain();
-    }
-    sync.endOfStream();
-    drain();
+    syncstreams::pump(sync, stream, nextChunk, [&](const QByteArray &frame) {
+        decoder.decodeMessage(reinterpret_cast<const uint8_t *>(frame.constData()), uint(frame.size()));
+    });
     Road road;
     record(road, host);
     road.dropped = host.totalDropped();

@@ -86,16 +86,14 @@ struct Outcome
 // Gives the size of the next chunk, at most `remaining`.
 using Chunker = std::function<qsizetype(qsizetype remaining)>;
 
-// Feeds the stream as a host does, taking every frame as soon as it is ready, and ends it.
-inline Outcome feed(const QByteArray &stream, const Chunker &nextChunk)
+// Feeds the stream in chunks as a host does, hands every frame to `onFrame` as soon as it is
+// ready, and ends the stream.
+template <typename OnFrame>
+void pump(RTCM3Synchronizer &sync, const QByteArray &stream, const Chunker &nextChunk, OnFrame &&onFrame)
 {
-    RTCM3Synchronizer sync;
-    RecordingObserver observer;
-    sync.setObserver(&observer);
-    Outcome outcome;
     const auto drain = [&] {
         while (sync.hasBlock())
-            outcome.frames.append(sync.getBlockBytes());
+            onFrame(sync.getBlockBytes());
     };
     for (qsizetype at = 0; at < stream.size();) {
         const qsizetype size = nextChunk(stream.size() - at);
@@ -105,6 +103,16 @@ inline Outcome feed(const QByteArray &stream, const Chunker &nextChunk)
     }
     sync.endOfStream();
     drain();
+}
+
+// Feeds the stream as a host does, taking every frame as soon as it is ready, and ends it.
+inline Outcome feed(const QByteArray &stream, const Chunker &nextChunk)
+{
+    RTCM3Synchronizer sync;
+    RecordingObserver observer;
+    sync.setObserver(&observer);
+    Outcome outcome;
+    pump(sync, stream, nextChunk, [&](const QByteArray &frame) { outcome.frames.append(frame); });
     outcome.dropped = observer.totalDropped();
     outcome.crcErrors = observer.crcErrors();
     outcome.left = sync.getNumberOfBytesLeft();
