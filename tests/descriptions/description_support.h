@@ -49,6 +49,24 @@ private:
     T mSaved;
 };
 
+// A 1005 record with a value in every field, as several suites read it.
+inline Kvt::Nuvrix::RTCM3_Message_Type_1005_s stationRecord()
+{
+    Kvt::Nuvrix::RTCM3_Message_Type_1005_s record{};
+    Kvt::Nuvrix::RTCM3_init_Message_Type_1005(&record);
+    record.Message_Length = 19;
+    record.Reference_Station_ID = 2003;
+    record.GPS_Indicator = 1;
+    record.ECEF_X = -123456789;
+    record.Single_Receiver_Oscillator_Indicator = 1;
+    record.ECEF_Y = 42;
+    record.Quarter_Cycle_Indicator = 2;
+    record.ECEF_Z = 7;
+    const quint8 crc[] = {0x0a, 0xbc, 0x01};
+    std::memcpy(record.CRC, crc, 3);
+    return record;
+}
+
 inline QList<bool> onlyFields(int fieldCount, std::initializer_list<int> selected)
 {
     QList<bool> selection(fieldCount, false);

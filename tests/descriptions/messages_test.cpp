@@ -255,17 +255,7 @@ protected:
     void SetUp() override
     {
         HostObjects::SetUp();
-        RTCM3_init_Message_Type_1005(&mStation);
-        mStation.Message_Length = 19;
-        mStation.Reference_Station_ID = 2003;
-        mStation.GPS_Indicator = 1;
-        mStation.ECEF_X = -123456789;
-        mStation.Single_Receiver_Oscillator_Indicator = 1;
-        mStation.ECEF_Y = 42;
-        mStation.Quarter_Cycle_Indicator = 2;
-        mStation.ECEF_Z = 7;
-        const quint8 crc[] = {0x0a, 0xbc, 0x01};
-        std::memcpy(mStation.CRC, crc, 3);
+        mStation = stationRecord();
     }
 
     RTCM3_Message_Type_1005_s mStation{};
