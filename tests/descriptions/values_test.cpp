@@ -38,6 +38,7 @@ protected:
         std::memcpy(mAntenna.Antenna_Descriptor, "ABC\0\0\0\0\0XYZ", 12);
         mAntenna.N = 8;
         RTCM3_init_Message_Type_1029(&mText);
+        RTCM3_init_Message_Type_1074(&mMsm);
     }
 
     // The text of the type 6 event that reading throws; fails when it throws nothing else.
@@ -64,6 +65,7 @@ protected:
     RTCM3_Message_Type_1020_s mGlonass{};
     RTCM3_Message_Type_1008_s mAntenna{};
     RTCM3_Message_Type_1029_s mText{};
+    RTCM3_Message_Type_1074_s mMsm{};
     const RTCM3_Message_Type_1005_Message mStation{&mStationRecord, false};
     const RTCM3_Message_Type_1230_Message mBiases{&mBias, false};
     const RTCM3_Message_Type_1013_Message mSystem{&mParameters, false};
@@ -72,6 +74,7 @@ protected:
     const RTCM3_Message_Type_1020_Message mGlonassEphemeris{&mGlonass, false};
     const RTCM3_Message_Type_1008_Message mDescriptor{&mAntenna, false};
     const RTCM3_Message_Type_1029_Message mEmptyText{&mText, false};
+    const RTCM3_Message_Type_1074_Message mObservations{&mMsm, false};
 };
 
 TEST_F(FieldValues, MisuseIsRefusedWithTheTextThatNamesIt)
@@ -149,6 +152,7 @@ TEST_F(FieldValues, InterpretedTextFollowsTheFieldsRules)
         {RTCM3_Message_Type_1020_x_FieldInfo::getInstance(), &mGlonassEphemeris, true, "-0.000488 kilometer"},
         {RTCM3_Message_Type_1020_dx_FieldInfo::getInstance(), &mGlonassEphemeris, false, "0.500000"},
         {RTCM3_Message_Type_1008_Antenna_Descriptor_FieldInfo::getInstance(), &mDescriptor, true, "A"},
+        {RTCM3_Message_Type_1074_MSM_Signal_Data_FieldInfo::getInstance(), &mObservations, true, "submsg"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(c.field->getInterpretedString(c.message, 0, c.withUnit), QLatin1String(c.text))
