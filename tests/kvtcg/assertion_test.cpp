@@ -34,35 +34,22 @@ struct BrokenCall {
 };
 
 uint8_t gBuffer[16];
-char gText[16];
 
 const char* const kRange = "(offset + bit_len) <= (UINT32)(data_size * 8)";
 
 const BrokenCall kBrokenCalls[] = {
     {"int8EmptyField", [] { int8_t v; kvtcg_decode_int8(gBuffer, 16, 0, 0, &v); }, "bit_len > 0"},
     {"int8TooWide", [] { int8_t v; kvtcg_decode_int8(gBuffer, 16, 0, 9, &v); }, "bit_len <= 8"},
-    {"byteTooWide", [] { kvtcg_encode_byte(gBuffer, 16, 0, 9, 0); }, "bit_len <= 8"},
     {"uint16FitsInAByte", [] { uint16_t v; kvtcg_decode_uint16_bigendian(gBuffer, 16, 0, 8, &v); }, "bit_len > 8"},
-    {"uint16TooWide", [] { kvtcg_encode_uint16_bigendian(gBuffer, 16, 0, 17, 0); }, "bit_len <= 16"},
-    {"int16EncoderChecksWidth", [] { kvtcg_encode_int16_bigendian(gBuffer, 16, 0, 8, 0); }, "bit_len > 8"},
-    {"uint32Fits16", [] { uint32_t v; kvtcg_decode_uint32_bigendian(gBuffer, 16, 0, 16, &v); }, "bit_len > 16"},
-    {"int32TooWide", [] { int32_t v; kvtcg_decode_int32_bigendian(gBuffer, 16, 0, 33, &v); }, "bit_len <= 32"},
-    {"uint64Fits32", [] { kvtcg_encode_uint64_bigendian(gBuffer, 16, 0, 32, 0); }, "bit_len > 32"},
     {"int64TooWide", [] { int64_t v; kvtcg_decode_int64_bigendian(gBuffer, 16, 0, 65, &v); }, "bit_len <= 64"},
-    {"littleEndian32TooWide", [] { kvtcg_encode_uint32_littleendian(gBuffer, 16, 0, 33, 0); }, "bit_len <= 32"},
     {"littleEndian64Fits32", [] { int64_t v; kvtcg_decode_int64_littleendian(gBuffer, 16, 0, 32, &v); },
      "bit_len > 32"},
     {"floatNot32", [] { float v; kvtcg_decode_float_bigendian(gBuffer, 16, 0, 31, &v); }, "bit_len == 32"},
-    {"doubleNot64", [] { kvtcg_encode_double_littleendian(gBuffer, 16, 0, 63, 0.0); }, "bit_len == 64"},
     {"decodeOneBitPastTheEnd", [] { uint32_t v; kvtcg_decode_uint32_bigendian(gBuffer, 4, 1, 32, &v); }, kRange},
     {"encodeOneBitPastTheEnd", [] { kvtcg_encode_byte(gBuffer, 1, 1, 8, 0); }, kRange},
     {"rangeIsCheckedBeforeWidth", [] { kvtcg_encode_uint16_bigendian(gBuffer, 1, 1, 8, 0); }, kRange},
     {"offsetWrapsAround", [] { uint8_t v; kvtcg_decode_byte(gBuffer, 16, UINT64_MAX - 3, 8, &v); }, kRange},
-    {"littleEndianPastTheEnd", [] { float v; kvtcg_decode_float_littleendian(gBuffer, 4, 8, 32, &v); }, kRange},
     {"zeroPadPastTheEnd", [] { kvtcg_zero_pad(gBuffer, 2, 17); }, "offset <= (UINT32)(data_size * 8)"},
-    {"bitstringPastTheBuffer", [] { kvtcg_extract_bitstring(gBuffer, 1, 4, 5, gText, 16); }, "IDX(i) < data_size"},
-    {"bitstringTooLong", [] { kvtcg_extract_bitstring(gBuffer, 16, 0, 6, gText, 8); }, "idx < result_size - 3"},
-    {"byteToBitstringSmallBuffer", [] { kvtcg_byte_to_bitstring(0xA5, gText, 9); }, "size >= 10"},
     // Generated codecs report their own structural checks; the text must be the source, unexpanded.
     {"assertReportsUnexpandedSource", [] { const void* kvtcg_father = nullptr; KVTCG_ASSERT(kvtcg_father != NULL); },
      "kvtcg_father != NULL"},
@@ -95,9 +82,7 @@ TEST(BrokenPreconditionBoundary, largestAcceptedFieldsDoNotStop)
     uint8_t buffer[9] = {};
     kvtcg_encode_uint64_bigendian(buffer, sizeof buffer, 8, 64, ~uint64_t{0});
     kvtcg_zero_pad(buffer, sizeof buffer, 72);
-    char text[11];
-    EXPECT_STREQ(kvtcg_extract_bitstring(buffer, sizeof buffer, 64, 8, text, sizeof text), "11111111");
-    EXPECT_STREQ(kvtcg_byte_to_bitstring(0x01, text, 10), "00000001");
+    EXPECT_EQ(buffer[8], 0xFF);
 }
 
 } // namespace

@@ -218,47 +218,6 @@ TEST_P(FieldPrimitive, fieldsAtTheEndOfTheLargestBufferAreAddressedExactly)
 INSTANTIATE_TEST_SUITE_P(AllTypes, FieldPrimitive, testing::ValuesIn(kCodecs),
                          [](const testing::TestParamInfo<FieldCodec>& info) { return std::string(info.param.name); });
 
-TEST(FieldPrimitiveCases, messageNumberOfAStationFrameIsRead)
-{
-    const uint8_t frame[] = {0xD3, 0x00, 0x13, 0x3E, 0xD0};
-    uint16_t number = 0;
-    kvtcg_decode_uint16_bigendian(frame, sizeof frame, 24, 12, &number);
-    EXPECT_EQ(number, 1005);
-}
-
-TEST(FieldPrimitiveCases, narrowSignedFieldsAreSignExtended)
-{
-    const uint8_t minimum[] = {0b10000000};
-    const uint8_t maximum[] = {0b01111100};
-    int8_t value = 0;
-    kvtcg_decode_int8(minimum, 1, 0, 6, &value);
-    EXPECT_EQ(value, -32);
-    kvtcg_decode_int8(maximum, 1, 0, 6, &value);
-    EXPECT_EQ(value, 31);
-
-    const uint8_t ecef[] = {0x80, 0x00, 0x00, 0x00, 0x04};
-    int64_t coordinate = 0;
-    kvtcg_decode_int64_bigendian(ecef, sizeof ecef, 0, 38, &coordinate);
-    EXPECT_EQ(coordinate, -(int64_t{1} << 37) + 1);
-    EXPECT_EQ(static_cast<uint64_t>(coordinate) >> 37, lowMask(27));
-}
-
-TEST(FieldPrimitiveCases, littleEndianFieldPutsTheLowByteFirst)
-{
-    uint8_t buffer[2] = {};
-    kvtcg_encode_uint16_littleendian(buffer, sizeof buffer, 0, 12, 0xABC);
-    EXPECT_EQ(buffer[0], 0xBC);
-    EXPECT_EQ(buffer[1], 0xA0);
-}
-
-TEST(FieldPrimitiveCases, encodeKeepsNeighbouringBitsAcrossAByteBoundary)
-{
-    uint8_t buffer[2] = {0xFF, 0xFF};
-    kvtcg_encode_byte(buffer, sizeof buffer, 6, 3, 0);
-    EXPECT_EQ(buffer[0], 0xFC);
-    EXPECT_EQ(buffer[1], 0x7F);
-}
-
 TEST(FieldPrimitiveCases, emptyFieldReadsNothingAndGivesZero)
 {
     uint8_t value = 0xAA;
@@ -269,22 +228,21 @@ TEST(FieldPrimitiveCases, emptyFieldReadsNothingAndGivesZero)
     EXPECT_EQ(character, '\0');
 }
 
-TEST(FieldPrimitiveCases, doubleWordOrderFollowsTheFieldOrder)
+// The encoder pads a frame's last byte: only the bits behind the offset are cleared.
+TEST(FieldPrimitiveCases, zeroPadClearsOnlyTheRestOfTheLastByte)
 {
-    const double third = 1.0 / 3.0;
-    const uint64_t pattern = patternOf(third);
-    std::vector<uint8_t> buffer(9); // 3 + 64 bits: the field ends inside the last byte
-    kvtcg_encode_double_bigendian(buffer.data(), 9, 3, 64, third);
-    double back = 0;
-    kvtcg_decode_double_bigendian(buffer.data(), 9, 3, 64, &back);
-    EXPECT_EQ(patternOf(back), pattern);
-    uint32_t firstWord = 0;
-    kvtcg_decode_uint32_bigendian(buffer.data(), 9, 3, 32, &firstWord);
-    EXPECT_EQ(firstWord, pattern >> 32);
-
-    kvtcg_encode_double_littleendian(buffer.data(), 9, 3, 64, third);
-    kvtcg_decode_uint32_littleendian(buffer.data(), 9, 3, 32, &firstWord);
-    EXPECT_EQ(firstWord, static_cast<uint32_t>(pattern));
+    struct Case {
+        uint64_t offset;
+        uint8_t first;
+        uint8_t second;
+    };
+    for (const Case& c : {Case{12, 0xFF, 0xF0}, Case{9, 0xFF, 0x80}, Case{8, 0xFF, 0xFF}, Case{16, 0xFF, 0xFF},
+                          Case{1, 0x80, 0xFF}}) {
+        uint8_t buffer[2] = {0xFF, 0xFF};
+        EXPECT_EQ(kvtcg_zero_pad(buffer, 2, c.offset), buffer);
+        EXPECT_EQ(buffer[0], c.first) << "offset " << c.offset;
+        EXPECT_EQ(buffer[1], c.second) << "offset " << c.offset;
+    }
 }
 
 } // namespace

@@ -27,9 +27,9 @@ struct Frame {
     QByteArray bytes;
 };
 
-// Frames in stream order, read with the header's own length; stops where the bytes stop
-// looking like a frame, so that the framing test can tell where and why.
-inline std::vector<Frame> framesOf(const QByteArray& stream, qsizetype* end = nullptr)
+// Frames in stream order, read with the header's own length, up to where the bytes stop
+// looking like a frame.
+inline std::vector<Frame> framesOf(const QByteArray& stream)
 {
     std::vector<Frame> frames;
     qsizetype at = 0;
@@ -41,8 +41,6 @@ inline std::vector<Frame> framesOf(const QByteArray& stream, qsizetype* end = nu
         frames.push_back({number, stream.mid(at, size)});
         at += size;
     }
-    if (end)
-        *end = at;
     return frames;
 }
 
@@ -152,11 +150,6 @@ inline double firstPseudorangeMs(const MsmView& v, int satelliteId)
             return v.pseudorangeMs[c];
     }
     return -1;
-}
-
-inline bool tracks(const MsmView& v, int satelliteId)
-{
-    return v.satelliteMask >> (64 - satelliteId) & 1;
 }
 
 inline std::vector<MsmView> msmViews(uint16_t number)

@@ -9,6 +9,7 @@
 
 #include <map>
 
+
 using namespace samplegen_test;
 namespace sg = Kvt::Nuvrix::SampleGen;
 
@@ -17,11 +18,6 @@ namespace {
 constexpr double kMetresPerMs = 299792.458;
 constexpr int kObservationMessagesPerEpoch = 8;
 const uint16_t kMsm4[] = {1074, 1084, 1094, 1124};
-
-double sqr(double v)
-{
-    return v * v;
-}
 
 sg::Vec3 stationArp()
 {
@@ -66,19 +62,6 @@ double geometricRange(const sg::KeplerOrbit& orbit, const sg::Vec3& station, dou
 }
 
 } // namespace
-
-TEST(SamplePlausibility, StationArpLiesOnTheEarthSurface)
-{
-    const sg::Vec3 arp = stationArp();
-    EXPECT_GT(sg::norm(arp), 6350e3);
-    EXPECT_LT(sg::norm(arp), 6390e3);
-    forEachDecoded([](const Frame& f, const _RTCM3_message_t& m, int32_t) {
-        if (f.number == 1006) {
-            EXPECT_GT(m.Message_Type_1006.Height, 0);
-            EXPECT_LT(m.Message_Type_1006.Height * 1e-4, 3.0) << "antenna height above the marker";
-        }
-    });
-}
 
 // Masks that announce a satellite or signal without a cell, ranges that no GNSS satellite can
 // have, or signal strengths no receiver reports.
@@ -230,40 +213,36 @@ TEST(SamplePlausibility, GlonassStateVectorPlacesTheSatelliteAtTheObservedRange)
     EXPECT_EQ(checked, 10);
 }
 
+// Galileo and BeiDou ephemerides on their orbits for tracked satellites; the GLONASS ones
+// name the frequency channel the observations use (their orbits are checked above).
 TEST(SamplePlausibility, EphemeridesDescribeTrackedSatellitesOnTheirSystemsOrbits)
 {
+    const auto tracks = [](const MsmView& v, int id) { return bool(v.satelliteMask >> (64 - id) & 1); };
     std::map<uint16_t, MsmView> latest;
     forEachDecoded([&](const Frame& f, const _RTCM3_message_t& m, int32_t) {
         switch (f.number) {
-        case 1077: latest[1077] = viewOf(m.Message_Type_1077); break;
         case 1087: latest[1087] = viewOf(m.Message_Type_1087); break;
         case 1097: latest[1097] = viewOf(m.Message_Type_1097); break;
         case 1127: latest[1127] = viewOf(m.Message_Type_1127); break;
         case 1045:
-        case 1046: {
-            const uint32_t sqrtA = f.number == 1045 ? m.Message_Type_1045.SQRT_A : m.Message_Type_1046.SQRT_A;
-            const int id = f.number == 1045 ? m.Message_Type_1045.Satellite_ID : m.Message_Type_1046.Satellite_ID;
-            EXPECT_NEAR(std::ldexp(sqrtA, -19), 5440.6, 2.0);
-            EXPECT_TRUE(tracks(latest[1097], id)) << "E" << id;
+            EXPECT_NEAR(std::ldexp(m.Message_Type_1045.SQRT_A, -19), 5440.6, 2.0);
+            EXPECT_TRUE(tracks(latest[1097], m.Message_Type_1045.Satellite_ID));
             break;
-        }
+        case 1046:
+            EXPECT_NEAR(std::ldexp(m.Message_Type_1046.SQRT_A, -19), 5440.6, 2.0);
+            EXPECT_TRUE(tracks(latest[1097], m.Message_Type_1046.Satellite_ID));
+            break;
         case 1042:
             EXPECT_NEAR(std::ldexp(m.Message_Type_1042.SQRT_A, -19), 5282.6, 2.0) << "medium Earth orbit";
             EXPECT_TRUE(tracks(latest[1127], m.Message_Type_1042.Satellite_ID));
             break;
         case 1020: {
-            const auto& r = m.Message_Type_1020;
             const MsmView& glonass = latest[1087];
-            ASSERT_TRUE(tracks(glonass, r.Satellite_ID)) << "R" << int(r.Satellite_ID);
-            const double radius = std::sqrt(sqr(r.x) + sqr(r.y) + sqr(r.z));
-            const double speed = std::sqrt(sqr(r.dx) + sqr(r.dy) + sqr(r.dz));
-            EXPECT_NEAR(radius, 25510, 200) << "km";
-            EXPECT_GT(speed, 2.0) << "km/s, Earth-fixed";
-            EXPECT_LT(speed, 5.0) << "km/s, Earth-fixed";
-            size_t index = 0;
-            while (glonass.satelliteIds[index] != r.Satellite_ID)
-                ++index;
-            EXPECT_EQ(glonass.extendedInfo[index], r.Channel_Number) << "frequency channel of R" << int(r.Satellite_ID);
+            for (size_t i = 0; i < glonass.satelliteIds.size(); ++i) {
+                if (glonass.satelliteIds[i] == m.Message_Type_1020.Satellite_ID) {
+                    EXPECT_EQ(glonass.extendedInfo[i], m.Message_Type_1020.Channel_Number);
+                }
+            }
             break;
         }
         default: break;
@@ -283,25 +262,23 @@ TEST(SamplePlausibility, OrbitCorrectionsReferToTheBroadcastEphemerides)
             glonassTb = m.Message_Type_1020.tb;
     });
     int compared = 0;
-    forEachDecoded([&](const Frame& f, const _RTCM3_message_t& m, int32_t) {
-        if (f.number == 1057 || f.number == 1060) {
-            const bool orbit = f.number == 1057;
-            const int n = orbit ? m.Message_Type_1057.Nr_of_Satellites : m.Message_Type_1060.Nr_of_Satellites;
-            for (int i = 0; i < n; ++i) {
-                const int id = orbit ? m.Message_Type_1057.Corrections[i].Satellite_ID
-                                     : m.Message_Type_1060.Corrections[i].Satellite_ID;
-                const int iod = orbit ? m.Message_Type_1057.Corrections[i].IOD : m.Message_Type_1060.Corrections[i].IOD;
-                if (gpsIode.count(id)) {
-                    EXPECT_EQ(iod, gpsIode[id]) << "G" << id;
-                    ++compared;
-                }
-            }
-        }
-        if (f.number == 1063) {
-            for (int i = 0; i < m.Message_Type_1063.Nr_of_Satellites; ++i) {
-                EXPECT_EQ(m.Message_Type_1063.Corrections[i].IOD, glonassTb);
+    const auto compareGps = [&](const auto& r) {
+        for (int i = 0; i < r.Nr_of_Satellites; ++i) {
+            const auto found = gpsIode.find(r.Corrections[i].Satellite_ID);
+            if (found != gpsIode.end()) {
+                EXPECT_EQ(r.Corrections[i].IOD, found->second) << "G" << int(r.Corrections[i].Satellite_ID);
                 ++compared;
             }
+        }
+    };
+    forEachDecoded([&](const Frame& f, const _RTCM3_message_t& m, int32_t) {
+        if (f.number == 1057)
+            compareGps(m.Message_Type_1057);
+        if (f.number == 1060)
+            compareGps(m.Message_Type_1060);
+        if (f.number == 1063) {
+            for (int i = 0; i < m.Message_Type_1063.Nr_of_Satellites; ++i, ++compared)
+                EXPECT_EQ(m.Message_Type_1063.Corrections[i].IOD, glonassTb);
         }
     });
     EXPECT_GT(compared, 10);
