@@ -176,14 +176,17 @@ TEST(Json, SsrRecordWithoutHostDescriptionUsesTheRulesOfItsNumber)
     RTCM3_init_Message_Type_1240(&r);
     r.Epoch_Time = 345600;
     auto *e = RTCM3_append_Message_Type_1240_Corrections(&r);
+    std::memset(reinterpret_cast<uint8_t *>(e) + sizeof(RTCM3_kvtcg_header_s), 0, sizeof(*e) - sizeof(RTCM3_kvtcg_header_s));
     e->Satellite_ID = 7;
     e->IODnav = 300;
     e->Delta_Radial = -1234;
+    e->Dot_Delta_Radial = -5;
     std::string line;
     ASSERT_TRUE(reflect::appendJson(line, m));
     const QJsonObject sat = parseLine(line).value("Corrections").toArray().at(0).toObject();
     EXPECT_EQ(sat.value("IODnav").toInteger(), 300);
-    EXPECT_NE(line.find("\"Delta_Radial\":-123.4,"), std::string::npos) << line;
+    for (const char *exact : {"\"Delta_Radial\":-123.4,", "\"Dot_Delta_Radial\":-0.005,", "\"Delta_Along_Track\":0,"})
+        EXPECT_NE(line.find(exact), std::string::npos) << exact << "\n" << line;
     EXPECT_FALSE(sat.contains("IOD") || sat.contains("IOD_CRC") || sat.contains("t_oe_modulo"));
     std::string text;
     ASSERT_TRUE(reflect::appendText(text, m));

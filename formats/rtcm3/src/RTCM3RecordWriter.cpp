@@ -1,6 +1,7 @@
 #include "RTCM3RecordWriter.h"
 
 #include "RTCM3_reflect.h"
+#include "RTCM3_reflect_walk.h"
 
 #include <algorithm>
 #include <charconv>
@@ -57,6 +58,30 @@ char *writeInteger(char *at, T value, int base = 10)
 char *writeReal(char *at, double value, bool isFloat)
 {
     return isFloat ? std::to_chars(at, at + kNumberRoom, float(value)).ptr : std::to_chars(at, at + kNumberRoom, value).ptr;
+}
+
+// value / 10^decimals as a decimal, without trailing zeros: 1230 with one decimal is "123",
+// 5 with four "0.0005".
+char *writeDecimal(char *at, uint64_t value, int decimals)
+{
+    char digits[24];
+    const int count = int(writeInteger(digits, value) - digits);
+    const int whole = count - decimals;  // digits before the point; none when <= 0
+    const int first = whole > 0 ? whole : 0;
+    if (whole > 0)
+        at = std::copy(digits, digits + whole, at);
+    else
+        *at++ = '0';
+    int last = count;
+    while (last > first && digits[last - 1] == '0')
+        --last;
+    if (last > first) {
+        *at++ = '.';
+        for (int zero = whole; zero < 0; ++zero)
+            *at++ = '0';
+        at = std::copy(digits + first, digits + last, at);
+    }
+    return at;
 }
 
 char *writeHex(char *at, uint64_t value)
@@ -154,6 +179,24 @@ char *writeTextString(char *at, std::string_view bytes)
     });
 }
 
+// What a double prints as, and "null" where JSON has no number for it.
+char *writeFinite(char *at, double value, bool isFloat)
+{
+    return std::isfinite(value) ? writeReal(at, value, isFloat) : writeText(at, "null");
+}
+
+// Raw value times scale. A decimal scale gives the exact decimal (244 at 0.4 is "97.6", which
+// reads back as the double nearest 97.6); a binary one the shortest form of the exact product.
+char *writeScaled(char *at, const FieldInfo &f, Number n)
+{
+    if (f.decimals < 0 || n.kind == Number::Kind::Real)
+        return writeFinite(at, scaled(f, n), false);
+    const int64_t product = (n.kind == Number::Kind::Signed ? n.i : int64_t(n.u)) * int64_t(f.scaleNumerator);
+    if (product < 0)
+        *at++ = '-';
+    return writeDecimal(at, product < 0 ? 0 - uint64_t(product) : uint64_t(product), f.decimals);
+}
+
 class JsonWriter final : public Visitor
 {
 public:
@@ -242,10 +285,10 @@ private:
     static char *number(char *at, const FieldInfo &f, Number n)
     {
         if (f.scale != 0)
-            return real(at, scaled(f, n), false);
+            return writeScaled(at, f, n);
         switch (n.kind) {
         case Number::Kind::Real:
-            return real(at, n.d, f.type == Type::F32);
+            return writeFinite(at, n.d, f.type == Type::F32);
         case Number::Kind::Signed:
             return writeInteger(at, n.i);
         case Number::Kind::Unsigned:
@@ -258,11 +301,6 @@ private:
         *at++ = '"';
         return at;
     }
-    static char *real(char *at, double value, bool isFloat)
-    {
-        return std::isfinite(value) ? writeReal(at, value, isFloat) : writeText(at, "null");
-    }
-
     Sink &mOut;
 };
 
@@ -335,7 +373,7 @@ private:
         char buffer[kNumberRoom];
         char *end = buffer;
         if (f.scale != 0)
-            end = writeReal(buffer, scaled(f, n), false);
+            end = writeScaled(buffer, f, n);
         else if (n.kind == Number::Kind::Real)
             end = writeReal(buffer, n.d, f.type == Type::F32);
         else if (n.kind == Number::Kind::Signed)
@@ -384,7 +422,7 @@ bool appendJson(std::string &out, const _RTCM3_message_t &message)
     *at++ = ',';
     sink.wrote(at);
     JsonWriter writer(sink);
-    walkMessage(message, writer);
+    detail::walkFields(*info, &message, nullptr, info->messageNumber, writer);
     writer.close('}');
     sink.dropLast();  // the comma after the object
     return true;
@@ -398,7 +436,7 @@ bool appendText(std::string &out, const _RTCM3_message_t &message)
     out += info->display;
     out += '\n';
     TextWriter writer(out);
-    walkMessage(message, writer);
+    detail::walkFields(*info, &message, nullptr, info->messageNumber, writer);
     return true;
 }
 

@@ -1,67 +1,8 @@
 #include "RTCM3_reflect.h"
 
+#include "RTCM3_reflect_walk.h"
+
 namespace Kvt::Nuvrix::reflect {
-namespace {
-
-uint32_t countOf(const FieldInfo &f, const void *record, const void *parent)
-{
-    if (f.countType == Type::Record)
-        return f.fixedCount;
-    const void *holder = (f.flags & CountInParent) ? parent : record;
-    if (!holder)
-        return 0;
-    const Number n = numberOf(f.countType, static_cast<const uint8_t *>(holder) + f.countOffset, 0);
-    return n.kind == Number::Kind::Signed ? (n.i < 0 ? 0 : uint32_t(n.i)) : uint32_t(n.u);
-}
-
-// The parent is the record the walk came from, not the record's stored parent link: a
-// record copied by value still points at the original's parent.
-void walkFields(const RecordInfo &info, const void *record, const void *parent, uint16_t number, Visitor &v)
-{
-    const auto *base = static_cast<const uint8_t *>(record);
-    for (uint16_t k = 0; k < info.fieldCount; ++k) {
-        const FieldInfo &f = info.fields[k];
-        if ((f.flags & Reserved) || (f.present && !f.present(number, record)))
-            continue;
-        const uint8_t *member = base + f.offset;
-        switch (f.shape) {
-        case Shape::Value:
-            v.value(f, numberAt(f, member, 0));
-            break;
-        case Shape::String: {
-            const uint32_t n = countOf(f, record, parent);
-            v.string(f, std::string_view(reinterpret_cast<const char *>(member), n < f.capacity ? n : f.capacity));
-            break;
-        }
-        case Shape::Array: {
-            const uint32_t n = countOf(f, record, parent);
-            v.array(f, member, n < f.capacity ? n : f.capacity);
-            break;
-        }
-        case Shape::Embed:
-            v.beginEmbed(f);
-            walkFields(*f.sub, member, record, number, v);
-            v.endEmbed(f);
-            break;
-        case Shape::Group: {
-            const uint8_t *elements;
-            std::memcpy(&elements, member, sizeof(elements));
-            const uint32_t n = elements ? countOf(f, record, parent) : 0;
-            const uint32_t size = f.sub->size;
-            v.beginGroup(f, n);
-            for (uint32_t i = 0; i < n; ++i) {
-                v.beginElement(f, i);
-                walkFields(*f.sub, elements + std::size_t(i) * size, record, number, v);
-                v.endElement(f, i);
-            }
-            v.endGroup(f);
-            break;
-        }
-        }
-    }
-}
-
-} // namespace
 
 Visitor::~Visitor() = default;
 
@@ -79,7 +20,7 @@ const char *symbolOf(const FieldInfo &f, Number n)
 void walk(const RecordInfo &info, const void *record, uint16_t messageNumber, Visitor &visitor)
 {
     // A sub-record walked on its own finds the counts it shares with its parent by its link.
-    walkFields(info, record, static_cast<const RTCM3_kvtcg_header_s *>(record)->kvtcg_father, messageNumber,
+    detail::walkFields(info, record, static_cast<const RTCM3_kvtcg_header_s *>(record)->kvtcg_father, messageNumber,
                visitor);
 }
 
@@ -88,7 +29,7 @@ bool walkMessage(const _RTCM3_message_t &message, Visitor &visitor)
     const RecordInfo *info = recordInfo(message.header.kvtcg_message);
     if (!info || info->messageNumber == 0)
         return false;
-    walkFields(*info, &message, nullptr, info->messageNumber, visitor);
+    detail::walkFields(*info, &message, nullptr, info->messageNumber, visitor);
     return true;
 }
 

@@ -47,6 +47,8 @@ struct FieldInfo {
     double scale;          // 0: the raw value is the value
     double scaleNumerator; // scale = scaleNumerator / scaleDivisor, the divisor a power of ten
     double scaleDivisor;   // or 1, so that the physical value is rounded once
+    int8_t decimals;       // >= 0: raw times scaleNumerator is an exact integer and the value
+                           // is that integer with this many decimals; -1: a binary scale
     Shape shape;
     Type type;
     uint8_t flags;

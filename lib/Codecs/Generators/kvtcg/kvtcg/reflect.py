@@ -19,17 +19,18 @@ SHAPES = {"scalar": "Value", "derived": "Value", "string": "String", "array": "A
 EXACT_BITS = 53
 
 
-def scale_parts(scale: float, bits: int) -> Tuple[str, str]:
-    """(numerator, divisor) of a decimal scale such as 0.1 or 0.4: raw * numerator is exact
-    and one division by the power of ten gives the physical value correctly rounded, where
-    raw * 0.4 would round twice (97.60000000000001 for 244). Powers of two multiply exactly."""
-    if math.frexp(scale)[0] != 0.5:
+def scale_parts(scale: float, bits: int) -> Tuple[str, str, int]:
+    """(numerator, divisor, decimals) of a scale. A decimal scale such as 0.4 is 4 / 10: raw
+    times 4 is exact, so the value is written as that integer with one decimal, and its
+    double is rounded once (244 times the double nearest 0.4 is 97.60000000000001). A
+    binary scale (2^-31) multiplies exactly; decimals is then -1."""
+    if scale >= 1 or math.frexp(scale)[0] != 0.5:
         d = Decimal(repr(scale)).normalize()
         places = max(0, -d.as_tuple().exponent)
         numerator = int(d.scaleb(places))
         if places <= 22 and bits + numerator.bit_length() <= 53:
-            return f"{numerator}.0", f"1e{places}"
-    return host.cdouble(scale), "1.0"
+            return f"{numerator}.0", f"1e{places}", places
+    return host.cdouble(scale), "1.0", -1
 
 
 class Emitter:
@@ -94,8 +95,9 @@ class Emitter:
         ctype = "Record" if m.kind in ("embed", "group") else CTYPES[m.rec][1]
         sub = f"&kRecord_{m.record}" if m.record else "nullptr"
         scale = host.cdouble(info.scale) if info.scale is not None else "0.0"
-        numerator, divisor = scale_parts(info.scale, dsl.widest(m.width)) if info.scale else ("0.0", "1.0")
-        return (f"    {{{host.cstr(m.name)}, {host.cstr(info.display)}, {host.cstr(info.unit)}, {scale}, {numerator}, {divisor}, "
+        numerator, divisor, decimals = (scale_parts(info.scale, dsl.widest(m.width)) if info.scale
+                                        else ("0.0", "1.0", -1))
+        return (f"    {{{host.cstr(m.name)}, {host.cstr(info.display)}, {host.cstr(info.unit)}, {scale}, {numerator}, {divisor}, {decimals}, "
                 f"Shape::{SHAPES[m.kind]}, Type::{ctype}, {' | '.join(flags) or '0'}, Type::{count_type}, "
                 f"{self.presence(m.when, rec)}, offsetof({sname(rec)}, {m.name}), {count_offset}, "
                 f"{fixed}, {m.capacity}, {sub}, {self.symbols(info.symbols)}}},")
