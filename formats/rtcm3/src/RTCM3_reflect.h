@@ -41,7 +41,7 @@ struct RecordInfo;
 using PresenceFn = bool (*)(uint16_t messageNumber, const void *record);
 
 struct FieldInfo {
-    std::string_view name; // the record's member name ("ECEF_X"), an identifier of a literal
+    std::string_view name; // the member name ("ECEF_X"): an identifier, NUL-terminated after it
     const char *display;   // "ECEF-X"
     const char *unit;      // null: none
     double scale;          // 0: the raw value is the value
