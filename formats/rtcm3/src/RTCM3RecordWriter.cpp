@@ -1,0 +1,443 @@
+#include "RTCM3RecordWriter.h"
+
+#include "RTCM3_reflect.h"
+#include "RTCM3_reflect_walk.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace Kvt::Nuvrix::reflect {
+namespace {
+
+// The widest number written: a double in its shortest form takes at most 24 characters.
+constexpr std::size_t kNumberRoom = 32;
+// A member name (at most 64 characters, the generator makes sure) with quotes and colon.
+constexpr std::size_t kKeyRoom = 64 + 3;
+
+// Writes through a raw pointer into the caller's string, growing it in steps; the string is
+// cut to what was written when the sink goes. Per-character appends cost most of the time.
+class Sink
+{
+public:
+    explicit Sink(std::string &out) : mOut(out), mUsed(out.size()) {}
+    ~Sink() { mOut.resize(mUsed); }
+    Sink(const Sink &) = delete;
+    Sink &operator=(const Sink &) = delete;
+
+    // Where to write at least n more characters.
+    char *room(std::size_t n)
+    {
+        if (mUsed + n > mOut.size())
+            mOut.resize(std::max(mOut.size() * 2, mUsed + n + 256));
+        return mOut.data() + mUsed;
+    }
+    void wrote(char *end) { mUsed = std::size_t(end - mOut.data()); }
+    void put(char c)
+    {
+        *room(1) = c;
+        ++mUsed;
+    }
+    char &last() { return mOut[mUsed - 1]; }
+    void dropLast() { --mUsed; }
+
+private:
+    std::string &mOut;
+    std::size_t mUsed;
+};
+
+template <typename T>
+char *writeInteger(char *at, T value, int base = 10)
+{
+    return std::to_chars(at, at + 24, value, base).ptr;  // 20 digits and a sign at most
+}
+
+// Shortest text that reads back to the same value; a float computed member keeps its own
+// precision rather than showing the digits of its widening to double.
+char *writeReal(char *at, double value, bool isFloat)
+{
+    return isFloat ? std::to_chars(at, at + kNumberRoom, float(value)).ptr : std::to_chars(at, at + kNumberRoom, value).ptr;
+}
+
+// value / 10^decimals as a decimal, without trailing zeros: 1230 with one decimal is "123",
+// 5 with four "0.0005".
+char *writeDecimal(char *at, uint64_t value, int decimals)
+{
+    char digits[24];
+    const int count = int(writeInteger(digits, value) - digits);
+    const int whole = count - decimals;  // digits before the point; none when <= 0
+    const int first = whole > 0 ? whole : 0;
+    if (whole > 0)
+        at = std::copy(digits, digits + whole, at);
+    else
+        *at++ = '0';
+    int last = count;
+    while (last > first && digits[last - 1] == '0')
+        --last;
+    if (last > first) {
+        *at++ = '.';
+        for (int zero = whole; zero < 0; ++zero)
+            *at++ = '0';
+        at = std::copy(digits + first, digits + last, at);
+    }
+    return at;
+}
+
+char *writeHex(char *at, uint64_t value)
+{
+    *at++ = '0';
+    *at++ = 'x';
+    return writeInteger(at, value, 16);
+}
+
+char *writeText(char *at, const char *text)
+{
+    while (*text)
+        *at++ = *text++;
+    return at;
+}
+
+const char kHexDigits[] = "0123456789abcdef";
+
+char *writeHexByte(char *at, unsigned byte)
+{
+    *at++ = kHexDigits[byte >> 4];
+    *at++ = kHexDigits[byte & 15];
+    return at;
+}
+
+// Length of the valid UTF-8 sequence of two to four bytes at p, 0 if p starts none.
+std::size_t utf8Sequence(const unsigned char *p, std::size_t left)
+{
+    const auto follows = [p, left](std::size_t i, unsigned char lo = 0x80, unsigned char hi = 0xBF) {
+        return i < left && p[i] >= lo && p[i] <= hi;
+    };
+    const unsigned char b = p[0];
+    if (b >= 0xC2 && b <= 0xDF)
+        return follows(1) ? 2 : 0;
+    if (b >= 0xE0 && b <= 0xEF) {
+        const bool second = b == 0xE0 ? follows(1, 0xA0) : b == 0xED ? follows(1, 0x80, 0x9F) : follows(1);
+        return second && follows(2) ? 3 : 0;
+    }
+    if (b >= 0xF0 && b <= 0xF4) {
+        const bool second = b == 0xF0 ? follows(1, 0x90) : b == 0xF4 ? follows(1, 0x80, 0x8F) : follows(1);
+        return second && follows(2) && follows(3) ? 4 : 0;
+    }
+    return 0;
+}
+
+// C1 controls (U+0080 to U+009F) are valid UTF-8 yet act as terminal sequences.
+bool isC1(const unsigned char *p, std::size_t length) { return length == 2 && p[0] == 0xC2 && p[1] < 0xA0; }
+
+bool plain(unsigned char b) { return b >= 0x20 && b < 0x7F && b != '"' && b != '\\'; }
+
+// bytes in quotes: plain characters and valid UTF-8 as they are, the rest through
+// escape(at, bytes, length), length 0 for a byte that begins no valid UTF-8 sequence.
+// The caller made room for the longest escape of every byte.
+template <typename Escape>
+char *writeQuoted(char *at, std::string_view bytes, Escape escape)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const std::size_t n = bytes.size();
+    *at++ = '"';
+    for (std::size_t i = 0; i < n;) {
+        if (plain(p[i])) {
+            *at++ = char(p[i++]);
+            continue;
+        }
+        const std::size_t length = p[i] >= 0x80 ? utf8Sequence(p + i, n - i) : 0;
+        if (length && !isC1(p + i, length))
+            at = std::copy(p + i, p + i + length, at);
+        else if (p[i] == '"' || p[i] == '\\')
+            *at++ = '\\', *at++ = char(p[i]);
+        else
+            at = escape(at, p + i, length);
+        i += length ? length : 1;
+    }
+    *at++ = '"';
+    return at;
+}
+
+// Every byte becomes at most \u00XX.
+char *writeJsonString(char *at, std::string_view bytes)
+{
+    return writeQuoted(at, bytes, [](char *to, const unsigned char *from, std::size_t length) {
+        // A C1 control as its code point; a stray byte as the Latin-1 character it names.
+        to = writeText(to, "\\u00");
+        return writeHexByte(to, length ? from[1] : from[0]);
+    });
+}
+
+// Every byte becomes at most \xNN.
+char *writeTextString(char *at, std::string_view bytes)
+{
+    return writeQuoted(at, bytes, [](char *to, const unsigned char *from, std::size_t length) {
+        for (std::size_t k = 0; k < (length ? length : 1); ++k)
+            to = writeHexByte(writeText(to, "\\x"), from[k]);
+        return to;
+    });
+}
+
+// What a double prints as, and "null" where JSON has no number for it.
+char *writeFinite(char *at, double value, bool isFloat)
+{
+    return std::isfinite(value) ? writeReal(at, value, isFloat) : writeText(at, "null");
+}
+
+// Raw value times scale. A decimal scale gives the exact decimal (244 at 0.4 is "97.6", which
+// reads back as the double nearest 97.6); a binary one the shortest form of the exact product.
+char *writeScaled(char *at, const FieldInfo &f, Number n)
+{
+    if (f.decimals < 0 || n.kind == Number::Kind::Real)
+        return writeFinite(at, scaled(f, n), false);
+    const int64_t product = (n.kind == Number::Kind::Signed ? n.i : int64_t(n.u)) * int64_t(f.scaleNumerator);
+    if (product < 0)
+        *at++ = '-';
+    return writeDecimal(at, product < 0 ? 0 - uint64_t(product) : uint64_t(product), f.decimals);
+}
+
+class JsonWriter final : public Visitor
+{
+public:
+    explicit JsonWriter(Sink &out) : mOut(out) {}
+
+    void value(const FieldInfo &f, Number n) override
+    {
+        char *at = key(mOut.room(kKeyRoom + kNumberRoom + 1), f);
+        at = number(at, f, n);
+        *at++ = ',';
+        mOut.wrote(at);
+    }
+    void array(const FieldInfo &f, const void *elements, uint32_t count) override
+    {
+        char *at = key(mOut.room(kKeyRoom + 1 + std::size_t(count) * (kNumberRoom + 3)), f);
+        *at++ = '[';
+        // Observation arrays are plain integers: read them by their type, not one by one.
+        const bool plain = f.scale == 0 && !(f.flags & Wide);
+        switch (plain ? f.type : Type::Record) {
+        case Type::U8: at = integers<uint8_t, uint32_t>(at, elements, count); break;
+        case Type::U16: at = integers<uint16_t, uint32_t>(at, elements, count); break;
+        case Type::U32: at = integers<uint32_t, uint32_t>(at, elements, count); break;
+        case Type::I8: at = integers<int8_t, int32_t>(at, elements, count); break;
+        case Type::I16: at = integers<int16_t, int32_t>(at, elements, count); break;
+        case Type::I32: at = integers<int32_t, int32_t>(at, elements, count); break;
+        default:
+            for (uint32_t i = 0; i < count; ++i) {
+                at = number(at, f, numberAt(f, elements, i));
+                *at++ = ',';
+            }
+        }
+        mOut.wrote(at);
+        close(']');
+    }
+    void string(const FieldInfo &f, std::string_view bytes) override
+    {
+        char *at = key(mOut.room(kKeyRoom + 6 * bytes.size() + 3), f);
+        at = writeJsonString(at, bytes);
+        *at++ = ',';
+        mOut.wrote(at);
+    }
+    void beginEmbed(const FieldInfo &f) override { open(f, '{'); }
+    void endEmbed(const FieldInfo &) override { close('}'); }
+    void beginGroup(const FieldInfo &f, uint32_t) override { open(f, '['); }
+    void beginElement(const FieldInfo &, uint32_t) override { mOut.put('{'); }
+    void endElement(const FieldInfo &, uint32_t) override { close('}'); }
+    void endGroup(const FieldInfo &) override { close(']'); }
+
+    // Every value is followed by a comma; closing a bracket takes the last one back.
+    void close(char bracket)
+    {
+        if (mOut.last() == ',')
+            mOut.last() = bracket;
+        else
+            mOut.put(bracket);
+        mOut.put(',');
+    }
+
+private:
+    template <typename T, typename Wide>
+    static char *integers(char *at, const void *elements, uint32_t count)
+    {
+        const auto *p = static_cast<const uint8_t *>(elements);
+        for (uint32_t i = 0; i < count; ++i) {
+            T v;
+            std::memcpy(&v, p + std::size_t(i) * sizeof(T), sizeof(T));
+            at = writeInteger(at, Wide(v));
+            *at++ = ',';
+        }
+        return at;
+    }
+    static char *key(char *at, const FieldInfo &f)
+    {
+        *at++ = '"';
+        at = std::copy(f.name.begin(), f.name.end(), at);  // an identifier: nothing to escape
+        *at++ = '"';
+        *at++ = ':';
+        return at;
+    }
+    void open(const FieldInfo &f, char bracket)
+    {
+        char *at = key(mOut.room(kKeyRoom + 1), f);
+        *at++ = bracket;
+        mOut.wrote(at);
+    }
+    static char *number(char *at, const FieldInfo &f, Number n)
+    {
+        if (f.scale != 0)
+            return writeScaled(at, f, n);
+        switch (n.kind) {
+        case Number::Kind::Real:
+            return writeFinite(at, n.d, f.type == Type::F32);
+        case Number::Kind::Signed:
+            return writeInteger(at, n.i);
+        case Number::Kind::Unsigned:
+            break;
+        }
+        if (!(f.flags & Wide))
+            return writeInteger(at, n.u);
+        *at++ = '"';
+        at = writeHex(at, n.u);
+        *at++ = '"';
+        return at;
+    }
+    Sink &mOut;
+};
+
+class TextWriter final : public Visitor
+{
+public:
+    explicit TextWriter(std::string &out) : mOut(out) {}
+
+    void value(const FieldInfo &f, Number n) override
+    {
+        label(f.display);
+        number(f, n);
+        unit(f, n);
+        mOut += '\n';
+    }
+    void array(const FieldInfo &f, const void *elements, uint32_t count) override
+    {
+        label(f.display);
+        for (uint32_t i = 0; i < count; ++i) {
+            if (i)
+                mOut += ", ";
+            number(f, numberAt(f, elements, i));
+        }
+        if (count)
+            unit(f, numberAt(f, elements, 0));
+        mOut += '\n';
+    }
+    void string(const FieldInfo &f, std::string_view bytes) override
+    {
+        label(f.display);
+        Sink sink(mOut);
+        sink.wrote(writeTextString(sink.room(4 * bytes.size() + 2), bytes));
+        sink.put('\n');
+    }
+    void beginEmbed(const FieldInfo &f) override { open(f.display, nullptr); }
+    void endEmbed(const FieldInfo &) override { mIndent -= 2; }
+    void beginGroup(const FieldInfo &, uint32_t) override {}
+    void beginElement(const FieldInfo &f, uint32_t index) override { open(f.display, &index); }
+    void endElement(const FieldInfo &, uint32_t) override { mIndent -= 2; }
+    void endGroup(const FieldInfo &) override {}
+
+private:
+    void label(const char *display)
+    {
+        mOut.append(std::size_t(mIndent), ' ');
+        mOut += display;
+        mOut += ": ";
+    }
+    void open(const char *display, const uint32_t *index)
+    {
+        mOut.append(std::size_t(mIndent), ' ');
+        mOut += display;
+        if (index) {
+            mOut += " [";
+            mOut += std::to_string(*index);
+            mOut += ']';
+        }
+        mOut += ":\n";
+        mIndent += 2;
+    }
+    // A symbol text where the list names the value, else the number as JSON shows it but
+    // for masks, which stay bare hexadecimal.
+    void number(const FieldInfo &f, Number n)
+    {
+        const char *symbol = f.scale == 0 ? symbolOf(f, n) : nullptr;
+        if (symbol) {
+            mOut += symbol;
+            return;
+        }
+        char buffer[kNumberRoom];
+        char *end = buffer;
+        if (f.scale != 0)
+            end = writeScaled(buffer, f, n);
+        else if (n.kind == Number::Kind::Real)
+            end = writeReal(buffer, n.d, f.type == Type::F32);
+        else if (n.kind == Number::Kind::Signed)
+            end = writeInteger(buffer, n.i);
+        else
+            end = (f.flags & Wide) ? writeHex(buffer, n.u) : writeInteger(buffer, n.u);
+        mOut.append(buffer, end);
+    }
+    void unit(const FieldInfo &f, Number n)
+    {
+        if (f.unit && !(f.scale == 0 && symbolOf(f, n))) {
+            mOut += ' ';
+            mOut += f.unit;
+        }
+    }
+
+    std::string &mOut;
+    int mIndent = 2;
+};
+
+const RecordInfo *messageInfo(const _RTCM3_message_t &message)
+{
+    const RecordInfo *info = recordInfo(message.header.kvtcg_message);
+    return info && info->messageNumber ? info : nullptr;
+}
+
+} // namespace
+
+void appendJsonString(std::string &out, std::string_view bytes)
+{
+    Sink sink(out);
+    sink.wrote(writeJsonString(sink.room(6 * bytes.size() + 2), bytes));
+}
+
+bool appendJson(std::string &out, const _RTCM3_message_t &message)
+{
+    const RecordInfo *info = messageInfo(message);
+    if (!info)
+        return false;
+    const char *name = info->text ? info->text : info->display;
+    Sink sink(out);
+    char *at = writeText(sink.room(std::char_traits<char>::length(name) * 6 + kNumberRoom + 24), "{\"number\":");
+    at = writeInteger(at, info->messageNumber);
+    at = writeText(at, ",\"name\":");
+    at = writeJsonString(at, name);
+    *at++ = ',';
+    sink.wrote(at);
+    JsonWriter writer(sink);
+    detail::walkFields(*info, &message, nullptr, info->messageNumber, writer);
+    writer.close('}');
+    sink.dropLast();  // the comma after the object
+    return true;
+}
+
+bool appendText(std::string &out, const _RTCM3_message_t &message)
+{
+    const RecordInfo *info = messageInfo(message);
+    if (!info)
+        return false;
+    out += info->display;
+    out += '\n';
+    TextWriter writer(out);
+    detail::walkFields(*info, &message, nullptr, info->messageNumber, writer);
+    return true;
+}
+
+} // namespace Kvt::Nuvrix::reflect

@@ -1,0 +1,36 @@
+#include "RTCM3_reflect.h"
+
+#include "RTCM3_reflect_walk.h"
+
+namespace Kvt::Nuvrix::reflect {
+
+Visitor::~Visitor() = default;
+
+const char *symbolOf(const FieldInfo &f, Number n)
+{
+    const int64_t raw = n.kind == Number::Kind::Signed ? n.i : int64_t(n.u);
+    if (n.kind == Number::Kind::Real)
+        return nullptr;
+    for (uint16_t k = 0; k < f.symbolCount; ++k)
+        if (f.symbols[k].value == raw)
+            return f.symbols[k].text;
+    return nullptr;
+}
+
+void walk(const RecordInfo &info, const void *record, uint16_t messageNumber, Visitor &visitor)
+{
+    // A sub-record walked on its own finds the counts it shares with its parent by its link.
+    detail::walkFields(info, record, static_cast<const RTCM3_kvtcg_header_s *>(record)->kvtcg_father, messageNumber,
+               visitor);
+}
+
+bool walkMessage(const _RTCM3_message_t &message, Visitor &visitor)
+{
+    const RecordInfo *info = recordInfo(message.header.kvtcg_message);
+    if (!info || info->messageNumber == 0)
+        return false;
+    detail::walkFields(*info, &message, nullptr, info->messageNumber, visitor);
+    return true;
+}
+
+} // namespace Kvt::Nuvrix::reflect

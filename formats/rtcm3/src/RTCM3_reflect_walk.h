@@ -1,0 +1,68 @@
+#pragma once
+// The walk over a record as a template: a writer whose visitor class is final has its calls
+// bound and inlined, where the public walk() goes through the Visitor interface. Internal.
+
+#include "RTCM3_reflect.h"
+
+namespace Kvt::Nuvrix::reflect::detail {
+
+inline uint32_t countOf(const FieldInfo &f, const void *record, const void *parent)
+{
+    if (f.countType == Type::Record)
+        return f.fixedCount;
+    const void *holder = (f.flags & CountInParent) ? parent : record;
+    if (!holder)
+        return 0;
+    const Number n = numberOf(f.countType, static_cast<const uint8_t *>(holder) + f.countOffset, 0);
+    return n.kind == Number::Kind::Signed ? (n.i < 0 ? 0 : uint32_t(n.i)) : uint32_t(n.u);
+}
+
+// The parent is the record the walk came from, not the record's stored parent link: a
+// record copied by value still points at the original's parent.
+template <class V>
+void walkFields(const RecordInfo &info, const void *record, const void *parent, uint16_t number, V &v)
+{
+    const auto *base = static_cast<const uint8_t *>(record);
+    for (uint16_t k = 0; k < info.fieldCount; ++k) {
+        const FieldInfo &f = info.fields[k];
+        if ((f.flags & Reserved) || (f.present && !f.present(number, record)))
+            continue;
+        const uint8_t *member = base + f.offset;
+        switch (f.shape) {
+        case Shape::Value:
+            v.value(f, numberAt(f, member, 0));
+            break;
+        case Shape::String: {
+            const uint32_t n = countOf(f, record, parent);
+            v.string(f, std::string_view(reinterpret_cast<const char *>(member), n < f.capacity ? n : f.capacity));
+            break;
+        }
+        case Shape::Array: {
+            const uint32_t n = countOf(f, record, parent);
+            v.array(f, member, n < f.capacity ? n : f.capacity);
+            break;
+        }
+        case Shape::Embed:
+            v.beginEmbed(f);
+            walkFields(*f.sub, member, record, number, v);
+            v.endEmbed(f);
+            break;
+        case Shape::Group: {
+            const uint8_t *elements;
+            std::memcpy(&elements, member, sizeof(elements));
+            const uint32_t n = elements ? countOf(f, record, parent) : 0;
+            const uint32_t size = f.sub->size;
+            v.beginGroup(f, n);
+            for (uint32_t i = 0; i < n; ++i) {
+                v.beginElement(f, i);
+                walkFields(*f.sub, elements + std::size_t(i) * size, record, number, v);
+                v.endElement(f, i);
+            }
+            v.endGroup(f);
+            break;
+        }
+        }
+    }
+}
+
+} // namespace Kvt::Nuvrix::reflect::detail

@@ -1,0 +1,159 @@
+"""C++ backend: the reflection table of every record.
+
+For each record, one row per member in member order (the frame header and CRC left out):
+its name, display name, scale, unit and symbols from the list, and where the decoded value
+lives in the record (offset, type, presence, count). A hand-written walker turns a decoded
+record into JSON or text through these rows, with no host objects. Presence uses the
+codec's own predicate expressions, so the two cannot disagree about what a frame holds."""
+
+import math
+from decimal import Decimal
+from typing import Dict, List, Optional, Tuple
+
+from . import dsl, host
+from .codec import CTYPES, Emitter as CodecEmitter, sname
+
+SHAPES = {"scalar": "Value", "derived": "Value", "string": "String", "array": "Array",
+          "embed": "Embed", "group": "Group"}
+# Unsigned integers beyond this many bits are not exact as JSON numbers (doubles).
+EXACT_BITS = 53
+
+
+def scale_parts(scale: float, bits: int) -> Tuple[str, str, int]:
+    """(numerator, divisor, decimals) of a scale. A decimal scale such as 0.4 is 4 / 10: raw
+    times 4 is exact, so the value is written as that integer with one decimal, and its
+    double is rounded once (244 times the double nearest 0.4 is 97.60000000000001). A
+    binary scale (2^-31) multiplies exactly; decimals is then -1."""
+    if scale >= 1 or math.frexp(scale)[0] != 0.5:
+        d = Decimal(repr(scale)).normalize()
+        places = max(0, -d.as_tuple().exponent)
+        numerator = int(d.scaleb(places))
+        if places <= 22 and bits + numerator.bit_length() <= 53:
+            return f"{numerator}.0", f"1e{places}", places
+    return host.cdouble(scale), "1.0", -1
+
+
+class Emitter:
+    def __init__(self, records: List[dsl.Record]):
+        self.records = records
+        self.by_name = {r.name: r for r in records}
+        self.codec = CodecEmitter(records, "Kvt::Nuvrix")
+        self.helpers: List[str] = []
+        self.names: Dict[str, str] = {}
+
+    def _shared(self, key: str, prefix: str, make) -> str:
+        """One definition per distinct predicate or symbol list, named prefix + number."""
+        if key not in self.names:
+            self.names[key] = f"{prefix}{len(self.names)}"
+            self.helpers.append(make(self.names[key]))
+        return self.names[key]
+
+    def presence(self, p: Optional[dsl.Pred], rec: dsl.Record) -> str:
+        if p is None:
+            return "nullptr"
+        expr = self.codec.pred_expr(p, rec)
+        uses = "r->" in expr
+
+        def make(name):
+            body = (f"    const auto* r = static_cast<const {sname(rec)}*>(record);\n" if uses
+                    else "    (void)record;\n")
+            return f"bool {name}(uint16_t m, const void* record)\n{{\n{body}    (void)m;\n    return {expr};\n}}\n"
+        return self._shared(f"pred {rec.name if uses else ''} {p!r}", "present", make)
+
+    def symbols(self, items) -> str:
+        if not items:
+            return "nullptr, 0"
+
+        def make(name):
+            rows = "".join(f"    {{{v}, {host.cstr(t)}}},\n" for v, t in items)
+            return f"const Symbol {name}[] = {{\n{rows}}};\n"
+        return f"{self._shared(f'symbols {items!r}', 'kSymbols', make)}, {len(items)}"
+
+    def embedding_parents(self, sub: str) -> List[dsl.Record]:
+        return [r for r in self.records if any(m.kind == "embed" and m.record == sub for m in r.members)]
+
+    def count(self, rec: dsl.Record, m: dsl.Member):
+        """(flags, count type, count offset, fixed count) of a member."""
+        if isinstance(m.count, str):
+            counter = next(c for c in rec.members if c.name == m.count)
+            return [], CTYPES[counter.rec][1], f"offsetof({sname(rec)}, {m.count})", 0
+        if isinstance(m.count, dsl.FatherMember):
+            parent = self.embedding_parents(rec.name)[0]
+            counter = next(c for c in parent.members if c.name == m.count.name)
+            return ["CountInParent"], CTYPES[counter.rec][1], f"offsetof({sname(parent)}, {m.count.name})", 0
+        return [], "Record", "0", m.count if isinstance(m.count, int) else 0
+
+    def row(self, rec: dsl.Record, m: dsl.Member, index: int) -> str:
+        info = host.member_field(rec, m, index)
+        flags, count_type, count_offset, fixed = self.count(rec, m)
+        if m.meta.get("reserved"):
+            flags.append("Reserved")
+        if m.kind == "derived":
+            flags.append("Computed")
+        if m.wire in ("u", "bits") and dsl.widest(m.width) > EXACT_BITS:
+            flags.append("Wide")
+        ctype = "Record" if m.kind in ("embed", "group") else CTYPES[m.rec][1]
+        sub = f"&kRecord_{m.record}" if m.record else "nullptr"
+        scale = host.cdouble(info.scale) if info.scale is not None else "0.0"
+        numerator, divisor, decimals = (scale_parts(info.scale, dsl.widest(m.width)) if info.scale
+                                        else ("0.0", "1.0", -1))
+        return (f"    {{{host.cstr(m.name)}, {host.cstr(info.display)}, {host.cstr(info.unit)}, {scale}, {numerator}, {divisor}, {decimals}, "
+                f"Shape::{SHAPES[m.kind]}, Type::{ctype}, {' | '.join(flags) or '0'}, Type::{count_type}, "
+                f"{self.presence(m.when, rec)}, offsetof({sname(rec)}, {m.name}), {count_offset}, "
+                f"{fixed}, {m.capacity}, {sub}, {self.symbols(info.symbols)}}},")
+
+    def record(self, rec: dsl.Record) -> str:
+        rows = [self.row(rec, m, k) for k, m in enumerate(rec.members)]
+        fields = f"kFields_{rec.name}" if rows else "nullptr"
+        table = f"constexpr FieldInfo kFields_{rec.name}[] = {{\n" + "\n".join(rows) + "\n};\n" if rows else ""
+        return (table + f"constexpr RecordInfo kRecord_{rec.name} = {{{host.cstr(rec.name)}, "
+                f"{host.cstr(host.display_name(rec))}, {host.cstr(rec.meta.get('text'))}, "
+                f"{rec.number or 0}, sizeof({sname(rec)}), {fields}, {len(rows)}}};\n")
+
+    def nested_first(self) -> List[dsl.Record]:
+        done, order = set(), []
+
+        def visit(r):
+            if r.name not in done:
+                done.add(r.name)
+                for m in r.members:
+                    if m.record:
+                        visit(self.by_name[m.record])
+                order.append(r)
+        for r in self.records:
+            visit(r)
+        return order
+
+    def same_counts(self) -> List[str]:
+        """A count in the parent is found at one offset whichever record embeds the block."""
+        out = []
+        for rec in self.records:
+            for m in rec.members:
+                if isinstance(m.count, dsl.FatherMember):
+                    first, *others = self.embedding_parents(rec.name)
+                    out += [f"static_assert(offsetof({sname(p)}, {m.count.name}) == "
+                            f"offsetof({sname(first)}, {m.count.name}), \"{rec.name} count {m.count.name}\");"
+                            for p in others]
+        return sorted(set(out))
+
+    def source(self) -> str:
+        for r in self.records:
+            for m in r.members:
+                # JSON writes names as they are, with room for 64 characters made at once.
+                if not m.name.isidentifier() or len(m.name) > 64:
+                    raise ValueError(f"{r.name}.{m.name}: a member name must be an identifier of at most 64 characters")
+        tables = [self.record(r) for r in self.nested_first()]
+        out = ["// Generated from the message list by kvtcg. Do not edit.",
+               '#include "RTCM3_reflect.h"', "", "#include <cstddef>", "",
+               "namespace Kvt::Nuvrix::reflect {", "namespace {", ""]
+        out += self.helpers + tables + self.same_counts()
+        out += ["", "const RecordInfo* const kByEnumerator[] = {", "    nullptr,"]
+        out += [f"    &kRecord_{r.name}," for r in self.records]
+        out += ["};", "", "} // namespace", "",
+                "const RecordInfo* recordInfo(int32_t enumerator)", "{",
+                f"    return enumerator > 0 && enumerator <= {len(self.records)} ? kByEnumerator[enumerator] : nullptr;",
+                "}", "", "} // namespace Kvt::Nuvrix::reflect", ""]
+        return "\n".join(out)
+
+    def files(self) -> Dict[str, str]:
+        return {"RTCM3_reflect_tables.cpp": self.source()}

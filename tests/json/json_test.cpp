@@ -1,0 +1,265 @@
+// JSON and text lines of decoded records. The oracle for every record type with a host
+// description is that description: its presence rules, counts, values, scales and widths,
+// read through the host's own code path, must be what the line says.
+
+#include "FieldValue.h"
+#include "Message.h"
+#include "MessageInfo.h"
+#include "RTCM3RecordWriter.h"
+#include "RTCM3_FieldInfoT.h"
+#include "RTCM3_MessageT.h"
+#include "RTCM3_reflect.h"
+#include "../codec/frames.h"
+#include "../support/random_record.h"
+
+#include <gtest/gtest.h>
+
+#include <QtCore/QJsonArray>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
+#include <QtCore/QSet>
+
+#include <filesystem>
+
+using namespace Kvt::Nuvrix;
+using RTCM3Field::Kind;
+
+namespace {
+
+const QSet<QString> kFrameFields{"Preamble", "Reserved", "Message_Length", "Message_Number", "CRC"};
+
+QJsonObject parseLine(const std::string &line)
+{
+    EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString() << "\n" << line;
+    EXPECT_TRUE(doc.isObject()) << line;
+    return doc.object();
+}
+
+const reflect::FieldInfo *fieldNamed(const reflect::RecordInfo &info, const QString &name)
+{
+    for (uint16_t k = 0; k < info.fieldCount; ++k)
+        if (name == QLatin1String(info.fields[k].name.data(), qsizetype(info.fields[k].name.size())))
+            return &info.fields[k];
+    return nullptr;
+}
+
+void expectValue(const QJsonValue &json, const RTCM3FieldInfo *f, const FieldValue &v, const std::string &where)
+{
+    const RTCM3Field::Spec &s = f->spec();
+    const bool isSigned = s.kind == Kind::Signed;
+    if (s.flags & RTCM3Field::Scaled)  // the line holds the correctly rounded product, within an ulp of this one
+        EXPECT_DOUBLE_EQ(json.toDouble(), (isSigned ? double(v.toSigned()) : double(v.toUnsigned())) * s.scale) << where;
+    else if (s.kind == Kind::Float32)
+        EXPECT_EQ(float(json.toDouble()), float(v.toDouble())) << where;
+    else if (s.kind == Kind::Float64)
+        EXPECT_EQ(json.toDouble(), v.toDouble()) << where;
+    else if (isSigned)
+        EXPECT_EQ(json.toInteger(), v.toSigned()) << where;
+    else if (s.width > 53)
+        EXPECT_EQ(json.toString(), "0x" + QString::number(v.toUnsigned(), 16)) << where;
+    else
+        EXPECT_EQ(json.toInteger(-1), qint64(v.toUnsigned())) << where;
+}
+
+// Every present field of the host message, reserved and frame fields left out, and nothing
+// else, under its member name.
+void compareWithHost(const QJsonObject &json, const Message *message, const reflect::RecordInfo &info,
+                     const QString &where)
+{
+    QSet<QString> expected;
+    for (const FieldInfo *field : message->getMessageInfo()->getFieldInfos()) {
+        const auto *f = static_cast<const RTCM3FieldInfo *>(field);
+        const QString name = f->spec().name;
+        const reflect::FieldInfo *row = fieldNamed(info, name);
+        if (kFrameFields.contains(name) || (row && (row->flags & reflect::Reserved)))
+            continue;
+        if (!f->isPresent(message)) {
+            // The host calls an empty string, array or group absent; JSON may show it empty.
+            const QJsonValue empty = json.value(name);
+            if (f->isRepeated() && (empty.toArray().isEmpty() && empty.toString().isEmpty()) && !empty.isUndefined())
+                expected.insert(name);
+            continue;
+        }
+        expected.insert(name);
+        const QString at = where + "." + name;
+        const QJsonValue value = json.value(name);
+        const unsigned count = f->getCount(message);
+        if (f->spec().kind == Kind::SubMessage && !f->isRepeated()) {
+            compareWithHost(value.toObject(), f->getValue(message, 0).toSubMessage(), *row->sub, at);
+        } else if (f->spec().kind == Kind::Char) {
+            EXPECT_EQ(value.toString(), f->getValueString(message)) << at.toStdString();
+        } else if (!f->isRepeated()) {
+            expectValue(value, f, f->getValue(message, 0), at.toStdString());
+        } else {
+            const QJsonArray array = value.toArray();
+            ASSERT_EQ(unsigned(array.size()), count) << at.toStdString();
+            for (unsigned i = 0; i < count; ++i) {
+                const FieldValue v = f->getValue(message, i);
+                if (f->spec().kind == Kind::SubMessage)
+                    compareWithHost(array[i].toObject(), v.toSubMessage(), *row->sub, at + QString("[%1]").arg(i));
+                else
+                    expectValue(array[i], f, v, at.toStdString());
+            }
+        }
+    }
+    const QStringList names = json.keys();
+    QSet<QString> keys(names.begin(), names.end());
+    keys.remove("number");
+    keys.remove("name");
+    QStringList got(keys.begin(), keys.end()), want(expected.begin(), expected.end());
+    got.sort();
+    want.sort();
+    EXPECT_EQ(got.join(' ').toStdString(), want.join(' ').toStdString()) << where.toStdString();
+}
+
+// Writes the decoded record as a line and checks it; the record is released.
+void checkDecoded(_RTCM3_message_t &record, uint16_t number)
+{
+    std::string line;
+    ASSERT_TRUE(reflect::appendJson(line, record));
+    const std::string head = "{\"number\":" + std::to_string(number) + ",\"name\":\"";
+    EXPECT_EQ(line.compare(0, head.size(), head), 0) << line;
+    const QJsonObject json = parseLine(line);
+    const reflect::RecordInfo &info = *reflect::recordInfo(record.header.kvtcg_message);
+    if (auto message = RTCM3_adoptRecord(&record.header)) {
+        compareWithHost(json, message.get(), info, info.name);
+        return;
+    }
+    // Records without host descriptions: every key is a member of the record.
+    for (const QString &key : json.keys())
+        EXPECT_TRUE(key == "number" || key == "name" || fieldNamed(info, key)) << key.toStdString();
+    RTCM3_free_message_children(&record);
+}
+
+TEST(Json, EveryMessageTypeOfTheSampleStreamMatchesItsDescription)
+{
+    const auto frames = testframes::validFrames(testframes::readFile(NUVRIX_SAMPLE_STREAM));
+    ASSERT_FALSE(frames.empty());
+    QSet<int> types;
+    for (const auto &frame : frames) {
+        _RTCM3_message_t record;
+        ASSERT_EQ(RTCM3_decode(nullptr, frame.data(), uint16_t(frame.size()), &record), int32_t(frame.size() * 8));
+        const uint16_t number = uint16_t(frame[3] << 4 | frame[4] >> 4);
+        if (!types.contains(number) || number / 10 == 107)  // every type once, GPS MSM every time
+            checkDecoded(record, number);
+        else
+            RTCM3_free_message_children(&record);
+        types.insert(number);
+    }
+    EXPECT_GT(types.size(), 20);
+}
+
+TEST(Json, RandomRecordOfEveryLayoutMatchesItsDescription)
+{
+    std::mt19937_64 rng(20240613);
+    for (int e : randomrecord::messageEnumerators()) {
+        for (int groupSize : {0, 1, 3}) {
+            const auto encoded = randomrecord::randomFrame(e, rng, groupSize);
+            ASSERT_GT(encoded.bits, 0) << e;
+            _RTCM3_message_t record;
+            ASSERT_EQ(RTCM3_decode(nullptr, encoded.frame.data(), uint16_t(encoded.frame.size()), &record),
+                      encoded.bits) << e;
+            checkDecoded(record, RTCM3_layout(e)->messageNumber);
+        }
+    }
+}
+
+// A 1240 entry: presence rules of a number that has no host description.
+TEST(Json, SsrRecordWithoutHostDescriptionUsesTheRulesOfItsNumber)
+{
+    _RTCM3_message_t m;
+    std::memset(&m, 0, sizeof m);
+    auto &r = m.Message_Type_1240;
+    RTCM3_init_Message_Type_1240(&r);
+    r.Epoch_Time = 345600;
+    auto *e = RTCM3_append_Message_Type_1240_Corrections(&r);
+    std::memset(reinterpret_cast<uint8_t *>(e) + sizeof(RTCM3_kvtcg_header_s), 0, sizeof(*e) - sizeof(RTCM3_kvtcg_header_s));
+    e->Satellite_ID = 7;
+    e->IODnav = 300;
+    e->Delta_Radial = -1234;
+    e->Dot_Delta_Radial = -5;
+    std::string line;
+    ASSERT_TRUE(reflect::appendJson(line, m));
+    const QJsonObject sat = parseLine(line).value("Corrections").toArray().at(0).toObject();
+    EXPECT_EQ(sat.value("IODnav").toInteger(), 300);
+    for (const char *exact : {"\"Delta_Radial\":-123.4,", "\"Dot_Delta_Radial\":-0.005,", "\"Delta_Along_Track\":0,"})
+        EXPECT_NE(line.find(exact), std::string::npos) << exact << "\n" << line;
+    EXPECT_FALSE(sat.contains("IOD") || sat.contains("IOD_CRC") || sat.contains("t_oe_modulo"));
+    std::string text;
+    ASSERT_TRUE(reflect::appendText(text, m));
+    for (const char *expected : {"Message Type 1240\n", "\n  Epoch Time: 345600 second\n", "\n  Corrections [0]:\n",
+                                 "\n    IODnav: 300\n", "\n    Delta Radial: -123.4 millimeter\n"})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+    RTCM3_free_message_children(&m);
+}
+
+struct HostileString {
+    std::string bytes;
+    QString json;      // as a JSON reader reads the line back
+    std::string text;  // as the text line shows it, quotes included
+};
+
+TEST(Json, HostileStringsStayInsideTheirString)
+{
+    const HostileString rows[] = {
+        {"quote\" back\\slash", QStringLiteral("quote\" back\\slash"), R"("quote\" back\\slash")"},
+        {"line\nfeed\r\x1b[2J", QStringLiteral("line\nfeed\r\x1b[2J"), R"("line\x0afeed\x0d\x1b[2J")"},
+        {std::string("nul\0in", 6), QString::fromUtf16(u"nul\0in", 6), R"("nul\x00in")"},
+        {"\xc3\xa9t\xc3\xa9", QStringLiteral("\u00e9t\u00e9"), "\"\xc3\xa9t\xc3\xa9\""},
+        {"\xff\xfe\x80", QStringLiteral("\u00ff\u00fe\u0080"), R"("\xff\xfe\x80")"},
+        {"\xc2\x9b" "c1 \x7f", QStringLiteral("\u009bc1 \u007f"), R"("\xc2\x9bc1 \x7f")"},
+        {"cut \xe2\x82", QStringLiteral("cut \u00e2\u0082"), R"("cut \xe2\x82")"},
+        {"\xed\xa0\x80", QStringLiteral("\u00ed\u00a0\u0080"), R"("\xed\xa0\x80")"},
+    };
+    for (const HostileString &row : rows) {
+        _RTCM3_message_t m;
+        std::memset(&m, 0, sizeof m);
+        auto &r = m.Message_Type_1033;
+        RTCM3_init_Message_Type_1033(&r);
+        r.N = uint8_t(row.bytes.size());
+        std::memcpy(r.Antenna_Descriptor, row.bytes.data(), row.bytes.size());
+        std::string line, text;
+        ASSERT_TRUE(reflect::appendJson(line, m));
+        ASSERT_TRUE(reflect::appendText(text, m));
+        EXPECT_EQ(parseLine(line).value("Antenna_Descriptor").toString(), row.json) << line;
+        EXPECT_NE(text.find("\n  Antenna Descriptor: " + row.text + "\n"), std::string::npos) << text;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            EXPECT_TRUE((c >= 0x20 && c != 0x7F && !(c == 0xC2 && uint8_t(text[i + 1]) < 0xA0)) || c == '\n') << text;
+        }
+    }
+}
+
+TEST(Json, EveryDecodableFrameOfTheCapturesGivesOneObject)
+{
+    const std::filesystem::path root(NUVRIX_SAMPLES_DIR);
+    if (!std::filesystem::exists(root))
+        GTEST_SKIP() << "no capture folder at " << root;
+    int lines = 0;
+    std::string line;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(root)) {
+        const auto ext = entry.path().extension().string();
+        if (!entry.is_regular_file() || ext == ".md" || ext == ".txt" || ext == ".chk" || ext == ".dcd")
+            continue;
+        for (const auto &frame : testframes::validFrames(testframes::readFile(entry.path().string()))) {
+            _RTCM3_message_t record;
+            const int32_t r = RTCM3_decode(nullptr, frame.data(), uint16_t(frame.size()), &record);
+            if (r == RTCM3_ERR_INVALID_MESSAGE)
+                continue;
+            if (r > 0) {
+                line.clear();
+                ASSERT_TRUE(reflect::appendJson(line, record));
+                const QJsonObject json = parseLine(line);
+                EXPECT_EQ(json.value("number").toInt(), frame[3] << 4 | frame[4] >> 4) << entry.path();
+                ++lines;
+            }
+            RTCM3_free_message_children(&record);
+        }
+    }
+    EXPECT_GT(lines, 35000);
+}
+
+} // namespace
