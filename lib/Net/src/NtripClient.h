@@ -15,7 +15,7 @@
 
 struct NtripSettings : NetSettings
 {
-    int version = 0;                  // 0: negotiated, 1 or 2: this request only
+    int version = 0;                  // 0: ask in 2.0, take what the caster answers; 1, 2: ask in it
     std::optional<GgaPosition> gga;   // sent on connect and every ggaIntervalMs
     int ggaIntervalMs = 10000;
 };
