@@ -15,6 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 using namespace netharness;
 
 namespace {
@@ -33,6 +36,8 @@ protected:
         mCaster.setArguments({"-in", QStringLiteral("tcpsvr://:%1").arg(mInPort), "-out",
                               QStringLiteral("ntripc://user:secret@:%1/MNT:Town;RTCM 3.3;1004(1);2;GPS;NETX;DEU;50.12;8.68;0;0")
                                   .arg(mCasterPort)});
+        // The caster dies with the test, even when the test crashes.
+        mCaster.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         mCaster.setStandardOutputFile(QProcess::nullDevice());
         mCaster.setStandardErrorFile(QProcess::nullDevice());
         mCaster.start();
