@@ -3,7 +3,6 @@
 // no host objects, no document objects, appended to a buffer the caller reuses.
 
 #include "RTCM3_codec.h"
-#include "nuvrixrtcm3_global.h"
 
 #include <string>
 #include <string_view>
@@ -18,17 +17,17 @@ namespace Kvt::Nuvrix::reflect {
 // unsigned fields wider than 53 bits are hexadecimal strings ("0x..."); arrays are arrays,
 // embedded sub-records objects, groups arrays of objects; computed members are included,
 // reserved ones left out. False, with nothing appended, when the header names no message.
-NUVRIXRTCM3_EXPORT bool appendJson(std::string &out, const _RTCM3_message_t &message);
+bool appendJson(std::string &out, const _RTCM3_message_t &message);
 
 // The message as indented "Display Name: value" lines, each ending in a line end: first the
 // message's display name, then its fields (scaled values with their units, symbol texts for
 // the values the list names, strings quoted with every control character and every byte
 // that is not UTF-8 escaped). False, with nothing appended, when the header names no message.
-NUVRIXRTCM3_EXPORT bool appendText(std::string &out, const _RTCM3_message_t &message);
+bool appendText(std::string &out, const _RTCM3_message_t &message);
 
 // bytes as a JSON string, quotes included. Valid UTF-8 passes except control characters
 // (C0, DEL and C1), which become \u00XX; a byte that is not part of valid UTF-8 is read as
 // Latin-1 and written \u00XX, so that no input byte leaves unescaped outside UTF-8.
-NUVRIXRTCM3_EXPORT void appendJsonString(std::string &out, std::string_view bytes);
+void appendJsonString(std::string &out, std::string_view bytes);
 
 } // namespace Kvt::Nuvrix::reflect

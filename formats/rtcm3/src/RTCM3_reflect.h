@@ -6,7 +6,6 @@
 // descriptions (the SSR messages 1240-1270 among them) print through the same names.
 
 #include "RTCM3_codec.h"
-#include "nuvrixrtcm3_global.h"
 
 #include <cstdint>
 #include <cstring>
@@ -74,7 +73,7 @@ struct RecordInfo {
 };
 
 // The table of a record type by its enumerator; null outside 1 to the last enumerator.
-NUVRIXRTCM3_EXPORT const RecordInfo *recordInfo(int32_t enumerator);
+const RecordInfo *recordInfo(int32_t enumerator);
 
 // A number read from a record, in the representation its member has.
 struct Number {
@@ -131,11 +130,11 @@ inline double toDouble(Number n)
 inline double scaled(const FieldInfo &f, Number n) { return toDouble(n) * f.scaleNumerator / f.scaleDivisor; }
 
 // The symbol text of a raw value; null where the list names none.
-NUVRIXRTCM3_EXPORT const char *symbolOf(const FieldInfo &f, Number n);
+const char *symbolOf(const FieldInfo &f, Number n);
 
 // Receives the present fields of a record in member order; nested records come between
 // begin and end calls. Reserved fields are never handed over.
-class NUVRIXRTCM3_EXPORT Visitor
+class Visitor
 {
 public:
     virtual ~Visitor();
@@ -156,10 +155,10 @@ public:
 // field its presence rule admits, arrays and strings up to their counts (never past their
 // capacity), groups element by element. messageNumber is that of the message holding the
 // record, which presence rules of sub-records depend on.
-NUVRIXRTCM3_EXPORT void walk(const RecordInfo &info, const void *record, uint16_t messageNumber,
+void walk(const RecordInfo &info, const void *record, uint16_t messageNumber,
                              Visitor &visitor);
 // A decoded message by the enumerator in its header; false (nothing visited) when the
 // header names no message record.
-NUVRIXRTCM3_EXPORT bool walkMessage(const _RTCM3_message_t &message, Visitor &visitor);
+bool walkMessage(const _RTCM3_message_t &message, Visitor &visitor);
 
 } // namespace Kvt::Nuvrix::reflect
