@@ -6,12 +6,15 @@
 #include "../support/stream_frames.h"
 #include "../sync/sync_streams.h"
 
+#include <QtCore/QDir>
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QFile>
 #include <QtCore/QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -197,19 +200,23 @@ QString closedEndpoint()
 
 TEST_F(Inputs, UnreadableInputEndsWithAMessageNamingItAndAFailureStatus)
 {
-    const QList<QString> inputs = {
-        mDir.filePath(QStringLiteral("no such file.rtcm3")),
-        mDir.path(),  // a folder
-        closedEndpoint(),
+    const QList<std::pair<QString, const char *>> inputs = {
+        {mDir.filePath(QStringLiteral("no such file.rtcm3")), "cannot read"},
+        {mDir.path(), "cannot read"},  // a folder
+        {closedEndpoint(), "cannot connect to"},
+        // Names with a colon that are no host:port: missing files, not failed connections.
+        {QStringLiteral("no/such:file"), "cannot read"},
+        {QStringLiteral("C:x"), "cannot read"},
+        {QStringLiteral("a:b.rtcm"), "cannot read"},
     };
-    for (const QString &input : inputs) {
+    for (const auto &[input, message] : inputs) {
         SCOPED_TRACE(input.toStdString());
         const dumprunner::Run result = run({input});
         ASSERT_TRUE(result.finished);
-        EXPECT_NE(result.exitCode, 0);
+        EXPECT_EQ(result.exitCode, 1);
         EXPECT_TRUE(result.out.isEmpty());
-        EXPECT_TRUE(QString::fromUtf8(result.err).startsWith(QLatin1String("rtcm3dump: "))) << result.err.toStdString();
-        EXPECT_TRUE(QString::fromUtf8(result.err).contains(input)) << result.err.toStdString();
+        EXPECT_TRUE(QString::fromUtf8(result.err).startsWith(QStringLiteral("rtcm3dump: %1 %2").arg(QLatin1String(message), input)))
+            << result.err.toStdString();
     }
 }
 
@@ -219,8 +226,19 @@ TEST(Options, BadOptionsEndWithAMessageAndStatus2)
         {QStringLiteral("--no-such-option")},
         {QStringLiteral("--only")},
         {QStringLiteral("--only"), QStringLiteral("1005,abc")},
-        {QStringLiteral("--only"), QStringLiteral("999")},
+        {QStringLiteral("--only"), QStringLiteral("")},
+        {QStringLiteral("--only"), QStringLiteral(" , ")},
+        {QStringLiteral("--only"), QStringLiteral("1077-1071")},
+        {QStringLiteral("--only"), QStringLiteral("1071-")},
+        {QStringLiteral("--only"), QStringLiteral("1005"), QStringLiteral("--only"), QStringLiteral("-3")},
         {QStringLiteral("--skip"), QStringLiteral("4096")},
+        {QStringLiteral("--every"), QStringLiteral("1")},
+        {QStringLiteral("--stats"), QStringLiteral("--every"), QStringLiteral("0")},
+        {QStringLiteral("--timeout"), QStringLiteral("x")},
+        {QStringLiteral("--save")},
+        {QStringLiteral("--describe"), QStringLiteral("1240")},  // decoded, but without a description
+        {QStringLiteral("localhost:0")},
+        {QStringLiteral("[::1]:65536")},
         {QStringLiteral("--describe"), QStringLiteral("1000")},
         {QStringLiteral("--describe"), QStringLiteral("x")},
         {QStringLiteral("--json"), QStringLiteral("--raw")},
@@ -235,6 +253,91 @@ TEST(Options, BadOptionsEndWithAMessageAndStatus2)
         EXPECT_TRUE(result.out.isEmpty()) << result.out.toStdString();
         EXPECT_TRUE(QString::fromUtf8(result.err).startsWith(QLatin1String("rtcm3dump: "))) << result.err.toStdString();
     }
+}
+
+// Without INPUT: a pipe, a socket or a file on standard input is read; a terminal or a
+// device such as /dev/null (or a closed standard input) means the bundled sample.
+TEST_F(Inputs, WithoutInputStandardInputIsReadUnlessItIsADevice)
+{
+    const int few = 7;
+    QByteArray head;
+    for (int i = 0; i < few; ++i)
+        head += mFrames[i];
+    const QString path = write(QStringLiteral("head.rtcm3"), head);
+    const QList<std::pair<QString, qint64>> scripts = {
+        {QStringLiteral("cat \"$1\" | \"$0\" --stats"), few},
+        {QStringLiteral("\"$0\" --stats < \"$1\""), few},
+        {QStringLiteral("\"$0\" --stats < /dev/null"), mFrames.size()},
+        {QStringLiteral("\"$0\" --stats <&-"), mFrames.size()},
+    };
+    for (const auto &[script, frames] : scripts) {
+        SCOPED_TRACE(script.toStdString());
+        const dumprunner::Run result = dumprunner::runShell(script, {path});
+        EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+        EXPECT_EQ(dumprunner::parseStats(result.lines()).frames, frames);
+    }
+}
+
+// A program moved with its share folder finds the sample next to itself.
+TEST_F(Inputs, SampleIsFoundRelativeToTheProgram)
+{
+    const QByteArray other = mFrames[0] + mFrames[1];
+    ASSERT_TRUE(QDir(mDir.path()).mkpath(QStringLiteral("bin")) && QDir(mDir.path()).mkpath(QStringLiteral("share/nuvrixrtcm3")));
+    const QString program = mDir.filePath(QStringLiteral("bin/rtcm3dump"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(RTCM3DUMP), program));
+    write(QStringLiteral("share/nuvrixrtcm3/sample.rtcm3"), other);
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments({QStringLiteral("--stats")});
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start();
+    const dumprunner::Run result = dumprunner::finish(process);
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(dumprunner::parseStats(result.lines()).frames, 2);
+}
+
+TEST_F(Inputs, Ipv6LoopbackEndpointIsRead)
+{
+    dumprunner::LoopbackServer server(mSample, {997, 0, true});
+    if (!server.listening())
+        GTEST_SKIP() << "no IPv6 loopback here";
+    const dumprunner::Run result = run({QStringLiteral("--stats"), server.endpoint()});
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(dumprunner::parseStats(result.lines()).frames, mFrames.size());
+}
+
+// --timeout bounds a peer that stops sending (after some frames, or from the start) and a
+// connection that is never accepted (a listener whose queue is full drops the handshake).
+TEST_F(Inputs, SilentPeersAndStalledConnectsEndAfterTheTimeout)
+{
+    dumprunner::LoopbackServer talksThenStops(mSample.left(3000), {997, 60000, false});
+    dumprunner::LoopbackServer silent(QByteArray(), {997, 60000, false});
+    const int full = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_TRUE(::bind(full, reinterpret_cast<sockaddr *>(&address), size) == 0 && ::listen(full, 0) == 0
+                && ::getsockname(full, reinterpret_cast<sockaddr *>(&address), &size) == 0);
+    std::vector<int> queued;
+    for (int i = 0; i < 4; ++i) {
+        queued.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        ::connect(queued.back(), reinterpret_cast<sockaddr *>(&address), size);
+    }
+    const QString stalled = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+    for (const QString &endpoint : {talksThenStops.endpoint(), silent.endpoint(), stalled}) {
+        SCOPED_TRACE(endpoint.toStdString());
+        QElapsedTimer clock;
+        clock.start();
+        const dumprunner::Run result = run({QStringLiteral("--timeout"), QStringLiteral("1"), endpoint});
+        EXPECT_LT(clock.elapsed(), 10000);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_TRUE(QString::fromUtf8(result.err).startsWith(QLatin1String("rtcm3dump: ")));
+        EXPECT_TRUE(QString::fromUtf8(result.err).contains(endpoint)) << result.err.toStdString();
+    }
+    for (int s : queued)
+        ::close(s);
+    ::close(full);
 }
 
 } // namespace
