@@ -144,16 +144,16 @@ TEST_F(Frames, EveryFrameHasItsBlockInTextJsonAndRawInOrder)
     EXPECT_TRUE(QJsonDocument::fromJson(objects[2]).object().value(QStringLiteral("error")).toString().endsWith(
         QLatin1String("_EXT_BUFFER_OVERFLOW")));
 
-    const dumprunner::Stats stats = dumprunner::parseStats(run({QStringLiteral("--stats"), mStream}).lines());
-    ASSERT_TRUE(stats.complete);
-    EXPECT_EQ(stats.frames, mCases.size());
-    EXPECT_EQ(stats.empty, 2);
-    EXPECT_EQ(stats.trailing, 1);
-    EXPECT_EQ(stats.unknown, (QMap<int, qint64>{{999, 1}}));
-    EXPECT_EQ(stats.errors.size(), 1);
-    EXPECT_EQ(stats.decoded.value(1006), 2);
-    EXPECT_EQ(stats.decoded.size(), mCases.size() - 5);  // 1006 and each undescribed number
-    EXPECT_EQ(stats.stations, QStringList{QStringLiteral("2403")});
+    const QJsonObject stats = run({QStringLiteral("--stats"), QStringLiteral("--json"), mStream}).summary();
+    EXPECT_EQ(stats.value(QStringLiteral("frames")).toInteger(), mCases.size());
+    EXPECT_EQ(stats.value(QStringLiteral("emptyFrames")).toInteger(), 2);
+    EXPECT_EQ(stats.value(QStringLiteral("framesWithBytesAfterLastField")).toInteger(), 1);
+    EXPECT_EQ(dumprunner::byNumber(stats.value(QStringLiteral("unknown"))), (QMap<int, qint64>{{999, 1}}));
+    EXPECT_EQ(stats.value(QStringLiteral("errors")).toObject().size(), 1);
+    const QMap<int, qint64> decoded = dumprunner::byNumber(stats.value(QStringLiteral("decoded")));
+    EXPECT_EQ(decoded.value(1006), 2);
+    EXPECT_EQ(decoded.size(), mCases.size() - 5);  // 1006 and each undescribed number
+    EXPECT_EQ(stats.value(QStringLiteral("stations")).toArray(), QJsonArray{dumprunner::stationOf(mCases[0].frame)});
 }
 
 // An unknown number is selected like any other; --save keeps exactly the frames selected.
@@ -171,18 +171,14 @@ TEST_F(Frames, SelectionReachesUnknownNumbersAndTheRecording)
             kept += c.frame;
         }
     }
-    QStringList printed;
-    for (const QString &line : text.lines())
-        if (!line.startsWith(QLatin1Char(' ')))
-            printed << line;
-    EXPECT_EQ(printed, heads);
+    EXPECT_EQ(text.heads(), heads);
     EXPECT_EQ(streamframes::readFile(saved), kept);
 
-    const dumprunner::Stats stats = dumprunner::parseStats(
-        run({QStringLiteral("--skip"), QStringLiteral("999"), QStringLiteral("--stats"), mStream}).lines());
-    EXPECT_EQ(stats.filtered, 1);
-    EXPECT_TRUE(stats.unknown.isEmpty());
-    EXPECT_EQ(stats.empty, 2) << "empty frames pass --skip";
+    const QJsonObject stats = run({QStringLiteral("--skip"), QStringLiteral("999"), QStringLiteral("--stats"),
+                                   QStringLiteral("--json"), mStream}).summary();
+    EXPECT_EQ(stats.value(QStringLiteral("filteredFrames")).toInteger(), 1);
+    EXPECT_TRUE(stats.value(QStringLiteral("unknown")).toObject().isEmpty());
+    EXPECT_EQ(stats.value(QStringLiteral("emptyFrames")).toInteger(), 2) << "empty frames pass --skip";
 }
 
 // ---- text from strangers -----------------------------------------------------------------

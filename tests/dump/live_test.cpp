@@ -54,7 +54,7 @@ TEST_F(Live, MessagesAppearAsTheyArriveAndASignalEndsTheRun)
     for (const int signal : {SIGINT, SIGTERM}) {
         for (const bool tcp : {true, false}) {
             SCOPED_TRACE(std::string(tcp ? "TCP, " : "pipe, ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
-            dumprunner::LoopbackServer server(mSent, {997, 60000, false});
+            dumprunner::LoopbackServer server(mSent, 60000);
             LiveRun live(tcp ? QStringList{server.endpoint()} : QStringList{QStringLiteral("-")});
             if (!tcp)
                 live.process().write(mSent);  // the pipe stays open
@@ -72,7 +72,7 @@ TEST_F(Live, MessagesAppearAsTheyArriveAndASignalEndsTheRun)
 TEST_F(Live, InterruptedRecordingIsCompleteAndTheSummaryPrinted)
 {
     const QString saved = mDir.filePath(QStringLiteral("saved.rtcm3"));
-    dumprunner::LoopbackServer server(mSent, {997, 60000, false});
+    dumprunner::LoopbackServer server(mSent, 60000);
     LiveRun live({QStringLiteral("--stats"), QStringLiteral("--save"), saved, server.endpoint()});
     QElapsedTimer clock;
     clock.start();
@@ -82,16 +82,14 @@ TEST_F(Live, InterruptedRecordingIsCompleteAndTheSummaryPrinted)
     const dumprunner::Run result = live.stop(SIGINT);
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
-    const dumprunner::Stats stats = dumprunner::parseStats(result.lines());
-    EXPECT_TRUE(stats.complete) << result.text().toStdString();
-    EXPECT_EQ(stats.frames, kSent);
+    EXPECT_EQ(result.lines().value(0), QStringLiteral("frames: %1").arg(kSent));
     EXPECT_EQ(streamframes::readFile(saved), mSent);
 }
 
 // --every: summaries of each period with rates that match their counts, in text and JSON.
 TEST_F(Live, PeriodicSummariesGiveCountsRatesAndStations)
 {
-    dumprunner::LoopbackServer tcpServer(mSent, {997, 60000, false});
+    dumprunner::LoopbackServer tcpServer(mSent, 60000);
     LiveRun live({QStringLiteral("--stats"), QStringLiteral("--json"), QStringLiteral("--every"),
                   QStringLiteral("0.3"), tcpServer.endpoint()});
     qint64 frames = 0;
@@ -125,14 +123,14 @@ TEST_F(Live, PeriodicSummariesGiveCountsRatesAndStations)
                              counts.value(QStringLiteral("bytes")).toDouble());
         }
         for (const QJsonValue &station : period.value(QStringLiteral("stations")).toArray())
-            stationSeen = stationSeen || station.toInt() == 2403;
+            stationSeen = stationSeen || station.toInt() == dumprunner::stationOf(mSent);
     }
     EXPECT_TRUE(stationSeen);
     const QJsonObject total = QJsonDocument::fromJson(lines.last()).object();
     EXPECT_EQ(total.value(QStringLiteral("summary")).toString(), QStringLiteral("total"));
     EXPECT_EQ(total.value(QStringLiteral("frames")).toInteger(), kSent);
 
-    dumprunner::LoopbackServer textServer(mSent, {997, 60000, false});
+    dumprunner::LoopbackServer textServer(mSent, 60000);
     LiveRun text({QStringLiteral("--stats"), QStringLiteral("--every"), QStringLiteral("0.3"), textServer.endpoint()});
     EXPECT_TRUE(text.awaitOutput([](const QByteArray &out) { return out.contains("\nperiod: "); }));
     const dumprunner::Run textResult = text.stop(SIGTERM);
