@@ -1,5 +1,7 @@
 #pragma once
-// Where rtcm3dump reads its bytes from: a file, standard input or a TCP endpoint.
+// Where rtcm3dump reads its bytes from: a file, standard input, a pipe or device, or a TCP
+// endpoint. Every read waits a bounded time, so that the caller sees a stop request and
+// its own timers while a live source is silent.
 
 #include <QtCore/QByteArray>
 #include <QtCore/QString>
@@ -9,15 +11,42 @@
 class ByteSource
 {
 public:
+    enum class Status {
+        Data,    // bytes arrived
+        Idle,    // nothing within the wait; ask again
+        End,     // the input ended
+        Failed,  // error() says why
+    };
+
+    struct Settings
+    {
+        int timeoutMs = 30000;  // network: the connect, and silence from the peer
+    };
+
+    // Why open() gave nothing: the text for standard error and the exit status.
+    struct OpenError
+    {
+        QString text;
+        int status = 1;
+    };
+
     virtual ~ByteSource() = default;
-    // The next chunk; empty at the end of the input. Sets error() on failure.
-    virtual QByteArray read() = 0;
-    // Total size when known (files), else -1.
+
+    // Replaces `chunk` with what arrived within `waitMs` milliseconds.
+    virtual Status read(QByteArray &chunk, int waitMs) = 0;
+    // Bytes that arrive while someone watches (network, pipe, terminal, device) rather than
+    // a file read at full speed: the output follows every message.
+    virtual bool isLive() const = 0;
+    // Total size when known (regular files), else -1.
     virtual qint64 size() const { return -1; }
     const QString &error() const { return mError; }
 
-    // "-" is standard input; "host:port" that is not an existing file is a TCP endpoint.
-    static std::unique_ptr<ByteSource> open(const QString &name, QString *error);
+    // "-" is standard input; "host:port" and "[v6-address]:port" that name no existing file
+    // are TCP endpoints; anything else is a file.
+    static std::unique_ptr<ByteSource> open(const QString &name, const Settings &settings, OpenError *error);
+    // Whether standard input carries a stream (a pipe, a socket or a regular file) rather
+    // than a terminal or a device such as /dev/null.
+    static bool standardInputHoldsData();
 
 protected:
     QString mError;

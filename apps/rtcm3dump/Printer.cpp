@@ -1,13 +1,18 @@
 #include "Printer.h"
 
+#include "Output.h"
+
 #include "FieldInfo.h"
 #include "FieldValue.h"
 #include "FormatInfo.h"
 #include "Message.h"
 #include "MessageInfo.h"
+#include "RTCM3_codec.h"
 
+#include <QtCore/QHash>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
 #include <QtCore/QStringList>
 
 #include <limits>
@@ -16,6 +21,200 @@ namespace {
 
 bool isSubMessage(const FieldInfo *field) { return field->getType().kind() == FieldType::SubMessage; }
 bool isText(const FieldInfo *field) { return field->getType().kind() == FieldType::Char; }
+
+// The characters of a text field as they came: the descriptions hand them over one byte per
+// Latin-1 character.
+QByteArray textBytes(const FieldInfo *field, const Message *message)
+{
+    return field->getValueString(message).toLatin1();
+}
+
+QString head(const Frame &frame)
+{
+    switch (frame.kind) {
+    case Frame::Kind::Decoded:
+        return frame.message->getMessageInfo()->getName();
+    case Frame::Kind::Undescribed:
+        return QStringLiteral("Message Type %1").arg(frame.number);
+    case Frame::Kind::Unknown:
+        return QStringLiteral("Unknown Message Type %1").arg(frame.number);
+    case Frame::Kind::Failed:
+        return QStringLiteral("Undecodable Message Type %1").arg(frame.number);
+    case Frame::Kind::Empty:
+        break;
+    }
+    return QStringLiteral("Empty Frame");
+}
+
+QString recordName(const Frame &frame)
+{
+    return QString::fromLatin1(Kvt::Nuvrix::RTCM3_message_enum_to_string(frame.enumerator));
+}
+
+QString errorName(const Frame &frame)
+{
+    return QString::fromLatin1(Kvt::Nuvrix::RTCM3_error_to_string(frame.result));
+}
+
+QString payloadHex(const Frame &frame)
+{
+    return QString::fromLatin1(frame.payload().toHex());
+}
+
+// Length of the well-formed UTF-8 sequence at the start of `s`, 0 if it starts none.
+int utf8Length(const uchar *s, qsizetype available)
+{
+    uchar low = 0x80, high = 0xBF;
+    int length = 0;
+    if (s[0] >= 0xC2 && s[0] <= 0xDF) {
+        length = 2;
+    } else if (s[0] >= 0xE0 && s[0] <= 0xEF) {
+        length = 3;
+        low = s[0] == 0xE0 ? 0xA0 : low;    // no overlong forms
+        high = s[0] == 0xED ? 0x9F : high;  // no surrogates
+    } else if (s[0] >= 0xF0 && s[0] <= 0xF4) {
+        length = 4;
+        low = s[0] == 0xF0 ? 0x90 : low;
+        high = s[0] == 0xF4 ? 0x8F : high;  // nothing above U+10FFFF
+    }
+    if (length == 0 || available < length || s[1] < low || s[1] > high)
+        return 0;
+    for (int k = 2; k < length; ++k)
+        if (s[k] < 0x80 || s[k] > 0xBF)
+            return 0;
+    return length;
+}
+
+// ---- text ----------------------------------------------------------------------------
+
+class TextPrinter : public Printer
+{
+public:
+    explicit TextPrinter(OutputDevice &device) : Printer(device) {}
+
+    void frame(const Frame &frame) override
+    {
+        mOut << head(frame) << '\n';
+        switch (frame.kind) {
+        case Frame::Kind::Decoded:
+            printFields(frame.message, 0);
+            if (frame.trailingBytes > 0)
+                mOut << "  Bytes After Last Field: " << frame.trailingBytes << '\n';
+            return;
+        case Frame::Kind::Undescribed:
+            mOut << "  Record: " << recordName(frame) << '\n';
+            break;
+        case Frame::Kind::Failed:
+            mOut << "  Error: " << errorName(frame) << '\n';
+            break;
+        case Frame::Kind::Unknown:
+        case Frame::Kind::Empty:
+            break;
+        }
+        const QString hex = payloadHex(frame);
+        mOut << "  Payload: " << (hex.isEmpty() ? QStringLiteral("none") : hex) << '\n';
+    }
+
+private:
+    void printFields(const Message *message, int indent)
+    {
+        const QString pad(indent, QLatin1Char(' '));
+        for (const FieldInfo *field : message->getMessageInfo()->getFieldInfos()) {
+            if (!field->isPresent(message))
+                continue;
+            const unsigned count = field->getCount(message);
+            if (isSubMessage(field)) {
+                for (unsigned i = 0; i < count; ++i) {
+                    mOut << pad << "  " << field->getName();
+                    if (field->isRepeated())
+                        mOut << " [" << i << "]";
+                    mOut << ":\n";
+                    printFields(field->getValue(message, i).toSubMessage(), indent + 2);
+                }
+                continue;
+            }
+            mOut << pad << "  " << field->getName() << ": ";
+            if (isText(field)) {
+                mOut << '"' << escaped(textBytes(field, message), '"') << "\"\n";
+                continue;
+            }
+            for (unsigned i = 0; i < count; ++i)
+                mOut << (i ? ", " : "") << field->getInterpretedString(message, i, true);
+            mOut << '\n';
+        }
+    }
+};
+
+// ---- raw -----------------------------------------------------------------------------
+
+class RawPrinter : public Printer
+{
+public:
+    explicit RawPrinter(OutputDevice &device) : Printer(device) {}
+
+    void frame(const Frame &frame) override
+    {
+        const QString &separator = Message::fieldSeparator;
+        mOut << head(frame);
+        switch (frame.kind) {
+        case Frame::Kind::Decoded:
+            mOut << separator << rawLine(frame.message) << '\n';
+            return;
+        case Frame::Kind::Undescribed:
+            mOut << separator << frame.number << separator << recordName(frame);
+            break;
+        case Frame::Kind::Failed:
+            mOut << separator << frame.number << separator << errorName(frame);
+            break;
+        case Frame::Kind::Unknown:
+            mOut << separator << frame.number;
+            break;
+        case Frame::Kind::Empty:
+            break;
+        }
+        mOut << separator << payloadHex(frame) << '\n';
+    }
+
+private:
+    // One line whatever the stream's text holds: text fields are escaped, the separator
+    // among them, so that a field can neither end the line nor forge another field.
+    QString rawLine(const Message *message)
+    {
+        const MessageInfo *info = message->getMessageInfo();
+        if (!hasText(info))
+            return message->getRawString();
+        const QList<const FieldInfo *> &fields = info->getFieldInfos();
+        const char separator = Message::fieldSeparator.size() == 1 ? Message::fieldSeparator.at(0).toLatin1() : ';';
+        QStringList entries;
+        QList<bool> selection(fields.size(), false);
+        for (qsizetype k = 0; k < fields.size(); ++k) {
+            if (isText(fields[k])) {
+                entries << (fields[k]->isPresent(message) ? escaped(textBytes(fields[k], message), separator) : QString());
+                continue;
+            }
+            selection[k] = true;
+            entries << message->getRawStringFor(selection);
+            selection[k] = false;
+        }
+        return entries.join(Message::fieldSeparator);
+    }
+
+    bool hasText(const MessageInfo *info)
+    {
+        auto found = mHasText.constFind(info);
+        if (found == mHasText.cend()) {
+            bool any = false;
+            for (const FieldInfo *field : info->getFieldInfos())
+                any = any || isText(field);
+            found = mHasText.insert(info, any);
+        }
+        return found.value();
+    }
+
+    QHash<const MessageInfo *, bool> mHasText;
+};
+
+// ---- JSON ----------------------------------------------------------------------------
 
 QJsonValue rawValue(const FieldValue &value)
 {
@@ -30,12 +229,66 @@ QJsonValue rawValue(const FieldValue &value)
     case FieldType::Float32:
     case FieldType::Float64:
         return value.toDouble();
-    case FieldType::Char:
-        return QString(QLatin1Char(value.toChar()));
     default:
         return QJsonValue();
     }
 }
+
+class JsonPrinter : public Printer
+{
+public:
+    explicit JsonPrinter(OutputDevice &device) : Printer(device) {}
+
+    void frame(const Frame &frame) override
+    {
+        QJsonObject object;
+        if (frame.kind == Frame::Kind::Decoded) {
+            object = toJson(frame.message);
+            if (frame.trailingBytes > 0)
+                object.insert(QStringLiteral("trailingBytes"), frame.trailingBytes);
+        } else {
+            object.insert(QStringLiteral("message"), head(frame));
+            if (frame.number >= 0)
+                object.insert(QStringLiteral("number"), frame.number);
+            if (frame.kind == Frame::Kind::Undescribed)
+                object.insert(QStringLiteral("record"), recordName(frame));
+            if (frame.kind == Frame::Kind::Failed)
+                object.insert(QStringLiteral("error"), errorName(frame));
+            object.insert(QStringLiteral("payload"), payloadHex(frame));
+        }
+        mOut << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+    }
+
+private:
+    static QJsonObject toJson(const Message *message)
+    {
+        QJsonArray fields;
+        for (const FieldInfo *field : message->getMessageInfo()->getFieldInfos()) {
+            if (!field->isPresent(message))
+                continue;
+            QJsonObject entry{{QStringLiteral("name"), field->getName()}};
+            if (isText(field)) {
+                // Escaped as in the text output: a viewer of the JSON is as exposed.
+                entry.insert(QStringLiteral("value"), escaped(textBytes(field, message), '\0'));
+            } else {
+                const unsigned count = field->getCount(message);
+                QJsonArray values;
+                for (unsigned i = 0; i < count; ++i) {
+                    const FieldValue value = field->getValue(message, i);
+                    values.append(isSubMessage(field) ? QJsonValue(toJson(value.toSubMessage())) : rawValue(value));
+                }
+                if (field->isRepeated())
+                    entry.insert(QStringLiteral("value"), values);
+                else if (!values.isEmpty())
+                    entry.insert(QStringLiteral("value"), values.first());
+            }
+            if (field->hasUnit())
+                entry.insert(QStringLiteral("unit"), field->getUnit());
+            fields.append(entry);
+        }
+        return {{QStringLiteral("message"), message->getMessageInfo()->getName()}, {QStringLiteral("fields"), fields}};
+    }
+};
 
 QString describeType(const FieldInfo *field)
 {
@@ -55,78 +308,73 @@ QString describeType(const FieldInfo *field)
 
 } // namespace
 
-void Printer::print(const Message *message)
+std::unique_ptr<Printer> Printer::create(Style style, OutputDevice &device)
 {
-    switch (mStyle) {
-    case Style::Text:
-        printText(message, 0);
-        break;
+    switch (style) {
     case Style::Json:
-        mOut << QJsonDocument(toJson(message)).toJson(QJsonDocument::Compact) << '\n';
-        break;
+        return std::make_unique<JsonPrinter>(device);
     case Style::Raw:
-        mOut << message->getMessageInfo()->getName() << Message::fieldSeparator << message->getRawString() << '\n';
+        return std::make_unique<RawPrinter>(device);
+    case Style::Text:
         break;
     }
+    return std::make_unique<TextPrinter>(device);
 }
 
-void Printer::printText(const Message *message, int indent)
+Printer::Printer(OutputDevice &device)
+    : mDevice(device), mOut(&device)
 {
-    const QString pad(indent, QLatin1Char(' '));
-    if (indent == 0)
-        mOut << message->getMessageInfo()->getName() << '\n';
-    for (const FieldInfo *field : message->getMessageInfo()->getFieldInfos()) {
-        if (!field->isPresent(message))
-            continue;
-        const unsigned count = field->getCount(message);
-        if (isSubMessage(field)) {
-            for (unsigned i = 0; i < count; ++i) {
-                mOut << pad << "  " << field->getName();
-                if (field->isRepeated())
-                    mOut << " [" << i << "]";
-                mOut << ":\n";
-                printText(field->getValue(message, i).toSubMessage(), indent + 2);
-            }
-            continue;
-        }
-        mOut << pad << "  " << field->getName() << ": ";
-        if (isText(field)) {
-            mOut << '"' << field->getValueString(message) << "\"\n";
-            continue;
-        }
-        for (unsigned i = 0; i < count; ++i)
-            mOut << (i ? ", " : "") << field->getInterpretedString(message, i, true);
-        mOut << '\n';
-    }
 }
 
-QJsonObject Printer::toJson(const Message *message) const
+Printer::~Printer()
 {
-    QJsonArray fields;
-    for (const FieldInfo *field : message->getMessageInfo()->getFieldInfos()) {
-        if (!field->isPresent(message))
-            continue;
-        QJsonObject entry{{QStringLiteral("name"), field->getName()}};
-        const unsigned count = field->getCount(message);
-        QJsonArray values;
-        for (unsigned i = 0; i < count; ++i) {
-            const FieldValue value = field->getValue(message, i);
-            values.append(isSubMessage(field) ? QJsonValue(toJson(value.toSubMessage())) : rawValue(value));
-        }
-        if (isText(field))
-            entry.insert(QStringLiteral("value"), field->getValueString(message));
-        else if (field->isRepeated())
-            entry.insert(QStringLiteral("value"), values);
-        else if (!values.isEmpty())
-            entry.insert(QStringLiteral("value"), values.first());
-        if (field->hasUnit())
-            entry.insert(QStringLiteral("unit"), field->getUnit());
-        fields.append(entry);
-    }
-    return {{QStringLiteral("message"), message->getMessageInfo()->getName()}, {QStringLiteral("fields"), fields}};
+    mOut.flush();
 }
 
-void Printer::describe(QTextStream &out, const FormatInfo *format, int messageNumber)
+void Printer::flush()
+{
+    mOut.flush();
+    mDevice.flush();
+}
+
+QString Printer::writeError() const
+{
+    return mDevice.failure();
+}
+
+QString Printer::escaped(const QByteArray &bytes, char delimiter)
+{
+    QString text;
+    text.reserve(bytes.size());
+    const auto *s = reinterpret_cast<const uchar *>(bytes.constData());
+    for (qsizetype i = 0; i < bytes.size();) {
+        const uchar c = s[i];
+        if (c < 0x20 || c == 0x7F || (c == uchar(delimiter) && c != 0)) {
+            text += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
+            ++i;
+        } else if (c == '\\') {
+            text += QLatin1String("\\\\");
+            ++i;
+        } else if (c < 0x80) {
+            text += QLatin1Char(char(c));
+            ++i;
+        } else if (const int length = utf8Length(s + i, bytes.size() - i)) {
+            const QString character = QString::fromUtf8(bytes.constData() + i, length);
+            const char16_t code = character.at(0).unicode();
+            if (code >= 0x80 && code <= 0x9F)  // C1 controls: CSI and the like
+                text += QStringLiteral("\\u%1").arg(uint(code), 4, 16, QLatin1Char('0'));
+            else
+                text += character;
+            i += length;
+        } else {
+            text += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
+            ++i;
+        }
+    }
+    return text;
+}
+
+int Printer::describe(QTextStream &out, const FormatInfo *format, int messageNumber)
 {
     auto numberOf = [](const MessageInfo *info) {
         for (const auto &d : info->getDiscriminants())
@@ -145,10 +393,15 @@ void Printer::describe(QTextStream &out, const FormatInfo *format, int messageNu
                 out << "      " << symbol.first.toString() << " = " << symbol.second << '\n';
         }
     };
-    for (const MessageInfo *info : format->getMessageInfos())
-        if (messageNumber < 0 || numberOf(info) == messageNumber)
+    int shown = 0;
+    for (const MessageInfo *info : format->getMessageInfos()) {
+        if (messageNumber < 0 || numberOf(info) == messageNumber) {
             describeOne(info);
+            ++shown;
+        }
+    }
     if (messageNumber < 0)
         for (const MessageInfo *info : format->getSubMessageInfos())
             describeOne(info);
+    return shown;
 }

@@ -1,27 +1,42 @@
 #pragma once
-// Renders host messages through their descriptions: indented text, JSON lines or raw lines.
+// Prints every frame: messages through their descriptions (indented text, JSON lines or raw
+// lines), and the frames that gave no message with their number, what went wrong and their
+// payload in hexadecimal. Text from the stream is escaped, so that it cannot break a line or
+// reach the terminal as a control sequence.
 
-#include <QtCore/QJsonObject>
-#include <QtCore/QString>
+#include "Frame.h"
+
 #include <QtCore/QTextStream>
 
-class Message;
-class FormatInfo;
+#include <memory>
 
-class Printer
+class FormatInfo;
+class OutputDevice;
+
+class Printer : public FrameSink
 {
 public:
     enum class Style { Text, Json, Raw };
-    Printer(QTextStream &out, Style style) : mOut(out), mStyle(style) {}
-    void print(const Message *message);
 
-    // Every message description of the format, or those of one message number.
-    static void describe(QTextStream &out, const FormatInfo *format, int messageNumber);
+    // The one place that picks the printer of a style.
+    static std::unique_ptr<Printer> create(Style style, OutputDevice &device);
+    ~Printer() override;
 
-private:
-    void printText(const Message *message, int indent);
-    QJsonObject toJson(const Message *message) const;
+    void flush() override;
+    QString writeError() const override;
 
-    QTextStream &mOut;
-    Style mStyle;
+    // Every message description of the format, or those of one message number; returns how
+    // many message descriptions it printed.
+    static int describe(QTextStream &out, const FormatInfo *format, int messageNumber);
+
+    // Bytes from the stream as printable UTF-8: well-formed UTF-8 stays, control characters
+    // become \u00NN (C1) or \xNN, bytes that are not UTF-8 become \xNN, a backslash is
+    // doubled, and `delimiter` (the quote or separator around the text) becomes \xNN.
+    static QString escaped(const QByteArray &bytes, char delimiter);
+
+protected:
+    explicit Printer(OutputDevice &device);
+
+    OutputDevice &mDevice;
+    QTextStream mOut;
 };

@@ -1,31 +1,80 @@
 #pragma once
-// What rtcm3dump saw: frames per message number, unknown numbers, decode errors by name,
-// CRC errors and dropped bytes.
+// What rtcm3dump saw, as a summary at the end and, for a stream monitor, every few seconds:
+// frames per message type with their rate and bytes per second, stations, CRC errors and
+// dropped bytes, filtered, empty and undecodable frames, unknown message numbers.
 
-#include "HostObserver.h"
+#include "Frame.h"
 
-#include <QtCore/QByteArray>
+#include <QtCore/QHash>
+#include <QtCore/QJsonObject>
 #include <QtCore/QMap>
-#include <QtCore/QString>
+#include <QtCore/QSet>
 #include <QtCore/QTextStream>
 
-class Stats : public HostObserver
+class FieldInfo;
+class MessageInfo;
+class OutputDevice;
+
+class Stats : public FrameSink
 {
 public:
-    void frameDecoded(const QByteArray &frame, int32_t result);
-    void crcError(const AbstractSync *source, const FormatInfo *format) override;
-    void droppedBytes(const AbstractSync *source, const FormatInfo *format, unsigned count) override;
-    void print(QTextStream &out) const;
+    enum class Style { Text, Json };
+    Stats(OutputDevice &device, Style style);
 
-    qint64 frames() const { return mFrames; }
-    qint64 crcErrors() const { return mCrcErrors; }
-    qint64 droppedBytes() const { return mDropped; }
+    void frame(const Frame &frame) override;
+    void filtered(const Frame &frame) override;
+    void crcError() override;
+    void droppedBytes(unsigned count) override;
+    void flush() override;
+    QString writeError() const override;
+
+    // For the engineering layer once it dates observation epochs: arrival by the system
+    // clock minus the epoch's time. Summaries then show the mean and largest latency per
+    // message type. Epochs missing from a stream's own interval belong here too.
+    void datedEpoch(int messageNumber, double latencySeconds);
+
+    // The summary of the period that just ended, which lasted `seconds`; a new one begins.
+    void printPeriod(double seconds);
+    // The summary of the whole run; `frames: N` is its first line.
+    void printTotal();
 
 private:
-    qint64 mFrames = 0;
-    qint64 mCrcErrors = 0;
-    qint64 mDropped = 0;
-    QMap<int, qint64> mDecoded;    // by message number
-    QMap<int, qint64> mUnknown;    // by message number
-    QMap<QString, qint64> mErrors; // by code name
+    struct PerType
+    {
+        qint64 count = 0;
+        qint64 bytes = 0;
+    };
+    struct Latency
+    {
+        qint64 count = 0;
+        double sum = 0;
+        double largest = 0;
+    };
+    struct Counts
+    {
+        qint64 frames = 0;
+        qint64 crcErrors = 0;
+        qint64 droppedBytes = 0;
+        qint64 filtered = 0;
+        qint64 empty = 0;
+        qint64 trailing = 0;  // frames with bytes after their last field
+        QSet<int> stations;
+        QMap<int, PerType> decoded;   // by message number
+        QMap<int, qint64> unknown;    // by message number
+        QMap<QString, qint64> errors; // by code name
+        QMap<int, Latency> latency;   // by message number
+    };
+
+    void count(const Frame &frame, Counts &counts) const;
+    int stationOf(const Message *message);
+    void printText(const Counts &counts, double seconds);
+    QJsonObject toJson(const Counts &counts, double seconds) const;
+
+    OutputDevice &mDevice;
+    QTextStream mOut;
+    Style mStyle;
+    Counts mTotal;
+    Counts mPeriod;
+    QHash<const MessageInfo *, const FieldInfo *> mStationFields;
+    int mStation = -1;  // of the frame being counted
 };

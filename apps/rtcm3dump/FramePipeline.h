@@ -1,0 +1,45 @@
+#pragma once
+// The road of every byte in rtcm3dump: synchronizer, selection, decoder, then every output.
+// Each CRC-checked frame reaches the outputs exactly once and in order, as a Frame that says
+// what became of it, so that nothing the stream held is dropped silently.
+
+#include "Frame.h"
+#include "Selection.h"
+
+#include "HostObserver.h"
+#include "RTCM3Decoder.h"
+#include "RTCM3Synchronizer.h"
+
+#include <QtCore/QList>
+
+class FramePipeline : private HostObserver
+{
+public:
+    explicit FramePipeline(const Selection &selection);
+    ~FramePipeline() override;
+
+    // Outputs are called in the order they were added; the caller keeps them alive.
+    void addSink(FrameSink *sink) { mSinks.append(sink); }
+
+    void append(const QByteArray &bytes);
+    // No more bytes: frames held back behind a false preamble come out, the rest is dropped.
+    void endOfStream();
+    void flush();
+    // The first write error of any output.
+    QString writeError() const;
+
+private:
+    void deliverReady();
+    void handle(const QByteArray &bytes);
+    Frame classify(const QByteArray &bytes);
+
+    void crcError(const AbstractSync *, const FormatInfo *) override;
+    void droppedBytes(const AbstractSync *, const FormatInfo *, unsigned count) override;
+    void message(const MessageSource *, const Message *message) override;
+
+    Selection mSelection;
+    RTCM3Synchronizer mSync;
+    RTCM3Decoder mDecoder;
+    QList<FrameSink *> mSinks;
+    const Message *mCaught = nullptr;  // the message of the frame being decoded
+};

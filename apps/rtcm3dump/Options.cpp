@@ -1,0 +1,107 @@
+#include "Options.h"
+
+#include <QtCore/QCommandLineParser>
+#include <QtCore/QCoreApplication>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+int usageError(const QString &text)
+{
+    std::fprintf(stderr, "rtcm3dump: %s\n", qPrintable(text));
+    return 2;
+}
+
+// Seconds as a positive number of at most a day; 0 when the text is not one.
+double seconds(const QString &text)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    return ok && std::isfinite(value) && value > 0 && value <= 86400 ? value : 0;
+}
+
+} // namespace
+
+int Options::parse(const QCoreApplication &app)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Decodes an RTCM 3 stream and prints every frame: messages through their descriptions,\n"
+        "and frames that gave no message with their number, the reason and the payload in hex.\n"
+        "INPUT is a file, - for standard input, or host:port ([address]:port) for a TCP stream.\n"
+        "Without INPUT, standard input is read when it is a pipe, a socket or a file; otherwise\n"
+        "the bundled sample stream is decoded. SIGINT or SIGTERM ends the run cleanly."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("file, -, or host:port"), QStringLiteral("[INPUT]"));
+    const QCommandLineOption json(QStringLiteral("json"),
+        QStringLiteral("One JSON object per frame; with --stats, the summaries as JSON lines."));
+    const QCommandLineOption raw(QStringLiteral("raw"), QStringLiteral("One raw text line per frame."));
+    const QCommandLineOption stats(QStringLiteral("stats"),
+        QStringLiteral("Only a summary: frames per message type, stations, CRC errors, dropped bytes, filtered, "
+                       "empty and undecodable frames, unknown numbers."));
+    const QCommandLineOption every(QStringLiteral("every"),
+        QStringLiteral("With --stats: also a summary every S seconds, with rates (Hz, bytes/s) per message type."),
+        QStringLiteral("S"));
+    const QCommandLineOption only(QStringLiteral("only"),
+        QStringLiteral("Pass only these message numbers: numbers and ranges, e.g. 1005,1071-1077 (repeatable)."),
+        QStringLiteral("LIST"));
+    const QCommandLineOption skip(QStringLiteral("skip"),
+        QStringLiteral("Leave out these message numbers: numbers and ranges (repeatable)."), QStringLiteral("LIST"));
+    const QCommandLineOption save(QStringLiteral("save"),
+        QStringLiteral("Also write every frame that passes --only/--skip, byte for byte, to FILE."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+        QStringLiteral("TCP input: longest wait in seconds for the connection and for data (default 30)."),
+        QStringLiteral("S"), QStringLiteral("30"));
+    const QCommandLineOption describeOption(QStringLiteral("describe"),
+        QStringLiteral("Print the message and field descriptions (all, or of message N given as INPUT) and exit."));
+    parser.addOptions({json, raw, stats, every, only, skip, save, timeout, describeOption});
+
+    // Unknown options and missing values are usage errors like the others (status 2);
+    // process() only handles --help and --version then.
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    parser.process(app);
+
+    const QStringList args = parser.positionalArguments();
+    if (args.size() > 1)
+        return usageError(QStringLiteral("give at most one INPUT (see --help)"));
+    input = args.value(0);
+    if (parser.isSet(json) && parser.isSet(raw))
+        return usageError(QStringLiteral("give one of --json and --raw (see --help)"));
+    if (parser.isSet(raw) && parser.isSet(stats))
+        return usageError(QStringLiteral("--raw and --stats do not go together (see --help)"));
+    style = parser.isSet(json) ? Printer::Style::Json : parser.isSet(raw) ? Printer::Style::Raw : Printer::Style::Text;
+    this->stats = parser.isSet(stats);
+
+    if (parser.isSet(every)) {
+        everySeconds = seconds(parser.value(every));
+        if (!this->stats || everySeconds <= 0)
+            return usageError(QStringLiteral("--every takes a number of seconds and goes with --stats"));
+    }
+    const double timeoutSeconds = seconds(parser.value(timeout));
+    if (timeoutSeconds <= 0)
+        return usageError(QStringLiteral("--timeout takes a number of seconds, e.g. 30"));
+    timeoutMs = int(std::ceil(timeoutSeconds * 1000));
+
+    QString error;
+    if (!selection.addOnly(parser.values(only), &error))
+        return usageError(QStringLiteral("--only: %1").arg(error));
+    if (!selection.addSkip(parser.values(skip), &error))
+        return usageError(QStringLiteral("--skip: %1").arg(error));
+    saveFile = parser.value(save);
+    if (parser.isSet(save) && saveFile.isEmpty())
+        return usageError(QStringLiteral("--save takes a file name"));
+
+    describe = parser.isSet(describeOption);
+    if (describe && !input.isEmpty()) {
+        bool ok = false;
+        describeNumber = input.toInt(&ok);
+        if (!ok || describeNumber < 0)
+            return usageError(QStringLiteral("--describe takes a message number"));
+    }
+    return -1;
+}

@@ -1,0 +1,26 @@
+#pragma once
+// rtcm3dump's command line, checked as a whole before anything is opened.
+
+#include "Printer.h"
+#include "Selection.h"
+
+#include <QtCore/QString>
+
+class QCoreApplication;
+
+struct Options
+{
+    QString input;               // empty: standard input or the bundled sample
+    Printer::Style style = Printer::Style::Text;
+    bool stats = false;
+    double everySeconds = 0;     // --stats --every; 0 for a summary at the end only
+    Selection selection;
+    QString saveFile;
+    int timeoutMs = 30000;
+    bool describe = false;
+    int describeNumber = -1;     // -1: every description
+
+    // Handles --help and --version itself. Returns -1 to go on, else the exit status, after
+    // a message on standard error for bad usage.
+    int parse(const QCoreApplication &app);
+};
