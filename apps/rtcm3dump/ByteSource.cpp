@@ -2,18 +2,21 @@
 
 #include "Lifecycle.h"
 
+#include "NetStream.h"
+#include "NtripClient.h"
+
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QRegularExpression>
 
 #include <algorithm>
+#include <cstdio>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <netdb.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,26 +65,25 @@ public:
         if (ready < 0 && errno != EINTR)
             return fail(systemError());
         if (ready <= 0)
-            return idle();
+            return Status::Idle;
         chunk.resize(kChunk);
         const ssize_t n = ::read(mFd, chunk.data(), size_t(chunk.size()));
         if (n < 0) {
             chunk.clear();
             if (errno == EINTR || errno == EAGAIN)
-                return idle();
+                return Status::Idle;
             return fail(systemError());
         }
         chunk.truncate(n);
         if (n == 0)
             return Status::End;
-        mSilence.restart();
         return Status::Data;
     }
 
     bool isLive() const override { return !S_ISREG(mStat.st_mode) && !S_ISBLK(mStat.st_mode); }
     qint64 size() const override { return S_ISREG(mStat.st_mode) ? qint64(mStat.st_size) : -1; }
 
-protected:
+private:
     void adopt(int fd, bool owned)
     {
         mFd = fd;
@@ -89,115 +91,90 @@ protected:
         mStat = {};
         if (fd >= 0)
             ::fstat(fd, &mStat);
-        mSilence.start();
     }
     Status fail(const QString &error)
     {
         mError = error;
         return Status::Failed;
     }
-    // A peer that stays silent beyond the limit has failed; other sources may wait forever.
-    Status idle()
-    {
-        if (mSilenceLimitMs > 0 && mSilence.hasExpired(mSilenceLimitMs))
-            return fail(QStringLiteral("no data for %1 s").arg(mSilenceLimitMs / 1000.0));
-        return Status::Idle;
-    }
 
     int mFd = -1;
     bool mOwned = false;
     struct stat mStat = {};
-    QElapsedTimer mSilence;
-    qint64 mSilenceLimitMs = 0;
 };
 
-class TcpSource : public FdSource
+// A network stream (plain TCP or NTRIP) from the network library. Drops and reconnects are
+// told on standard error; after a drop the reader starts framing afresh.
+class NetSource : public ByteSource
 {
 public:
-    bool connectTo(const QString &host, const QString &port, int timeoutMs)
+    explicit NetSource(std::unique_ptr<NetStream> stream) : mStream(std::move(stream)) {}
+
+    Status read(QByteArray &chunk, int waitMs) override
     {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo *found = nullptr;
-        const int rc = ::getaddrinfo(host.toUtf8().constData(), port.toUtf8().constData(), &hints, &found);
-        if (rc != 0) {
-            mError = QString::fromLocal8Bit(::gai_strerror(rc));
-            return false;
+        if (!mFirst.isEmpty()) {
+            chunk = std::exchange(mFirst, {});
+            return Status::Data;
         }
-        QElapsedTimer clock;
-        clock.start();
-        int fd = -1;
-        for (addrinfo *a = found; a && fd < 0 && !clock.hasExpired(timeoutMs); a = a->ai_next)
-            fd = connectOne(*a, clock, timeoutMs);
-        ::freeaddrinfo(found);
-        if (fd < 0)
-            return false;
-        adopt(fd, true);
-        mSilenceLimitMs = timeoutMs;
+        chunk = mStream->read(waitMs);
+        for (const NetEvent &event : mStream->takeEvents()) {
+            if (event.kind == NetEvent::Kind::Connected && event.attempt == 0)
+                continue;
+            if (event.kind == NetEvent::Kind::Dropped)
+                mRestart = true;
+            std::fprintf(stderr, "rtcm3dump: %s\n", qPrintable(event.message));
+        }
+        if (!chunk.isEmpty())
+            return Status::Data;
+        switch (mStream->state()) {
+        case NetStream::State::Failed:
+            mError = mStream->errorString();
+            return Status::Failed;
+        case NetStream::State::Finished:
+            return Status::End;
+        default:
+            return Status::Idle;
+        }
+    }
+    bool isLive() const override { return true; }
+    bool takeRestart() override { return std::exchange(mRestart, false); }
+
+    // Connecting happens inside the first reads: a failure before streaming began is an error
+    // of opening. Bytes that came meanwhile are handed out first.
+    bool connect()
+    {
+        while (!lifecycle::stopRequested() && mStream->state() == NetStream::State::Connecting) {
+            QByteArray bytes;
+            const Status status = read(bytes, kConnectSliceMs);
+            mFirst += bytes;
+            if (status == Status::Failed)
+                return false;
+        }
         return true;
     }
 
 private:
-    int connectOne(const addrinfo &address, const QElapsedTimer &clock, int timeoutMs)
-    {
-        const int fd = ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                                address.ai_protocol);
-        if (fd < 0) {
-            mError = systemError();
-            return -1;
-        }
-        int error = ::connect(fd, address.ai_addr, address.ai_addrlen) == 0 ? 0 : errno;
-        if (error == EINPROGRESS)
-            error = awaitConnection(fd, clock, timeoutMs);
-        if (error != 0) {
-            mError = error == ETIMEDOUT ? QStringLiteral("no connection within %1 s").arg(timeoutMs / 1000.0)
-                                        : systemError(error);
-            ::close(fd);
-            return -1;
-        }
-        return fd;
-    }
-
-    static int awaitConnection(int fd, const QElapsedTimer &clock, int timeoutMs)
-    {
-        for (;;) {
-            if (lifecycle::stopRequested())
-                return EINTR;
-            const qint64 left = timeoutMs - clock.elapsed();
-            if (left <= 0)
-                return ETIMEDOUT;
-            pollfd waiting{fd, POLLOUT, 0};
-            const int ready = ::poll(&waiting, 1, int(std::min<qint64>(left, kConnectSliceMs)));
-            if (ready < 0 && errno != EINTR)
-                return errno;
-            if (ready > 0) {
-                int error = 0;
-                socklen_t size = sizeof error;
-                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
-                return error;
-            }
-        }
-    }
+    std::unique_ptr<NetStream> mStream;
+    QByteArray mFirst;
+    bool mRestart = false;
 };
 
-struct Endpoint
+std::unique_ptr<ByteSource> connectNet(std::unique_ptr<NetStream> stream, const QString &name,
+                                       ByteSource::OpenError *error)
 {
-    QString host;
-    QString port;
-};
+    auto source = std::make_unique<NetSource>(std::move(stream));
+    if (source->connect())
+        return source;
+    *error = {QStringLiteral("cannot connect to %1: %2").arg(name, source->error()), 1};
+    return nullptr;
+}
 
 // host:port or [address]:port; a name with a path separator or a port that is not a number
 // is a file name.
-bool parseEndpoint(const QString &name, Endpoint *endpoint)
+bool looksLikeEndpoint(const QString &name)
 {
-    static const QRegularExpression shape(QStringLiteral(R"(^(?:\[([^\]/]+)\]|([^:/\[\]]+)):([0-9]+)$)"));
-    const QRegularExpressionMatch match = shape.match(name);
-    if (!match.hasMatch())
-        return false;
-    endpoint->host = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
-    endpoint->port = match.captured(3);
-    return true;
+    static const QRegularExpression shape(QStringLiteral(R"(^(?:\[[^\]/]+\]|[^:/\[\]]+):[0-9]+$)"));
+    return shape.match(name).hasMatch();
 }
 
 } // namespace
@@ -207,19 +184,23 @@ std::unique_ptr<ByteSource> ByteSource::open(const QString &name, const Settings
     if (name == QLatin1String("-"))
         return std::make_unique<FdSource>(STDIN_FILENO);
 
-    Endpoint endpoint;
-    if (!QFileInfo::exists(name) && parseEndpoint(name, &endpoint)) {
-        bool ok = false;
-        const uint port = endpoint.port.toUInt(&ok);
-        if (!ok || port < 1 || port > 65535) {
-            *error = {QStringLiteral("%1: the port must be 1 to 65535").arg(name), 2};
+    if (NtripEndpoint::isNtripUrl(name)) {
+        QString problem;
+        const NtripEndpoint endpoint = NtripEndpoint::parse(name, &problem);
+        if (!problem.isEmpty()) {
+            *error = {QStringLiteral("%1: %2").arg(name, problem), 2};
             return nullptr;
         }
-        auto tcp = std::make_unique<TcpSource>();
-        if (tcp->connectTo(endpoint.host, endpoint.port, settings.timeoutMs))
-            return tcp;
-        *error = {QStringLiteral("cannot connect to %1: %2").arg(name, tcp->error()), 1};
-        return nullptr;
+        return connectNet(std::make_unique<NtripClient>(endpoint, settings.ntrip), endpoint.display(), error);
+    }
+    if (!QFileInfo::exists(name) && looksLikeEndpoint(name)) {
+        QString problem;
+        const TcpEndpoint endpoint = TcpEndpoint::parse(name, &problem);
+        if (!problem.isEmpty()) {
+            *error = {QStringLiteral("%1: %2").arg(name, problem), 2};
+            return nullptr;
+        }
+        return connectNet(std::make_unique<TcpClient>(endpoint, settings.ntrip), name, error);
     }
 
     auto file = std::make_unique<FdSource>();

@@ -6,6 +6,8 @@
 #include <QtCore/QByteArray>
 #include <QtCore/QString>
 
+#include "NtripClient.h"
+
 #include <memory>
 
 class ByteSource
@@ -20,7 +22,8 @@ public:
 
     struct Settings
     {
-        int timeoutMs = 30000;  // network: the connect, and silence from the peer
+        // Network input: timeout (connect, answer, silence), reconnection, NTRIP version, GGA.
+        NtripSettings ntrip;
     };
 
     // Why open() gave nothing: the text for standard error and the exit status.
@@ -39,10 +42,13 @@ public:
     virtual bool isLive() const = 0;
     // Total size when known (regular files), else -1.
     virtual qint64 size() const { return -1; }
+    // Whether the stream broke off and resumed since the last call: framing starts afresh.
+    virtual bool takeRestart() { return false; }
     const QString &error() const { return mError; }
 
-    // "-" is standard input; "host:port" and "[v6-address]:port" that name no existing file
-    // are TCP endpoints; anything else is a file.
+    // "-" is standard input; ntrip:// and ntrips:// addresses are NTRIP streams; "host:port"
+    // and "[v6-address]:port" that name no existing file are TCP endpoints; anything else is
+    // a file.
     static std::unique_ptr<ByteSource> open(const QString &name, const Settings &settings, OpenError *error);
     // Whether standard input carries a stream (a pipe, a socket or a regular file) rather
     // than a terminal or a device such as /dev/null.

@@ -30,12 +30,14 @@ int Options::parse(const QCoreApplication &app)
     parser.setApplicationDescription(QStringLiteral(
         "Decodes an RTCM 3 stream and prints every frame: messages through their descriptions,\n"
         "and frames that gave no message with their number, the reason and the payload in hex.\n"
-        "INPUT is a file, - for standard input, or host:port ([address]:port) for a TCP stream.\n"
+        "INPUT is a file, - for standard input, host:port ([address]:port) for a TCP stream,\n"
+        "ntrip://[user[:password]@]host[:port]/MOUNT for an NTRIP stream, or ntrip://host[:port]/\n"
+        "for the caster's source table.\n"
         "Without INPUT, standard input is read when it is a pipe, a socket or a file; otherwise\n"
         "the bundled sample stream is decoded. SIGINT or SIGTERM ends the run cleanly."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("file, -, or host:port"), QStringLiteral("[INPUT]"));
+    parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("file, -, host:port, or ntrip://..."), QStringLiteral("[INPUT]"));
     const QCommandLineOption json(QStringLiteral("json"),
         QStringLiteral("One JSON object per frame; with --stats, the summaries as JSON lines."));
     const QCommandLineOption raw(QStringLiteral("raw"), QStringLiteral("One raw text line per frame."));
@@ -54,11 +56,21 @@ int Options::parse(const QCoreApplication &app)
         QStringLiteral("Also write every frame that passes --only/--skip, byte for byte, to FILE."),
         QStringLiteral("FILE"));
     const QCommandLineOption timeout(QStringLiteral("timeout"),
-        QStringLiteral("TCP input: longest wait in seconds for the connection and for data (default 30)."),
+        QStringLiteral("Network input: longest wait in seconds for the connection and for data (default 30)."),
         QStringLiteral("S"), QStringLiteral("30"));
+    const QCommandLineOption reconnect(QStringLiteral("reconnect"),
+        QStringLiteral("Network input: after the connection drops, reconnect (1 s doubling to 60 s) until interrupted."));
+    const QCommandLineOption ntripVersion(QStringLiteral("ntrip-version"),
+        QStringLiteral("NTRIP: speak version 1 or 2 (default: ask in 2, follow the caster's answer)."), QStringLiteral("1|2"));
+    const QCommandLineOption gga(QStringLiteral("gga"),
+        QStringLiteral("NTRIP: send this position as an NMEA GGA sentence on connect and every --gga-interval seconds."),
+        QStringLiteral("LAT,LON,HEIGHT"));
+    const QCommandLineOption ggaInterval(QStringLiteral("gga-interval"),
+        QStringLiteral("NTRIP: seconds between GGA sentences (default 10)."), QStringLiteral("S"), QStringLiteral("10"));
     const QCommandLineOption describeOption(QStringLiteral("describe"),
         QStringLiteral("Print the message and field descriptions (all, or of message N given as INPUT) and exit."));
-    parser.addOptions({json, raw, stats, every, only, skip, save, timeout, describeOption});
+    parser.addOptions({json, raw, stats, every, only, skip, save, timeout, reconnect, ntripVersion, gga, ggaInterval,
+                       describeOption});
 
     // Unknown options and missing values are usage errors like the others (status 2);
     // process() only handles --help and --version then.
@@ -85,7 +97,24 @@ int Options::parse(const QCoreApplication &app)
     const double timeoutSeconds = seconds(parser.value(timeout));
     if (timeoutSeconds <= 0)
         return usageError(QStringLiteral("--timeout takes a number of seconds, e.g. 30"));
-    timeoutMs = int(std::ceil(timeoutSeconds * 1000));
+    network.timeoutMs = int(std::ceil(timeoutSeconds * 1000));
+    network.reconnect = parser.isSet(reconnect);
+    if (parser.isSet(ntripVersion)) {
+        const QString v = parser.value(ntripVersion);
+        if (v != QLatin1String("1") && v != QLatin1String("2"))
+            return usageError(QStringLiteral("--ntrip-version takes 1 or 2"));
+        network.version = v.toInt();
+    }
+    if (parser.isSet(gga)) {
+        QString error;
+        network.gga = GgaPosition::parse(parser.value(gga), &error);
+        if (!error.isEmpty())
+            return usageError(QStringLiteral("--gga: %1").arg(error));
+    }
+    const double ggaSeconds = seconds(parser.value(ggaInterval));
+    if (ggaSeconds <= 0)
+        return usageError(QStringLiteral("--gga-interval takes a number of seconds, e.g. 10"));
+    network.ggaIntervalMs = int(std::ceil(ggaSeconds * 1000));
 
     QString error;
     if (!selection.addOnly(parser.values(only), &error))

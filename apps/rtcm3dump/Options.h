@@ -1,6 +1,7 @@
 #pragma once
 // rtcm3dump's command line, checked as a whole before anything is opened.
 
+#include "NtripClient.h"
 #include "Printer.h"
 #include "Selection.h"
 
@@ -16,7 +17,7 @@ struct Options
     double everySeconds = 0;     // --stats --every; 0 for a summary at the end only
     Selection selection;
     QString saveFile;
-    int timeoutMs = 30000;
+    NtripSettings network;       // --timeout, --reconnect, --ntrip-version, --gga
     bool describe = false;
     int describeNumber = -1;     // -1: every description
 

@@ -13,6 +13,7 @@
 #include "Printer.h"
 #include "Stats.h"
 
+#include "NtripClient.h"
 #include "RTCM3_FormatInfo.h"
 
 #include <QtCore/QCoreApplication>
@@ -97,6 +98,9 @@ bool pump(ByteSource &source, FramePipeline &pipeline, Stats *stats, double ever
     while (!lifecycle::stopRequested()) {
         const qint64 untilReport = periodMs > 0 ? periodStart + periodMs - clock.elapsed() : kPollMs;
         const ByteSource::Status status = source.read(chunk, int(std::clamp<qint64>(untilReport, 0, kPollMs)));
+        // A reconnected stream: what the old connection left unfinished is dropped.
+        if (source.takeRestart())
+            pipeline.endOfStream();
         if (status == ByteSource::Status::Data) {
             progress.advance(chunk.size());
             pipeline.append(chunk);
@@ -114,13 +118,39 @@ bool pump(ByteSource &source, FramePipeline &pipeline, Stats *stats, double ever
     return true;
 }
 
+// ntrip://host[:port]/ : one line per stream of the caster's source table.
+int listSourceTable(const NtripEndpoint &caster, const Options &options, OutputDevice &out)
+{
+    QString error;
+    const SourceTable table = fetchSourceTable(caster, options.network, &error);
+    if (!error.isEmpty()) {
+        complain(QStringLiteral("%1: %2").arg(caster.display(), error));
+        return 1;
+    }
+    QTextStream text(&out);
+    for (const SourceTableStream &stream : table.streams)
+        text << formatStreamLine(stream) << '\n';
+    text.flush();
+    if (!out.flush()) {
+        complain(out.failure());
+        return 1;
+    }
+    return 0;
+}
+
 int dump(const Options &options, OutputDevice &out)
 {
     QString input = options.input;
     if (input.isEmpty())
         input = ByteSource::standardInputHoldsData() ? QStringLiteral("-") : bundledSample();
     ByteSource::OpenError openError;
-    const auto source = ByteSource::open(input, ByteSource::Settings{options.timeoutMs}, &openError);
+    if (NtripEndpoint::isNtripUrl(input)) {
+        QString problem;
+        const NtripEndpoint caster = NtripEndpoint::parse(input, &problem);
+        if (problem.isEmpty() && caster.mountpoint.isEmpty())
+            return listSourceTable(caster, options, out);
+    }
+    const auto source = ByteSource::open(input, ByteSource::Settings{options.network}, &openError);
     if (!source && !lifecycle::stopRequested()) {
         complain(openError.text);
         return openError.status;
