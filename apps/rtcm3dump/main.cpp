@@ -118,6 +118,13 @@ bool pump(ByteSource &source, FramePipeline &pipeline, Stats *stats, double ever
     return true;
 }
 
+// The input as messages name it: an NTRIP address without its password.
+QString displayName(const QString &input)
+{
+    QString problem;
+    return NtripEndpoint::isNtripUrl(input) ? NtripEndpoint::parse(input, &problem).display() : input;
+}
+
 // ntrip://host[:port]/ : one line per stream of the caster's source table.
 int listSourceTable(const NtripEndpoint &caster, const Options &options, OutputDevice &out)
 {
@@ -188,7 +195,7 @@ int dump(const Options &options, OutputDevice &out)
         return 1;
     }
     if (!readAll && !lifecycle::stopRequested()) {
-        complain(QStringLiteral("reading %1: %2").arg(input, source->error()));
+        complain(QStringLiteral("reading %1: %2").arg(displayName(input), source->error()));
         return 1;
     }
     return 0;

@@ -1,14 +1,18 @@
-// The NTRIP client against rtklib's str2str, a real and independent version 1 caster:
-// every frame of a capture fed into its input arrives, refusals give their own errors and
-// its source table lists the mountpoint. Skipped where str2str is not installed.
+// rtcm3dump and its NTRIP client against rtklib's str2str, a real and independent version 1
+// caster: every frame of a capture fed into its input arrives, refusals give their own errors
+// and its source table lists the mountpoint. Skipped where str2str is not installed.
 
 #include "net_harness.h"
 
-#include "NtripClient.h"
+#include "dump_runner.h"
 
 #include "../sync/sync_streams.h"
 
 #include <QtCore/QDir>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QFileInfo>
+#include <QtCore/QJsonObject>
+#include <QtCore/QTemporaryDir>
 #include <QtCore/QFile>
 #include <QtCore/QProcess>
 #include <QtCore/QStandardPaths>
@@ -56,17 +60,9 @@ protected:
         mCaster.kill();
         mCaster.waitForFinished(5000);
     }
-    NtripEndpoint endpoint(const QString &who, const QString &mount) const
+    QString url(const char *who, const char *mount) const
     {
-        QString error;
-        return NtripEndpoint::parse(QStringLiteral("ntrip://%1@127.0.0.1:%2/%3").arg(who).arg(mCasterPort).arg(mount), &error);
-    }
-    static NtripSettings settings(int version)
-    {
-        NtripSettings s;
-        s.timeoutMs = 5000;
-        s.version = version;
-        return s;
+        return QStringLiteral("ntrip://%1@127.0.0.1:%2/%3").arg(QLatin1String(who)).arg(mCasterPort).arg(QLatin1String(mount));
     }
 
     QProcess mCaster;
@@ -74,79 +70,82 @@ protected:
     const quint16 mCasterPort = freePort();
 };
 
-// Every frame of the bundled sample, and of a shared capture where present, in both
-// versions; what the caster adds of its own may only be dropped bytes.
-TEST_F(Str2str, DeliversEveryFrameOfACaptureInBothVersions)
+// rtcm3dump itself on the caster: every frame of the bundled sample, and of a shared capture
+// where present, arrives in both versions and is recorded byte for byte by --save; what the
+// caster adds of its own may only be dropped bytes; SIGINT ends the run with its summary.
+TEST_F(Str2str, DeliversEveryFrameOfACaptureThroughRtcm3dumpInBothVersions)
 {
-    QStringList files{QStringLiteral(NUVRIX_SAMPLES_DIR "/rtklib/GMSD7_20121014.rtcm3")};
-#ifdef NUVRIX_SAMPLE_STREAM
-    files << QStringLiteral(NUVRIX_SAMPLE_STREAM);
-#endif
+    QStringList files{QStringLiteral(NUVRIX_SAMPLES_DIR "/rtklib/GMSD7_20121014.rtcm3"),
+                      QStringLiteral(NUVRIX_SAMPLE_STREAM)};
+    QTemporaryDir dir;
     for (const QString &file : files) {
         QFile capture(file);
         if (!capture.open(QIODevice::ReadOnly))
             continue;
         const QByteArray bytes = capture.readAll();
         const syncstreams::Outcome expected = syncstreams::feedWhole(bytes);
+        const QByteArray expectedBytes = expected.frames.join();
         for (const int version : {1, 2}) {
             SCOPED_TRACE(qPrintable(QStringLiteral("%1, version %2").arg(file).arg(version)));
-            NtripClient client(endpoint(QStringLiteral("user:secret"), QStringLiteral("MNT")), settings(version));
+            const QString saved = dir.filePath(QStringLiteral("saved%1.rtcm3").arg(version));
+            dumprunner::LiveRun run({"--stats", "--json", "--every", "0.2", "--save", saved, "--timeout", "10",
+                                     "--ntrip-version", QString::number(version), url("user:secret", "MNT")});
+            // Its first periodic summary says it is connected: feed at a pace the caster's
+            // buffers take (it drops what overflows them).
+            ASSERT_TRUE(run.awaitOutput([](const QByteArray &out) { return out.contains('\n'); }));
             QTcpSocket source;
-            qsizetype fed = 0;
-            const Collected got = pull(client, 10, 30000, [&](const Collected &c) {
-                // Feed once the client is in, at a pace the caster's buffers take (it drops
-                // what overflows them); stop once every frame is through.
-                if (c.connections.isEmpty())
-                    return;
-                if (source.state() == QAbstractSocket::UnconnectedState) {
-                    source.connectToHost(QHostAddress::LocalHost, mInPort);
-                    ASSERT_TRUE(source.waitForConnected(2000));
-                }
-                if (fed < bytes.size()) {
-                    source.write(bytes.mid(fed, 2048));
-                    source.waitForBytesWritten(1000);
-                    fed += 2048;
-                    QThread::msleep(5);
-                }
-                if (syncstreams::feedWhole(c.connections.last()).frames.size() >= expected.frames.size())
-                    client.close();
-            });
-            const syncstreams::Outcome framed = syncstreams::feedWhole(got.all());
-            EXPECT_EQ(framed.frames.size(), expected.frames.size());
-            EXPECT_TRUE(framed.frames == expected.frames);
-            EXPECT_EQ(framed.crcErrors, expected.crcErrors);
-            EXPECT_EQ(client.version(), 1);
+            source.connectToHost(QHostAddress::LocalHost, mInPort);
+            ASSERT_TRUE(source.waitForConnected(2000));
+            for (qsizetype fed = 0; fed < bytes.size(); fed += 2048) {
+                source.write(bytes.mid(fed, 2048));
+                source.waitForBytesWritten(1000);
+                QThread::msleep(5);
+            }
+            QElapsedTimer clock;
+            clock.start();
+            while (QFileInfo(saved).size() < expectedBytes.size() && !clock.hasExpired(20000))
+                QThread::msleep(50);
+            const dumprunner::Run result = run.stop(SIGINT);
+            EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+            QFile recording(saved);
+            ASSERT_TRUE(recording.open(QIODevice::ReadOnly));
+            EXPECT_TRUE(recording.readAll() == expectedBytes);
+            const QJsonObject total = result.summary();
+            EXPECT_EQ(total.value("summary").toString(), QStringLiteral("total"));
+            EXPECT_EQ(total.value("frames").toInteger(), expected.frames.size());
+            EXPECT_EQ(total.value("crcErrors").toInteger(), expected.crcErrors);
         }
     }
 }
 
-TEST_F(Str2str, RefusalsGiveTheirOwnErrors)
+TEST_F(Str2str, RefusalsEndRtcm3dumpWithTheirOwnMessages)
 {
     const struct
     {
         const char *who;
         const char *mount;
-        NetError error;
-    } cases[] = {{"user:wrong", "MNT", NetError::AuthenticationFailed},
-                 {"user", "MNT", NetError::AuthenticationFailed},
-                 {"user:secret", "NOPE", NetError::UnknownMountpoint}};
+        const char *says;
+    } cases[] = {{"user:wrong", "MNT", "password"},
+                 {"user", "MNT", "password"},
+                 {"user:secret", "NOPE", "mountpoint"}};
     for (const auto &c : cases) {
-        NtripClient client(endpoint(QString::fromUtf8(c.who), QString::fromUtf8(c.mount)), settings(0));
-        pull(client);
-        EXPECT_EQ(client.state(), NetStream::State::Failed) << c.who << " " << c.mount;
-        EXPECT_EQ(client.error(), c.error) << qPrintable(client.errorString());
+        const dumprunner::Run result = dumprunner::run({"--timeout", "5", url(c.who, c.mount)});
+        EXPECT_EQ(result.exitCode, 1) << c.who << " " << c.mount;
+        EXPECT_TRUE(result.err.startsWith("rtcm3dump: cannot connect to ntrip://")) << result.err.toStdString();
+        EXPECT_TRUE(result.err.contains(c.says)) << result.err.toStdString();
+        EXPECT_FALSE(result.err.contains("wrong")) << "the password stays out of messages";
     }
 }
 
 TEST_F(Str2str, SourceTableListsTheMountpoint)
 {
-    QString error;
-    const SourceTable table = fetchSourceTable(endpoint(QStringLiteral("user"), QString()), settings(0), &error);
-    EXPECT_TRUE(error.isEmpty()) << qPrintable(error);
-    ASSERT_EQ(table.streams.size(), 1);
-    const SourceTableStream &s = table.streams[0];
-    EXPECT_EQ(QStringList({s.mountpoint, s.format, s.country}).join(';'), QStringLiteral("MNT;RTCM 3.3;DEU"));
-    EXPECT_DOUBLE_EQ(s.latitudeDeg, 50.12);
+    const dumprunner::Run result = dumprunner::run({"--timeout", "5", url("user", "")});
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    ASSERT_EQ(result.lines().size(), 1) << result.text().toStdString();
+    const QStringList columns = result.lines()[0].split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    EXPECT_EQ(columns.value(0), QStringLiteral("MNT"));
+    EXPECT_TRUE(result.text().contains(QStringLiteral("RTCM 3.3")));
+    EXPECT_TRUE(result.text().contains(QStringLiteral("DEU")));
 }
 
 } // namespace
