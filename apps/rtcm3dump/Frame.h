@@ -8,6 +8,7 @@
 #include <cstdint>
 
 class Message;
+namespace Kvt::Nuvrix { union _RTCM3_message_t; }
 
 struct Frame
 {
@@ -24,7 +25,8 @@ struct Frame
     int number = -1;        // message number; -1 for an empty frame
     int32_t result = 0;     // the codec's result: bits decoded or a negative code
     int enumerator = 0;     // record type of a decoded frame
-    const Message *message = nullptr;  // Decoded only; alive during the call
+    const Message *message = nullptr;  // Decoded, when the outputs asked for message objects
+    const Kvt::Nuvrix::_RTCM3_message_t *record = nullptr;  // Decoded and Undescribed; alive during the call
     int trailingBytes = 0;  // payload bytes after the last field of a decoded frame
 
     QByteArray payload() const { return bytes.mid(3, bytes.size() - 6); }

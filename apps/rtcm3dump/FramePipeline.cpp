@@ -4,28 +4,10 @@
 #include "RTCM3_codec.h"
 #include "RTCM3_layout.h"
 
-#include <array>
-
-namespace {
-
-// The record type of each message number (the first one of a sub-typed number).
-int enumeratorOf(int number)
+FramePipeline::FramePipeline(const Selection &selection, bool hostMessages)
+    : mSelection(selection), mHostMessages(hostMessages)
 {
-    static const std::array<int, Selection::kNumbers> table = [] {
-        std::array<int, Selection::kNumbers> t{};
-        for (int e = 1; const auto *layout = Kvt::Nuvrix::RTCM3_layout(e); ++e)
-            if (layout->messageNumber != 0 && t[layout->messageNumber] == 0)
-                t[layout->messageNumber] = e;
-        return t;
-    }();
-    return number >= 0 && number < Selection::kNumbers ? table[size_t(number)] : 0;
-}
-
-} // namespace
-
-FramePipeline::FramePipeline(const Selection &selection)
-    : mSelection(selection)
-{
+    Kvt::Nuvrix::RTCM3_init_context(&mContext);
     mSync.setObserver(this);
     mDecoder.setObserver(this);
 }
@@ -84,6 +66,8 @@ void FramePipeline::handle(const QByteArray &bytes)
         frame = classify(bytes);
     for (FrameSink *sink : mSinks)
         sink->frame(frame);
+    if (frame.number >= 0)
+        Kvt::Nuvrix::RTCM3_free_message_children(&mRecord);
     if (mCaught) {
         mCaught->removeReference();
         mCaught = nullptr;
@@ -96,11 +80,18 @@ Frame FramePipeline::classify(const QByteArray &bytes)
     Frame frame;
     frame.bytes = bytes;
     frame.number = (uint8_t(bytes[3]) << 4) | (uint8_t(bytes[4]) >> 4);
-    frame.result = mDecoder.decodeMessage(reinterpret_cast<const uint8_t *>(bytes.constData()), uint(bytes.size()));
+    const auto *data = reinterpret_cast<const uint8_t *>(bytes.constData());
+    // Frames are at most 1029 bytes: the length fits the codec's 16 bits.
+    frame.result = RTCM3_decode(&mContext, data, uint16_t(bytes.size()), &mRecord);
     if (frame.result > 0) {
-        frame.kind = mCaught ? Frame::Kind::Decoded : Frame::Kind::Undescribed;
-        frame.message = mCaught;
-        frame.enumerator = enumeratorOf(frame.number);
+        frame.record = &mRecord;
+        frame.enumerator = mRecord.header.kvtcg_message;
+        frame.kind = Frame::Kind::Decoded;
+        if (mHostMessages) {
+            mDecoder.decodeMessage(data, uint(bytes.size()));
+            frame.kind = mCaught ? Frame::Kind::Decoded : Frame::Kind::Undescribed;
+            frame.message = mCaught;
+        }
         // The codec stops after the last field, its zero pad and three CRC bytes: whatever
         // the frame holds beyond is payload that no field read.
         frame.trailingBytes = qMax(0, int(bytes.size() - frame.result / 8));

@@ -7,6 +7,7 @@
 #include "Selection.h"
 
 #include "HostObserver.h"
+#include "RTCM3_codec.h"
 #include "RTCM3Decoder.h"
 #include "RTCM3Synchronizer.h"
 
@@ -15,7 +16,9 @@
 class FramePipeline : private HostObserver
 {
 public:
-    explicit FramePipeline(const Selection &selection);
+    // Every decoded frame carries its record; with `hostMessages` also its message object,
+    // for the outputs that print through the descriptions.
+    FramePipeline(const Selection &selection, bool hostMessages);
     ~FramePipeline() override;
 
     // Outputs are called in the order they were added; the caller keeps them alive.
@@ -38,6 +41,9 @@ private:
     void message(const MessageSource *, const Message *message) override;
 
     Selection mSelection;
+    const bool mHostMessages;
+    Kvt::Nuvrix::RTCM3_context_s mContext;
+    Kvt::Nuvrix::_RTCM3_message_t mRecord;
     RTCM3Synchronizer mSync;
     RTCM3Decoder mDecoder;
     QList<FrameSink *> mSinks;

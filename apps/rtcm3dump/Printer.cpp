@@ -7,15 +7,13 @@
 #include "FormatInfo.h"
 #include "Message.h"
 #include "MessageInfo.h"
+#include "RTCM3RecordWriter.h"
 #include "RTCM3_codec.h"
 
 #include <QtCore/QHash>
-#include <QtCore/QJsonArray>
-#include <QtCore/QJsonDocument>
-#include <QtCore/QJsonObject>
 #include <QtCore/QStringList>
 
-#include <limits>
+#include <string>
 
 namespace {
 
@@ -102,7 +100,15 @@ public:
                 mOut << "  Bytes After Last Field: " << frame.trailingBytes << '\n';
             return;
         case Frame::Kind::Undescribed:
+            // No description: the fields by the names of the record's layout.
             mOut << "  Record: " << recordName(frame) << '\n';
+            if (frame.record) {
+                mText.clear();
+                Kvt::Nuvrix::reflect::appendText(mText, *frame.record);
+                // Its first line repeats the message's name.
+                const auto fields = mText.find('\n');
+                mOut << QString::fromUtf8(mText.data() + (fields == std::string::npos ? mText.size() : fields + 1));
+            }
             break;
         case Frame::Kind::Failed:
             mOut << "  Error: " << errorName(frame) << '\n';
@@ -116,6 +122,8 @@ public:
     }
 
 private:
+    std::string mText;
+
     void printFields(const Message *message, int indent)
     {
         const QString pad(indent, QLatin1Char(' '));
@@ -216,78 +224,41 @@ private:
 
 // ---- JSON ----------------------------------------------------------------------------
 
-QJsonValue rawValue(const FieldValue &value)
-{
-    switch (value.kind()) {
-    case FieldType::Unsigned:
-    case FieldType::Byte:
-        if (value.toUnsigned() > uint64_t(std::numeric_limits<qint64>::max()))
-            return QString::number(value.toUnsigned());  // beyond what JSON numbers hold exactly
-        return qint64(value.toUnsigned());
-    case FieldType::Signed:
-        return qint64(value.toSigned());
-    case FieldType::Float32:
-    case FieldType::Float64:
-        return value.toDouble();
-    default:
-        return QJsonValue();
-    }
-}
-
+// One line per frame, written straight from the record by the codec's streaming writer: no
+// document objects, no detour through UTF-16.
 class JsonPrinter : public Printer
 {
 public:
-    explicit JsonPrinter(OutputDevice &device) : Printer(device) {}
+    explicit JsonPrinter(OutputDevice &device) : Printer(device) { mLine.reserve(64 * 1024); }
 
     void frame(const Frame &frame) override
     {
-        QJsonObject object;
-        if (frame.kind == Frame::Kind::Decoded) {
-            object = toJson(frame.message);
-            if (frame.trailingBytes > 0)
-                object.insert(QStringLiteral("trailingBytes"), frame.trailingBytes);
+        using namespace Kvt::Nuvrix;
+        mLine.clear();
+        if (frame.record && reflect::appendJson(mLine, *frame.record)) {
+            if (frame.trailingBytes > 0) {
+                mLine.pop_back();  // the closing brace
+                mLine += ",\"trailingBytes\":" + std::to_string(frame.trailingBytes) + '}';
+            }
         } else {
-            object.insert(QStringLiteral("message"), head(frame));
+            // Frames that gave no record: their number, what they are, and the payload.
+            mLine += '{';
             if (frame.number >= 0)
-                object.insert(QStringLiteral("number"), frame.number);
-            if (frame.kind == Frame::Kind::Undescribed)
-                object.insert(QStringLiteral("record"), recordName(frame));
-            if (frame.kind == Frame::Kind::Failed)
-                object.insert(QStringLiteral("error"), errorName(frame));
-            object.insert(QStringLiteral("payload"), payloadHex(frame));
+                mLine += "\"number\":" + std::to_string(frame.number) + ',';
+            mLine += "\"name\":";
+            reflect::appendJsonString(mLine, head(frame).toStdString());
+            if (frame.kind == Frame::Kind::Failed) {
+                mLine += ",\"error\":";
+                reflect::appendJsonString(mLine, RTCM3_error_to_string(frame.result));
+            }
+            mLine += ",\"payload\":\"" + frame.payload().toHex().toStdString() + "\"}";
         }
-        mOut << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+        mLine += '\n';
+        mDevice.write(mLine.data(), qint64(mLine.size()));
     }
 
 private:
-    static QJsonObject toJson(const Message *message)
-    {
-        QJsonArray fields;
-        for (const FieldInfo *field : message->getMessageInfo()->getFieldInfos()) {
-            if (!field->isPresent(message))
-                continue;
-            QJsonObject entry{{QStringLiteral("name"), field->getName()}};
-            if (isText(field)) {
-                // Escaped as in the text output: a viewer of the JSON is as exposed.
-                entry.insert(QStringLiteral("value"), escaped(textBytes(field, message), '\0'));
-            } else {
-                const unsigned count = field->getCount(message);
-                QJsonArray values;
-                for (unsigned i = 0; i < count; ++i) {
-                    const FieldValue value = field->getValue(message, i);
-                    values.append(isSubMessage(field) ? QJsonValue(toJson(value.toSubMessage())) : rawValue(value));
-                }
-                if (field->isRepeated())
-                    entry.insert(QStringLiteral("value"), values);
-                else if (!values.isEmpty())
-                    entry.insert(QStringLiteral("value"), values.first());
-            }
-            if (field->hasUnit())
-                entry.insert(QStringLiteral("unit"), field->getUnit());
-            fields.append(entry);
-        }
-        return {{QStringLiteral("message"), message->getMessageInfo()->getName()}, {QStringLiteral("fields"), fields}};
-    }
+    std::string mLine;
 };
 
 QString describeType(const FieldInfo *field)

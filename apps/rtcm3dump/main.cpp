@@ -168,7 +168,9 @@ int dump(const Options &options, OutputDevice &out)
         complain(QStringLiteral("cannot write %1: %2").arg(options.saveFile, saved.error()));
         return 1;
     }
-    FramePipeline pipeline(options.selection);
+    // JSON lines come straight from the records; the text outputs and the summary read
+    // message objects through their descriptions.
+    FramePipeline pipeline(options.selection, options.stats || options.style != Printer::Style::Json);
     std::unique_ptr<Stats> stats;
     std::unique_ptr<Printer> printer;
     if (options.stats) {
