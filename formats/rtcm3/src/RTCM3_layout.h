@@ -1,8 +1,8 @@
 #pragma once
-// The layout walker: one hand-written decoder, encoder and life-cycle for every record.
-// The generated codec describes each record as a constant table of fields (what is on the
-// wire, where it lives in the record, which codes it owns) and binds its named functions to
-// the walker; the rules of the frame live here once.
+// The layout walker: one hand-written walk that decodes and encodes every record, and its
+// life-cycle. The generated codec describes each record as a constant table of fields (what
+// is on the wire, where it lives in the record, which codes it owns) and binds its named
+// functions to the walker; the rules of the frame live here once.
 
 #include <cstddef>
 #include <cstdint>
