@@ -21,7 +21,7 @@ using Bytes = std::vector<uint8_t>;
 // Decode input: the first kEnablePrefix bytes, when the input has them, are the enable set;
 // the rest is the frame. The low bit of the first byte belongs to no enumerator, so it
 // serves as the flag for decoding without a context.
-constexpr size_t kEnablePrefix = Kvt::Nuvrix::layout::kEnableBytes;
+constexpr size_t kEnablePrefix = Kvt::Nuvrix::RTCM3_ENABLE_BYTES;
 constexpr uint8_t kNullContextFlag = 0x01;
 constexpr size_t kMaxFrame = 65535;  // the decoder takes a 16-bit length
 

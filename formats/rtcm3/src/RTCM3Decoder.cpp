@@ -10,8 +10,6 @@ using namespace Kvt::Nuvrix;
 
 namespace {
 
-constexpr int kLastEnumerator = 149;
-
 bool isMessage(int e)
 {
     const layout::RecordLayout *l = RTCM3_layout(e);
@@ -30,7 +28,7 @@ RTCM3Decoder::RTCM3Decoder(QObject *parent)
 {
     MemLeakTracer::getInstance()->doAllocateObject("RTCM3Decoder");
     RTCM3_init_context(&mContext);
-    for (int e = 1; e <= kLastEnumerator; ++e)
+    for (int e = 1; e <= RTCM3_LAST_ENUMERATOR; ++e)
         if (const MessageInfo *info = RTCM3_messageInfoOf(e))
             setMessageEnum(info, e);
 }
@@ -84,14 +82,14 @@ void RTCM3Decoder::deliver(_RTCM3_message_t &record)
 
 void RTCM3Decoder::enableAllMessages()
 {
-    for (int e = 1; e <= kLastEnumerator; ++e)
+    for (int e = 1; e <= RTCM3_LAST_ENUMERATOR; ++e)
         if (isMessage(e))
             layout::setEnabled(mContext.enabled, e, true);
 }
 
 void RTCM3Decoder::disableAllMessages()
 {
-    for (int e = 1; e <= kLastEnumerator; ++e)
+    for (int e = 1; e <= RTCM3_LAST_ENUMERATOR; ++e)
         if (isMessage(e))
             layout::setEnabled(mContext.enabled, e, false);
 }

@@ -87,7 +87,6 @@ constexpr std::size_t kMessageNumberOffset = 20;
 constexpr std::size_t kFirstMemberOffset = 22;
 
 constexpr uint8_t kPreamble = 0xD3;
-constexpr std::size_t kEnableBytes = 20;
 
 // The enable set: the bit of enumerator e is in byte (e + 1) / 8 under 0x80 >> (e % 8).
 inline bool isEnabled(const uint8_t* enableSet, int32_t e)
