@@ -44,15 +44,16 @@ int32_t RTCM3Decoder::decodeMessage(const uint8_t *buffer, uint maxlength)
     const int32_t r = RTCM3_decode(&mContext, buffer, static_cast<uint16_t>(maxlength), &record);
     if (r > 0) {
         deliver(record);
-    } else if (r == RTCM3_ERR_INVALID_MESSAGE) {
+        return r;
+    }
+    // Whatever the failure, a failed decode leaves a record that this call releases.
+    RTCM3_free_message_children(&record);
+    if (r == RTCM3_ERR_INVALID_MESSAGE) {
         const QString number = QString::number(mContext.unknown_message_number);
         newEvent(formatEvent(NuvrixEvent::UnknownMessage,
                        QStringLiteral("RTCM3: Message type %1 unknown to PC software").arg(number)));
         newUnknownMessage(RTCM3_FormatInfo::getInstance(), QStringLiteral("Message type %1").arg(number));
     } else {
-        // A branch that failed after it started may own element arrays already: release them.
-        if (!(r <= RTCM3_ERR_MESSAGE_TYPE_1005_DISABLED && r >= RTCM3_ERR_MESSAGE_TYPE_1270_DISABLED))
-            RTCM3_free_message_children(&record);
         newEvent(formatEvent(NuvrixEvent::DecodeError,
                        QStringLiteral("RTCM3: %1").arg(QLatin1String(RTCM3_error_to_string(r)))));
     }

@@ -476,6 +476,9 @@ void freeChildren(const RecordLayout& layout, void* record)
             for (uint32_t i = 0; i < n; ++i)
                 freeChildren(*f.sub, array + std::size_t(i) * f.sub->size);
             std::free(array);
+            // Released is empty: a second call, or a decode that fails early into this
+            // record, leaves nothing to free twice.
+            at<uint8_t*>(record, f.offset) = nullptr;
         }
     }
 }
@@ -506,6 +509,9 @@ void* appendElement(const RecordLayout& owner, const Field& group, void* record)
 int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unknownNumber,
                     const uint8_t* frame, uint16_t length, void* result)
 {
+    // Whatever comes of the decode, the record's header says what it holds: nothing at all
+    // until a message's walk begins, so that freeing its children is always safe.
+    setHeader(result, 0, nullptr);
     uint16_t number = 0;
     const RecordLayout* layout = nullptr;
     if (length >= 5) {

@@ -103,6 +103,8 @@ inline void setEnabled(uint8_t* enableSet, int32_t e, bool on)
 }
 
 int32_t initRecord(const RecordLayout& layout, void* record);
+// Releases the element arrays the record owns, at any depth, and nulls their pointers: a
+// second call releases nothing.
 void freeChildren(const RecordLayout& layout, void* record);
 void* appendElement(const RecordLayout& owner, const Field& group, void* record);
 
@@ -113,6 +115,8 @@ struct Dispatch {
     int32_t invalidMessageCode;
 };
 
+// Leaves the record's header set on every path (enumerator 0 when no message's walk began),
+// so that freeChildren of whatever the header names is always safe afterwards.
 int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unknownNumber,
                     const uint8_t* frame, uint16_t length, void* result);
 int32_t encodeFrame(const RecordLayout& layout, uint8_t* buffer, uint16_t size, void* record);
