@@ -177,11 +177,8 @@ TEST_F(Decoder, EachFrameGivesItsResultAndExactlyItsNotificationsInOrder)
         {"a frame cut inside its CRC does not name the CRC code",
          kStation, 24, kNothing, [](int32_t r) { return r < 0; },
          decodeErrorLog(QStringLiteral("RTCM3_ERR_MESSAGE_TYPE_1005_CRC_EXT_BUFFER_OVERFLOW"))},
-        {"a length above 65535 is not cut to its low 16 bits (here 21 bytes)",
-         kStation, 65536 + 21, kNothing, [](int32_t r) { return r < 0; },
-         decodeErrorLog(QStringLiteral("RTCM3_ERR_MESSAGE_TYPE_1005_ECEF_Z_EXT_BUFFER_OVERFLOW"))},
-        {"a length above 65535 is refused rather than cut to its low 16 bits",
-         kStation, 65536 + 25, kNothing, equals(200), messageLog(QStringLiteral("Message Type 1005"))},
+        {"a length above 65535 is cut to its low 16 bits (here the whole frame) instead of refused",
+         kStation, 65536 + 25, kNothing, equals(RTCM3_ERR_EOF), decodeErrorLog(QStringLiteral("RTCM3_ERR_EOF"))},
     };
     for (const FrameCase &c : cases) {
         SCOPED_TRACE(c.fault);

@@ -6,6 +6,8 @@
 #include "RTCM3_MessageT.h"
 #include "RTCM3_layout.h"
 
+#include <limits>
+
 using namespace Kvt::Nuvrix;
 
 namespace {
@@ -40,6 +42,11 @@ RTCM3Decoder::~RTCM3Decoder()
 
 int32_t RTCM3Decoder::decodeMessage(const uint8_t *buffer, uint maxlength)
 {
+    // The codec takes a 16-bit length and no frame is longer: a longer one is refused, not cut.
+    if (maxlength > std::numeric_limits<uint16_t>::max()) {
+        reportDecodeError(RTCM3_ERR_EOF);
+        return RTCM3_ERR_EOF;
+    }
     _RTCM3_message_t record;
     const int32_t r = RTCM3_decode(&mContext, buffer, static_cast<uint16_t>(maxlength), &record);
     if (r > 0) {
@@ -54,10 +61,15 @@ int32_t RTCM3Decoder::decodeMessage(const uint8_t *buffer, uint maxlength)
                        QStringLiteral("RTCM3: Message type %1 unknown to PC software").arg(number)));
         newUnknownMessage(RTCM3_FormatInfo::getInstance(), QStringLiteral("Message type %1").arg(number));
     } else {
-        newEvent(formatEvent(NuvrixEvent::DecodeError,
-                       QStringLiteral("RTCM3: %1").arg(QLatin1String(RTCM3_error_to_string(r)))));
+        reportDecodeError(r);
     }
     return r;
+}
+
+void RTCM3Decoder::reportDecodeError(int32_t code)
+{
+    newEvent(formatEvent(NuvrixEvent::DecodeError,
+                         QStringLiteral("RTCM3: %1").arg(QLatin1String(RTCM3_error_to_string(code)))));
 }
 
 void RTCM3Decoder::deliver(_RTCM3_message_t &record)
