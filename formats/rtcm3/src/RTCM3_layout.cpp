@@ -300,7 +300,8 @@ int32_t walkFields(const RecordLayout& layout, void* record, Port& port);
 
 // A sub-record at the port's position; its bits count in its parent as well.
 template <class Port>
-__attribute__((always_inline)) inline int32_t walkSub(const RecordLayout& sub, void* element, void* parent, uint32_t& parentBits, Port& port)
+__attribute__((always_inline)) inline int32_t walkSub(const RecordLayout& sub, void* element, void* parent,
+                                                     uint32_t& parentBits, Port& port)
 {
     port.enter(sub, element, parent);
     const uint64_t start = port.pos;
