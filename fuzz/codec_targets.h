@@ -21,7 +21,7 @@ using Bytes = std::vector<uint8_t>;
 // Decode input: the first kEnablePrefix bytes, when the input has them, are the enable set;
 // the rest is the frame. The low bit of the first byte belongs to no enumerator, so it
 // serves as the flag for decoding without a context.
-constexpr size_t kEnablePrefix = Kvt::Nuvrix::layout::kEnableBytes;
+constexpr size_t kEnablePrefix = Kvt::Nuvrix::RTCM3_ENABLE_BYTES;
 constexpr uint8_t kNullContextFlag = 0x01;
 constexpr size_t kMaxFrame = 65535;  // the decoder takes a 16-bit length
 
@@ -37,24 +37,9 @@ enum class Reencode { NotDecoded, EncodeRefused, RoundTripped };
     std::abort();
 }
 
-// Codes returned before the decoder initialised the record: nothing to free then.
-inline bool initialisedNothing(int32_t code)
-{
-    using namespace Kvt::Nuvrix;
-    static const std::vector<int32_t> disabledCodes = [] {
-        std::vector<int32_t> codes;
-        for (int32_t e = 1; RTCM3_layout(e); ++e)
-            if (RTCM3_layout(e)->messageNumber)
-                codes.push_back(RTCM3_layout(e)->disabledCode);
-        std::sort(codes.begin(), codes.end());
-        return codes;
-    }();
-    return code == RTCM3_ERR_INVALID_MESSAGE
-        || std::binary_search(disabledCodes.begin(), disabledCodes.end(), code);
-}
-
 // One decode into a record that starts as junk, so a member the decoder should have set up
-// and did not shows as a bad pointer on release; releases what the decode initialised.
+// and did not shows as a bad pointer on release. Whatever the result, the one release call
+// frees what the record owns, and a second call finds nothing left to free.
 class DecodedRecord
 {
 public:
@@ -68,8 +53,8 @@ public:
     }
     ~DecodedRecord()
     {
-        if (!initialisedNothing(mResult))
-            Kvt::Nuvrix::RTCM3_free_message_children(mRecord.get());
+        Kvt::Nuvrix::RTCM3_free_message_children(mRecord.get());
+        Kvt::Nuvrix::RTCM3_free_message_children(mRecord.get());
     }
     DecodedRecord(const DecodedRecord&) = delete;
     DecodedRecord& operator=(const DecodedRecord&) = delete;

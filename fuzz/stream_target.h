@@ -49,7 +49,7 @@ constexpr uint8_t kFlagEnableSet = 0x10;
 constexpr uint8_t kFlagEndEveryChunk = 0x20;
 constexpr uint8_t kFlagReadInsideNotification = 0x40;
 constexpr uint8_t kFlagTryMisuse = 0x80;
-constexpr size_t kStreamEnableBytes = Kvt::Nuvrix::layout::kEnableBytes;
+constexpr size_t kStreamEnableBytes = Kvt::Nuvrix::RTCM3_ENABLE_BYTES;
 constexpr int kWideChunk = 1024;
 // Deeper than any nesting of blocks in a record: a loop of sub-messages ends here.
 constexpr int kMaxNesting = 8;

@@ -6,11 +6,11 @@
 #include "RTCM3_MessageT.h"
 #include "RTCM3_layout.h"
 
+#include <limits>
+
 using namespace Kvt::Nuvrix;
 
 namespace {
-
-constexpr int kLastEnumerator = 149;
 
 bool isMessage(int e)
 {
@@ -30,7 +30,7 @@ RTCM3Decoder::RTCM3Decoder(QObject *parent)
 {
     MemLeakTracer::getInstance()->doAllocateObject("RTCM3Decoder");
     RTCM3_init_context(&mContext);
-    for (int e = 1; e <= kLastEnumerator; ++e)
+    for (int e = 1; e <= RTCM3_LAST_ENUMERATOR; ++e)
         if (const MessageInfo *info = RTCM3_messageInfoOf(e))
             setMessageEnum(info, e);
 }
@@ -42,23 +42,34 @@ RTCM3Decoder::~RTCM3Decoder()
 
 int32_t RTCM3Decoder::decodeMessage(const uint8_t *buffer, uint maxlength)
 {
+    // The codec takes a 16-bit length and no frame is longer: a longer one is refused, not cut.
+    if (maxlength > std::numeric_limits<uint16_t>::max()) {
+        reportDecodeError(RTCM3_ERR_EOF);
+        return RTCM3_ERR_EOF;
+    }
     _RTCM3_message_t record;
     const int32_t r = RTCM3_decode(&mContext, buffer, static_cast<uint16_t>(maxlength), &record);
     if (r > 0) {
         deliver(record);
-    } else if (r == RTCM3_ERR_INVALID_MESSAGE) {
+        return r;
+    }
+    // Whatever the failure, a failed decode leaves a record that this call releases.
+    RTCM3_free_message_children(&record);
+    if (r == RTCM3_ERR_INVALID_MESSAGE) {
         const QString number = QString::number(mContext.unknown_message_number);
         newEvent(formatEvent(NuvrixEvent::UnknownMessage,
                        QStringLiteral("RTCM3: Message type %1 unknown to PC software").arg(number)));
         newUnknownMessage(RTCM3_FormatInfo::getInstance(), QStringLiteral("Message type %1").arg(number));
     } else {
-        // A branch that failed after it started may own element arrays already: release them.
-        if (!(r <= RTCM3_ERR_MESSAGE_TYPE_1005_DISABLED && r >= RTCM3_ERR_MESSAGE_TYPE_1270_DISABLED))
-            RTCM3_free_message_children(&record);
-        newEvent(formatEvent(NuvrixEvent::DecodeError,
-                       QStringLiteral("RTCM3: %1").arg(QLatin1String(RTCM3_error_to_string(r)))));
+        reportDecodeError(r);
     }
     return r;
+}
+
+void RTCM3Decoder::reportDecodeError(int32_t code)
+{
+    newEvent(formatEvent(NuvrixEvent::DecodeError,
+                         QStringLiteral("RTCM3: %1").arg(QLatin1String(RTCM3_error_to_string(code)))));
 }
 
 void RTCM3Decoder::deliver(_RTCM3_message_t &record)
@@ -84,14 +95,14 @@ void RTCM3Decoder::deliver(_RTCM3_message_t &record)
 
 void RTCM3Decoder::enableAllMessages()
 {
-    for (int e = 1; e <= kLastEnumerator; ++e)
+    for (int e = 1; e <= RTCM3_LAST_ENUMERATOR; ++e)
         if (isMessage(e))
             layout::setEnabled(mContext.enabled, e, true);
 }
 
 void RTCM3Decoder::disableAllMessages()
 {
-    for (int e = 1; e <= kLastEnumerator; ++e)
+    for (int e = 1; e <= RTCM3_LAST_ENUMERATOR; ++e)
         if (isMessage(e))
             layout::setEnabled(mContext.enabled, e, false);
 }

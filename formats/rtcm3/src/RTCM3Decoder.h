@@ -19,7 +19,8 @@ public:
     ~RTCM3Decoder() override;
 
 public slots:
-    // Returns the bits decoded, or the codec's negative code.
+    // Returns the bits decoded, or the codec's negative code; a length above 65535 (no
+    // frame is that long) is refused with RTCM3_ERR_EOF and an event like any failure.
     int32_t decodeMessage(const uint8_t *buffer, uint maxlength) override;
 
 public:
@@ -31,6 +32,7 @@ public:
 
 private:
     void deliver(Kvt::Nuvrix::_RTCM3_message_t &record);
+    void reportDecodeError(int32_t code);
 
     Kvt::Nuvrix::RTCM3_context_s mContext;
 };

@@ -30,10 +30,27 @@ __attribute__((always_inline)) inline uint64_t loadBits(const uint8_t* data, uin
     return width == 0 ? 0 : loadBitsNearEnd(data, pos, width);
 }
 
-inline void storeBits(uint8_t* data, uint64_t pos, unsigned width, uint64_t value)
+__attribute__((noinline)) void storeBitsNearEnd(uint8_t* data, uint64_t pos, unsigned width, uint64_t value)
 {
-    if (width != 0)
-        kvtcg_detail::writeBits(data, pos, width, value);
+    kvtcg_detail::writeBits(data, pos, width, value);
+}
+
+// The same 8-byte window for writing: the bits around the field are written back unchanged.
+__attribute__((always_inline)) inline void storeBits(uint8_t* data, uint64_t sizeBytes, uint64_t pos, unsigned width,
+                                                     uint64_t value)
+{
+    const uint64_t first = pos >> 3;
+    const unsigned lead = static_cast<unsigned>(pos & 7u);
+    if (__builtin_expect(width != 0 && first + 8 <= sizeBytes && lead + width <= 64, 1)) {
+        const unsigned shift = 64 - lead - width;
+        const uint64_t mask = (~uint64_t(0) >> (64 - width)) << shift;
+        uint64_t word;
+        std::memcpy(&word, data + first, 8);
+        word = __builtin_bswap64((__builtin_bswap64(word) & ~mask) | ((value << shift) & mask));
+        std::memcpy(data + first, &word, 8);
+    } else if (width != 0) {
+        storeBitsNearEnd(data, pos, width, value);
+    }
 }
 
 inline int64_t signExtend(uint64_t raw, unsigned width)
@@ -143,7 +160,31 @@ void setupHeaders(const RecordLayout& layout, void* record, void* parent)
     }
 }
 
-// ---- decode ---------------------------------------------------------------------------
+// ---- the walk -------------------------------------------------------------------------
+// One walk over a record's field rows serves decode and encode. The port it is given moves
+// the bits: the Reader from the frame into the record, the Writer from the record into the
+// buffer; it also does what only one direction needs (the Reader sets up sub-record headers,
+// allocates group elements, terminates strings and runs the derive hooks).
+//
+// The per-field rule, the same both ways:
+//   - a field whose presence rule is false is skipped;
+//   - a field is moved only if it fits what is left of the frame or buffer; one that does
+//     not fit records its EXT_BUFFER_OVERFLOW code, and the walk goes on at the same bit
+//     position, so a later narrower field may still fit (a later failure replaces the code);
+//   - an array or string is moved only while no code is recorded; it stops at the member's
+//     capacity (INT_BUFFER_OVERFLOW code) or where the frame or buffer ends, and the
+//     elements moved until then are kept;
+//   - an embedded sub-record is entered only while no code is recorded (else the code is
+//     returned); a group likewise, except that a group that goes on after a failure
+//     (ContinueOnError) is then skipped and the code kept;
+//   - a failing sub-record or group element returns its code at once; a ContinueOnError
+//     group records it instead and the walk goes on;
+//   - after the last field the recorded code is returned, so a last field that does not
+//     fit returns its own code;
+//   - then the zero pad to the next byte and the three CRC bytes, each of which returns the
+//     message's CRC code at once when it does not fit.
+// A sub-record ending before its start returns its INTERNAL code; bits moved count in the
+// record that owns them and in every record around it.
 
 struct Reader {
     const uint8_t* data;
@@ -152,7 +193,7 @@ struct Reader {
     uint64_t pos;
     uint16_t messageNumber;
 
-    bool fits(unsigned width) const { return pos + width <= sizeBits; }
+    bool fits(uint64_t width) const { return pos + width <= sizeBits; }
     // On the path of every field: keep it inline.
     __attribute__((always_inline)) uint64_t take(unsigned width)
     {
@@ -160,9 +201,28 @@ struct Reader {
         pos += width;
         return v;
     }
+    __attribute__((always_inline)) void value(uint8_t* member, CType t, unsigned width, bool isSigned)
+    {
+        const uint64_t raw = take(width);
+        storeValue(member, t, isSigned ? static_cast<uint64_t>(signExtend(raw, width)) : raw);
+    }
+    void elements(const Field& f, uint8_t* member, uint32_t n, unsigned width);
+    static void derive(const Field& f, void* record, uint32_t n)
+    {
+        if (f.derive)
+            f.derive(record, n);
+    }
+    static void enter(const RecordLayout& sub, void* element, void* parent) { setupHeaders(sub, element, parent); }
+    // Zeroed, so that elements never reached own nothing when the record is freed; the
+    // array is the record's even when the group is not read.
+    static bool elementArray(const Field& f, void* record, uint32_t n, uint8_t*& array)
+    {
+        array = static_cast<uint8_t*>(std::calloc(n ? n : 1, f.sub->size));
+        at<uint8_t*>(record, f.offset) = array;
+        return array != nullptr;
+    }
+    void pad(unsigned bits) { pos += bits; }
 };
-
-int32_t decodeFields(const RecordLayout& layout, void* record, Reader& in);
 
 // Reads n elements of one width and type; the caller has checked they fit.
 template <typename T, bool IsSigned>
@@ -175,19 +235,56 @@ void readElements(Reader& in, uint8_t* out, uint32_t n, unsigned width)
     }
 }
 
-void readElements(const Field& f, Reader& in, uint8_t* out, uint32_t n, unsigned width)
+void Reader::elements(const Field& f, uint8_t* out, uint32_t n, unsigned width)
 {
     const bool s = f.flags & Signed;
     switch (ctypeSize(f.ctype)) {
-    case 1: s ? readElements<int8_t, true>(in, out, n, width) : readElements<uint8_t, false>(in, out, n, width); break;
-    case 2: s ? readElements<int16_t, true>(in, out, n, width) : readElements<uint16_t, false>(in, out, n, width); break;
-    case 4: s ? readElements<int32_t, true>(in, out, n, width) : readElements<uint32_t, false>(in, out, n, width); break;
-    default: s ? readElements<int64_t, true>(in, out, n, width) : readElements<uint64_t, false>(in, out, n, width); break;
+    case 1: s ? readElements<int8_t, true>(*this, out, n, width) : readElements<uint8_t, false>(*this, out, n, width); break;
+    case 2: s ? readElements<int16_t, true>(*this, out, n, width) : readElements<uint16_t, false>(*this, out, n, width); break;
+    case 4: s ? readElements<int32_t, true>(*this, out, n, width) : readElements<uint32_t, false>(*this, out, n, width); break;
+    default: s ? readElements<int64_t, true>(*this, out, n, width) : readElements<uint64_t, false>(*this, out, n, width); break;
     }
+    if (f.kind == Kind::String)
+        out[n] = 0;
 }
 
-// How many of n elements of the array can be handled before the capacity or the buffer
-// ends it, and the code that ends it (element i is checked against the capacity first).
+struct Writer {
+    uint8_t* data;
+    uint32_t sizeBytes;
+    uint64_t sizeBits;
+    uint64_t pos;
+    uint16_t messageNumber;
+
+    bool fits(uint64_t width) const { return pos + width <= sizeBits; }
+    __attribute__((always_inline)) void put(unsigned width, uint64_t value)
+    {
+        storeBits(data, sizeBytes, pos, width, value);
+        pos += width;
+    }
+    __attribute__((always_inline)) void value(const uint8_t* member, CType t, unsigned width, bool)
+    {
+        put(width, loadValue(member, t));
+    }
+    void elements(const Field& f, const uint8_t* member, uint32_t n, unsigned width)
+    {
+        const std::size_t step = ctypeSize(f.ctype);
+        for (uint32_t i = 0; i < n; ++i)
+            put(width, loadValue(member + i * step, f.ctype));
+    }
+    static void derive(const Field&, void*, uint32_t) {}
+    static void enter(const RecordLayout&, void*, void*) {}
+    // A count without elements leaves nothing to write from.
+    static bool elementArray(const Field& f, void* record, uint32_t n, uint8_t*& array)
+    {
+        array = at<uint8_t*>(record, f.offset);
+        return array || n == 0;
+    }
+    void pad(unsigned bits) { put(bits, 0); }  // always fits: the buffer ends on a byte boundary
+};
+
+// How many of n elements of the array can be moved before the capacity or the end of the
+// frame or buffer stops it, and the code that stops it (element i is checked against the
+// capacity first).
 inline uint32_t arrayReach(uint32_t n, uint32_t capacity, uint64_t bitsLeft, unsigned width, const Field& f,
                            int32_t& code)
 {
@@ -198,106 +295,88 @@ inline uint32_t arrayReach(uint32_t n, uint32_t capacity, uint64_t bitsLeft, uns
     return reach;
 }
 
-int32_t decodeArray(const Field& f, void* record, Reader& in)
+template <class Port>
+int32_t walkFields(const RecordLayout& layout, void* record, Port& port);
+
+// A sub-record at the port's position; its bits count in its parent as well.
+template <class Port>
+__attribute__((always_inline)) inline int32_t walkSub(const RecordLayout& sub, void* element, void* parent,
+                                                     uint32_t& parentBits, Port& port)
 {
-    const unsigned width = widthOf(f, in.messageNumber);
-    int32_t code = 0;
-    const uint32_t n = arrayReach(countOf(f, record), f.capacity, in.sizeBits - in.pos, width, f, code);
-    uint8_t* out = static_cast<uint8_t*>(record) + f.offset;
-    readElements(f, in, out, n, width);
-    bitCount(record) += n * width;
-    if (f.kind == Kind::String)
-        out[n] = 0;
-    if (f.derive)
-        f.derive(record, n);
-    return code;
+    port.enter(sub, element, parent);
+    const uint64_t start = port.pos;
+    const int32_t r = walkFields(sub, element, port);
+    parentBits += static_cast<uint32_t>(port.pos - start);
+    if (r < 0)
+        return r;
+    return port.pos < start ? sub.internalCode : 0;
 }
 
-int32_t decodeGroup(const Field& f, void* record, Reader& in, int32_t pending)
-{
-    const uint32_t n = countOf(f, record);
-    const std::size_t size = f.sub->size;
-    // Zeroed, so that elements never reached own nothing when the record is freed.
-    uint8_t* array = static_cast<uint8_t*>(std::calloc(n ? n : 1, size));
-    at<uint8_t*>(record, f.offset) = array;
-    if (pending != 0 || !array)
-        return pending != 0 ? pending : f.sub->internalCode;
-    for (uint32_t i = 0; i < n; ++i) {
-        void* element = array + std::size_t(i) * size;
-        setupHeaders(*f.sub, element, record);
-        const uint64_t start = in.pos;
-        const int32_t r = decodeFields(*f.sub, element, in);
-        bitCount(record) += bitCount(element);
-        if (r < 0)
-            return r;
-        if (in.pos < start)
-            return f.sub->internalCode;
-    }
-    return 0;
-}
-
-int32_t decodeFields(const RecordLayout& layout, void* record, Reader& in)
+template <class Port>
+int32_t walkFields(const RecordLayout& layout, void* record, Port& port)
 {
     if (layout.fatherCheck)
         layout.fatherCheck(record);
-    // Scalar widths add up here and reach the record's counter once, on every way out.
+    // Widths add up here and reach the record's counter once, on every way out.
     struct Tally {
         void* record;
         uint32_t bits = 0;
         ~Tally() { bitCount(record) += bits; }
     } tally{record};
+    uint8_t* const base = static_cast<uint8_t*>(record);
     int32_t pending = 0;
     for (uint16_t k = 0; k < layout.fieldCount; ++k) {
         const Field& f = layout.fields[k];
-        if (f.present && !f.present(in.messageNumber, record))
+        if (f.present && !f.present(port.messageNumber, record))
             continue;
         switch (f.kind) {
         case Kind::Scalar: {
-            if (f.runLength > 1 && in.fits(f.runBits)) {
+            if (f.runLength > 1 && port.fits(f.runBits)) {
                 for (uint8_t j = 0; j < f.runLength; ++j) {
                     const Field& g = layout.fields[k + j];
-                    const uint64_t raw = in.take(g.width);
-                    storeValue(static_cast<uint8_t*>(record) + g.offset, g.ctype,
-                               (g.flags & Signed) ? static_cast<uint64_t>(signExtend(raw, g.width)) : raw);
+                    port.value(base + g.offset, g.ctype, g.width, g.flags & Signed);
                 }
                 tally.bits += f.runBits;
                 k = static_cast<uint16_t>(k + f.runLength - 1);
                 break;
             }
-            const unsigned width = widthOf(f, in.messageNumber);
-            if (!in.fits(width)) {
+            const unsigned width = widthOf(f, port.messageNumber);
+            if (!port.fits(width)) {
                 pending = f.extCode;
                 break;
             }
-            const uint64_t raw = in.take(width);
-            storeValue(static_cast<uint8_t*>(record) + f.offset, f.ctype,
-                       (f.flags & Signed) ? static_cast<uint64_t>(signExtend(raw, width)) : raw);
+            port.value(base + f.offset, f.ctype, width, f.flags & Signed);
             tally.bits += width;
-            if (f.derive)
-                f.derive(record, 1);
+            port.derive(f, record, 1);
             break;
         }
         case Kind::String:
-        case Kind::Array:
-            if (pending == 0)
-                pending = decodeArray(f, record, in);
+        case Kind::Array: {
+            if (pending != 0)
+                break;
+            const unsigned width = widthOf(f, port.messageNumber);
+            const uint32_t n = arrayReach(countOf(f, record), f.capacity, port.sizeBits - port.pos, width, f, pending);
+            port.elements(f, base + f.offset, n, width);
+            tally.bits += n * width;
+            port.derive(f, record, n);
             break;
+        }
         case Kind::Embed: {
             if (pending != 0)
                 return pending;
-            void* sub = static_cast<uint8_t*>(record) + f.offset;
-            setupHeaders(*f.sub, sub, record);
-            const uint64_t start = in.pos;
-            const int32_t r = decodeFields(*f.sub, sub, in);
-            bitCount(record) += bitCount(sub);
+            const int32_t r = walkSub(*f.sub, base + f.offset, record, tally.bits, port);
             if (r < 0)
                 return r;
-            if (in.pos < start)
-                return f.sub->internalCode;
             break;
         }
         case Kind::Group: {
-            const int32_t r = decodeGroup(f, record, in, pending);
+            const uint32_t n = countOf(f, record);
+            uint8_t* array = nullptr;
+            int32_t r = pending;
+            if (!port.elementArray(f, record, n, array) && r == 0)
+                r = f.sub->internalCode;
+            for (uint32_t i = 0; r == 0 && i < n; ++i)
+                r = walkSub(*f.sub, array + std::size_t(i) * f.sub->size, record, tally.bits, port);
             if (r < 0) {
                 if (!(f.flags & ContinueOnError))
                     return r;
@@ -312,122 +391,24 @@ int32_t decodeFields(const RecordLayout& layout, void* record, Reader& in)
     return pending;
 }
 
-// ---- encode ---------------------------------------------------------------------------
-
-struct Writer {
-    uint8_t* data;
-    uint64_t sizeBits;
-    uint64_t pos;
-    uint16_t messageNumber;
-
-    bool fits(unsigned width) const { return pos + width <= sizeBits; }
-    void put(unsigned width, uint64_t value)
-    {
-        storeBits(data, pos, width, value);
-        pos += width;
-    }
-};
-
-int32_t encodeFields(const RecordLayout& layout, void* record, Writer& out);
-
-int32_t encodeArray(const Field& f, void* record, Writer& out)
+// The fields of a message, the zero pad and the three CRC bytes.
+template <class Port>
+int32_t walkFrame(const RecordLayout& layout, void* record, Port& port)
 {
-    const unsigned width = widthOf(f, out.messageNumber);
-    int32_t code = 0;
-    const uint32_t n = arrayReach(countOf(f, record), f.capacity, out.sizeBits - out.pos, width, f, code);
-    const std::size_t step = ctypeSize(f.ctype);
-    const uint8_t* values = static_cast<const uint8_t*>(record) + f.offset;
-    for (uint32_t i = 0; i < n; ++i)
-        out.put(width, loadValue(values + i * step, f.ctype));
-    bitCount(record) += n * width;
-    return code;
-}
-
-int32_t encodeSub(const RecordLayout& sub, void* element, void* record, Writer& out)
-{
-    const uint64_t start = out.pos;
-    const int32_t r = encodeFields(sub, element, out);
-    bitCount(record) += static_cast<uint32_t>(out.pos - start);
+    const int32_t r = walkFields(layout, record, port);
     if (r < 0)
         return r;
-    return out.pos < start ? sub.internalCode : 0;
-}
-
-int32_t encodeGroup(const Field& f, void* record, Writer& out)
-{
-    const uint32_t n = countOf(f, record);
-    uint8_t* array = at<uint8_t*>(record, f.offset);
-    if (n > 0 && !array)
-        return f.sub->internalCode;  // a count without elements: nothing to write from
-    for (uint32_t i = 0; i < n; ++i) {
-        const int32_t r = encodeSub(*f.sub, array + std::size_t(i) * f.sub->size, record, out);
-        if (r < 0)
-            return r;
+    const unsigned pad = static_cast<unsigned>((8 - (port.pos & 7)) & 7);
+    port.pad(pad);
+    bitCount(record) += pad;
+    uint8_t* crc = static_cast<uint8_t*>(record) + layout.crcOffset;
+    for (int b = 0; b < 3; ++b) {
+        if (!port.fits(8))
+            return layout.crcExtCode;
+        port.value(crc + b, CType::U8, 8, false);
+        bitCount(record) += 8;
     }
     return 0;
-}
-
-int32_t encodeFields(const RecordLayout& layout, void* record, Writer& out)
-{
-    if (layout.fatherCheck)
-        layout.fatherCheck(record);
-    int32_t pending = 0;
-    for (uint16_t k = 0; k < layout.fieldCount; ++k) {
-        const Field& f = layout.fields[k];
-        if (f.present && !f.present(out.messageNumber, record))
-            continue;
-        switch (f.kind) {
-        case Kind::Scalar: {
-            if (f.runLength > 1 && out.fits(f.runBits)) {
-                for (uint8_t j = 0; j < f.runLength; ++j) {
-                    const Field& g = layout.fields[k + j];
-                    out.put(g.width, loadValue(static_cast<const uint8_t*>(record) + g.offset, g.ctype));
-                }
-                bitCount(record) += f.runBits;
-                k = static_cast<uint16_t>(k + f.runLength - 1);
-                break;
-            }
-            const unsigned width = widthOf(f, out.messageNumber);
-            if (!out.fits(width)) {
-                pending = f.extCode;
-                break;
-            }
-            out.put(width, loadValue(static_cast<const uint8_t*>(record) + f.offset, f.ctype));
-            bitCount(record) += width;
-            break;
-        }
-        case Kind::String:
-        case Kind::Array:
-            if (pending == 0)
-                pending = encodeArray(f, record, out);
-            break;
-        case Kind::Embed: {
-            if (pending != 0)
-                return pending;
-            const int32_t r = encodeSub(*f.sub, static_cast<uint8_t*>(record) + f.offset, record, out);
-            if (r < 0)
-                return r;
-            break;
-        }
-        case Kind::Group: {
-            if (pending != 0) {
-                if (f.flags & ContinueOnError)
-                    break;
-                return pending;
-            }
-            const int32_t r = encodeGroup(f, record, out);
-            if (r < 0) {
-                if (!(f.flags & ContinueOnError))
-                    return r;
-                pending = r;
-            }
-            break;
-        }
-        case Kind::Derived:
-            break;
-        }
-    }
-    return pending;
 }
 
 } // namespace
@@ -496,6 +477,9 @@ void freeChildren(const RecordLayout& layout, void* record)
             for (uint32_t i = 0; i < n; ++i)
                 freeChildren(*f.sub, array + std::size_t(i) * f.sub->size);
             std::free(array);
+            // Released is empty: a second call, or a decode that fails early into this
+            // record, leaves nothing to free twice.
+            at<uint8_t*>(record, f.offset) = nullptr;
         }
     }
 }
@@ -523,24 +507,12 @@ void* appendElement(const RecordLayout& owner, const Field& group, void* record)
 // A message's field table begins with the frame header (Preamble, Reserved, Message_Length,
 // Message_Number); the zero pad and the CRC follow the fields.
 
-static int32_t readCrc(const RecordLayout& layout, void* record, Reader& in)
-{
-    const unsigned pad = static_cast<unsigned>((8 - (in.pos & 7)) & 7);
-    in.pos += pad;
-    bitCount(record) += pad;
-    uint8_t* crc = static_cast<uint8_t*>(record) + layout.crcOffset;
-    for (int b = 0; b < 3; ++b) {
-        if (!in.fits(8))
-            return layout.crcExtCode;
-        crc[b] = static_cast<uint8_t>(in.take(8));
-        bitCount(record) += 8;
-    }
-    return static_cast<int32_t>(in.pos);
-}
-
 int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unknownNumber,
                     const uint8_t* frame, uint16_t length, void* result)
 {
+    // Whatever comes of the decode, the record's header says what it holds: nothing at all
+    // until a message's walk begins, so that freeing its children is always safe.
+    setHeader(result, 0, nullptr);
     uint16_t number = 0;
     const RecordLayout* layout = nullptr;
     if (length >= 5) {
@@ -564,40 +536,27 @@ int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unkn
         return layout->disabledCode;
     initRecord(*layout, result);
     Reader in{frame, length, uint64_t(length) * 8, 0, layout->messageNumber};
-    const int32_t r = decodeFields(*layout, result, in);
-    if (r < 0)
-        return r;
-    return readCrc(*layout, result, in);
+    const int32_t r = walkFrame(*layout, result, in);
+    return r < 0 ? r : static_cast<int32_t>(in.pos);
 }
 
 int32_t encodeFrame(const RecordLayout& layout, uint8_t* buffer, uint16_t size, void* record)
 {
-    Writer out{buffer, uint64_t(size) * 8, 0, at<uint16_t>(record, kMessageNumberOffset)};
-    const int32_t r = encodeFields(layout, record, out);
+    Writer out{buffer, size, uint64_t(size) * 8, 0, at<uint16_t>(record, kMessageNumberOffset)};
+    const int32_t r = walkFrame(layout, record, out);
     if (r < 0)
         return r;
-    const unsigned pad = static_cast<unsigned>((8 - (out.pos & 7)) & 7);
-    if (pad) {
-        out.put(pad, 0);  // always fits: the buffer ends on a byte boundary
-        bitCount(record) += pad;
-    }
-    const uint64_t crcPosition = out.pos;
-    uint8_t* crc = static_cast<uint8_t*>(record) + layout.crcOffset;
-    for (int b = 0; b < 3; ++b) {
-        if (!out.fits(8))
-            return layout.crcExtCode;
-        out.put(8, crc[b]);
-        bitCount(record) += 8;
-    }
+    const uint64_t crcPosition = out.pos - 24;
     // Payload length in bytes: everything from Message_Number up to the CRC, pad included.
     const uint32_t contentBits = static_cast<uint32_t>(crcPosition - 24);
     const uint16_t messageLength = static_cast<uint16_t>((contentBits + 7) / 8);
     at<uint16_t>(record, kMessageLengthOffset) = messageLength;
-    storeBits(buffer, 14, 10, messageLength);
+    storeBits(buffer, size, 14, 10, messageLength);
+    uint8_t* crc = static_cast<uint8_t*>(record) + layout.crcOffset;
     if (!kvtcg_compute_CRC_24Q(buffer, size, 0, crcPosition, crc, 24))
         return layout.crcChecksumCode;
-    storeBits(buffer, crcPosition, 24, (uint64_t(crc[0]) << 16) | (uint64_t(crc[1]) << 8) | crc[2]);
-    return static_cast<int32_t>(crcPosition + 24);
+    storeBits(buffer, size, crcPosition, 24, (uint64_t(crc[0]) << 16) | (uint64_t(crc[1]) << 8) | crc[2]);
+    return static_cast<int32_t>(out.pos);
 }
 
 } // namespace Kvt::Nuvrix::layout

@@ -1,8 +1,8 @@
 #pragma once
-// The layout walker: one hand-written decoder, encoder and life-cycle for every record.
-// The generated codec describes each record as a constant table of fields (what is on the
-// wire, where it lives in the record, which codes it owns) and binds its named functions to
-// the walker; the rules of the frame live here once.
+// The layout walker: one hand-written walk that decodes and encodes every record, and its
+// life-cycle. The generated codec describes each record as a constant table of fields (what
+// is on the wire, where it lives in the record, which codes it owns) and binds its named
+// functions to the walker; the rules of the frame live here once.
 
 #include <cstddef>
 #include <cstdint>
@@ -87,7 +87,6 @@ constexpr std::size_t kMessageNumberOffset = 20;
 constexpr std::size_t kFirstMemberOffset = 22;
 
 constexpr uint8_t kPreamble = 0xD3;
-constexpr std::size_t kEnableBytes = 20;
 
 // The enable set: the bit of enumerator e is in byte (e + 1) / 8 under 0x80 >> (e % 8).
 inline bool isEnabled(const uint8_t* enableSet, int32_t e)
@@ -104,6 +103,8 @@ inline void setEnabled(uint8_t* enableSet, int32_t e, bool on)
 }
 
 int32_t initRecord(const RecordLayout& layout, void* record);
+// Releases the element arrays the record owns, at any depth, and nulls their pointers: a
+// second call releases nothing.
 void freeChildren(const RecordLayout& layout, void* record);
 void* appendElement(const RecordLayout& owner, const Field& group, void* record);
 
@@ -114,6 +115,8 @@ struct Dispatch {
     int32_t invalidMessageCode;
 };
 
+// Leaves the record's header set on every path (enumerator 0 when no message's walk began),
+// so that freeChildren of whatever the header names is always safe afterwards.
 int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unknownNumber,
                     const uint8_t* frame, uint16_t length, void* result);
 int32_t encodeFrame(const RecordLayout& layout, uint8_t* buffer, uint16_t size, void* record);

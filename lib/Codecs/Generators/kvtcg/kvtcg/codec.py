@@ -3,7 +3,7 @@
 Everything a record does is done by the hand-written layout walker; this backend only
 states each record's shape as data and names the functions that bind to it."""
 
-from typing import Dict, List, Optional
+from typing import Dict, List, Optional, Tuple
 
 from . import dsl, model
 
@@ -15,11 +15,65 @@ CTYPES = {
 }
 HEADER = [("Preamble", "u8", 8), ("Reserved", "u8", 6), ("Message_Length", "u16", 10),
           ("Message_Number", "u16", 12)]
+# The categories that sub-records check their parent against, as rules over the list: a
+# message with a simple header begins with the reference station's id (the MSM messages
+# among them); an MSM or SSR message is one of that family.
 CATEGORIES = {
-    "simple": [(18, 21), (32, 33), (35, 35), (41, 41), (52, 52), (75, 123), (134, 141)],
-    "msm": [(75, 123)],
-    "ssr": [(65, 74), (124, 133), (142, 149)],
+    "simple": lambda r: bool(r.members) and r.members[0].name == "Reference_Station_ID",
+    "msm": lambda r: r.family == "msm",
+    "ssr": lambda r: r.family == "ssr",
 }
+
+
+def enumerator_ranges(records: List[dsl.Record], category: str) -> List[Tuple[int, int]]:
+    """The runs of consecutive enumerators of the messages in the category."""
+    out: List[List[int]] = []
+    for e in sorted(r.enum for r in records if r.is_message and CATEGORIES[category](r)):
+        if out and out[-1][1] == e - 1:
+            out[-1][1] = e
+        else:
+            out.append([e, e])
+    return [(a, b) for a, b in out]
+
+
+def enable_bytes(records: List[dsl.Record]) -> int:
+    """Bytes of the enable set: one bit per enumerator (0 included), and a byte more because
+    the bit of enumerator e lies in byte (e + 1) / 8."""
+    return (len(records) + 1 + 7) // 8 + 1
+
+
+def _preds(p: Optional[dsl.Pred]):
+    if p is None:
+        return
+    yield p
+    for q in getattr(p, "preds", ()) + ((p.pred,) if isinstance(p, dsl.Not) else ()):
+        yield from _preds(q)
+
+
+def check(records: List[dsl.Record]) -> None:
+    """What the generated code assumes of the list, checked before anything is written."""
+    by_name = {r.name: r for r in records}
+    for r in records:
+        for m in r.members:
+            sub = by_name.get(m.record) if m.kind in ("embed", "group") else None
+            if sub and sub.father and not (r.is_message and CATEGORIES[sub.father](r)):
+                raise ValueError(f"{r.name}.{m.name}: {sub.name} may only lie in a message of the "
+                                 f"category {sub.father}, and {r.name} is none")
+
+    def levels_used(rec: dsl.Record) -> bool:
+        for m in rec.members:
+            widths = m.width.cases if isinstance(m.width, dsl.WidthRule) else ()
+            for p in [m.when] + [c for c, _ in widths]:
+                if any(isinstance(q, dsl.MsmLevel) for q in _preds(p)):
+                    return True
+            if m.kind in ("embed", "group") and levels_used(by_name[m.record]):
+                return True
+        return False
+    for r in records:
+        # The MSM level of a message is the last digit of its number (1071 is MSM1).
+        if r.is_message and levels_used(r) and not (CATEGORIES["msm"](r) and 1 <= r.number % 10 <= 7):
+            raise ValueError(f"{r.name}: msm_level() reads the MSM level from the last digit of the "
+                             f"message number, and {r.number} is no MSM1 to MSM7 message")
 
 
 def sname(rec: dsl.Record) -> str:
@@ -28,6 +82,7 @@ def sname(rec: dsl.Record) -> str:
 
 class Emitter:
     def __init__(self, records: List[dsl.Record], ns: str):
+        check(records)
         self.records = records
         self.by_name = {r.name: r for r in records}
         self.ns = ns
@@ -342,7 +397,11 @@ class Emitter:
                "#include <cstddef>", "#include <cstdint>", "", "namespace Kvt::Nuvrix {", "",
                "enum _RTCM3_message_enum_t : int32_t {", "    RTCM3_MESSAGE_NULL = 0,"]
         out += [f"    {model.enum_name(r)} = {r.enum}," for r in self.records]
-        out += ["};", "", "enum _RTCM3_error_enum_t : int32_t {"]
+        out += ["};", "",
+                f"constexpr int32_t RTCM3_LAST_ENUMERATOR = {len(self.records)};",
+                "// The enable set of a context: the bit of enumerator e is in byte (e + 1) / 8.",
+                f"constexpr std::size_t RTCM3_ENABLE_BYTES = {enable_bytes(self.records)};", "",
+                "enum _RTCM3_error_enum_t : int32_t {"]
         out += [f"    {c.name} = {c.value}," for c in self.codes]
         out += ["};", "",
                 "// The three members that begin every record.",
@@ -352,7 +411,8 @@ class Emitter:
                 "    RTCM3_kvtcg_header_s* kvtcg_father;",
                 "};", "",
                 "#define RTCM3_AS_KVTCG_HEADER(p) ((::Kvt::Nuvrix::RTCM3_kvtcg_header_s*)(p))"]
-        for cat, ranges in CATEGORIES.items():
+        for cat in CATEGORIES:
+            ranges = enumerator_ranges(self.records, cat)
             cond = " || ".join(f"(e >= {a} && e <= {b})" if a != b else f"e == {a}" for a, b in ranges)
             out += [f"inline bool RTCM3_is_{cat}_header(const RTCM3_kvtcg_header_s* h)",
                     "{", "    const int32_t e = h->kvtcg_message;", f"    return {cond};", "}",
@@ -367,15 +427,22 @@ class Emitter:
         out += [f"    {sname(r)} {r.name};" for r in self.records if r.is_message]
         out += ["};", "",
                 "struct RTCM3_context_s {",
-                "    uint8_t enabled[20];             // one bit per enumerator",
+                "    uint8_t enabled[RTCM3_ENABLE_BYTES]; // one bit per enumerator",
                 "    uint16_t unknown_message_number; // of the last frame that matched no message",
                 "};", "",
                 "void RTCM3_init_context(RTCM3_context_s* context);",
+                "// Decodes one frame into result: the bits decoded, or a negative code. Whatever it",
+                "// returns (success, unknown number, disabled, any error), result's header then names",
+                "// what the record holds, and RTCM3_free_message_children(result) releases what it",
+                "// owns: the arrays of its repeated groups, which a failed decode may own too. Release",
+                "// the record once after each decode, before it takes the next frame.",
                 "int32_t RTCM3_decode(RTCM3_context_s* context, const uint8_t* frame, uint16_t length,",
                 "                     _RTCM3_message_t* result);",
                 "const char* RTCM3_message_enum_to_string(int32_t value);",
                 "// Any decoded message, by the enumerator in its header.",
                 "int32_t RTCM3_encode_message(uint8_t* buffer, uint16_t size, _RTCM3_message_t* message);",
+                "// Releases the arrays the record owns, by the enumerator in its header, and nulls their",
+                "// pointers: safe after any result of RTCM3_decode, and a second call releases nothing.",
                 "void RTCM3_free_message_children(_RTCM3_message_t* message);",
                 "namespace layout { struct RecordLayout; }",
                 "// The layout table of a record type; null outside 1 to the last enumerator.",
