@@ -50,15 +50,29 @@ void appendJsonNumber(std::string& out, double value)
         out += "null";
         return;
     }
-    double r = std::round(value * 1000.0) / 1000.0;
-    if (r == 0.0)
-        r = 0.0;  // no "-0.0"
-    char text[64];
-    const auto res = std::to_chars(text, text + sizeof text, r, std::chars_format::fixed);
-    const std::string_view s(text, std::size_t(res.ptr - text));
-    out += s;
-    if (s.find('.') == std::string_view::npos)
-        out += ".0";
+    // In thousandths as an integer, then its digits: the shortest form of a number of three
+    // decimals at most is its digits without trailing zeros.
+    const double scaled = std::round(value * 1000.0);
+    if (std::fabs(scaled) >= 9e15) {
+        char text[400];
+        const auto r = std::to_chars(text, text + sizeof text, scaled / 1000.0, std::chars_format::fixed);
+        out.append(text, r.ptr);
+        if (std::string_view(text, std::size_t(r.ptr - text)).find('.') == std::string_view::npos)
+            out += ".0";
+        return;
+    }
+    long long thousandths = static_cast<long long>(scaled);
+    if (thousandths < 0) {
+        out += '-';
+        thousandths = -thousandths;
+    }
+    appendInt(out, thousandths / 1000);
+    int fraction = int(thousandths % 1000);
+    char digits[4] = {'.', char('0' + fraction / 100), char('0' + fraction / 10 % 10), char('0' + fraction % 10)};
+    int length = 4;
+    while (length > 2 && digits[length - 1] == '0')
+        --length;
+    out.append(digits, std::size_t(length));
 }
 
 void appendJsonString(std::string& out, std::string_view bytes)
@@ -107,7 +121,9 @@ void appendEpochJson(std::string& out, const ObservationEpoch& epoch)
             out += ',';
         firstSat = false;
         out += '"';
-        out += s.sat.toString();
+        out += systemLetter(s.sat.system);
+        out += char('0' + s.sat.number / 10 % 10);
+        out += char('0' + s.sat.number % 10);
         out += "\":{";
         bool first = true;
         auto value = [&](const char* prefix, const SignalCode& code, double v) {
