@@ -124,3 +124,41 @@ TEST(TimeHint, DatesAndTimes)
 }
 
 } // namespace
+
+namespace {
+
+TEST(EphemerisJson, EveryTermWithItsTime)
+{
+    KeplerEphemeris k;
+    k.sat = SatId{System::Galileo, 3};
+    k.messageNumber = 1046;
+    k.week = 1281;
+    k.toe = k.toc = GpsTime(2305, 318000);
+    k.sqrtA = 5440.592414856;
+    k.e = 2.254637656733e-04;
+    std::string out;
+    appendKeplerJson(out, k);
+    EXPECT_EQ(out.rfind("{\"sat\":\"E03\",\"message\":1046,\"week\":1281,\"toc\":\"2024-03-13T16:20:00.000\","
+                        "\"toe\":\"2024-03-13T16:20:00.000\",\"af0\":0,", 0), 0u) << out;
+    EXPECT_NE(out.find("\"e\":0.0002254637656733,\"sqrtA\":5440.592414856,"), std::string::npos) << out;
+
+    GlonassEphemeris g;
+    g.sat = SatId{System::Glonass, 9};
+    g.frequencyChannel = -2;
+    g.positionM = {19637818.84766, 33108.88671875, -16217087.40234};
+    out.clear();
+    appendGlonassJson(out, g);
+    EXPECT_NE(out.find("\"channel\":-2,"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"pos\":[19637818.84766,33108.88671875,-16217087.40234]"), std::string::npos) << out;
+}
+
+TEST(StationText, BytesATerminalWouldActOnAreShownByValue)
+{
+    StationDescription d;
+    d.antennaDescriptor = std::string("AB\x1b[2J\\", 7);
+    std::string out;
+    appendStationDescriptionText(out, d);
+    EXPECT_EQ(out, "station 0  antenna \"AB\\x1b[2J\\x5c\" setup 0\n");
+}
+
+} // namespace

@@ -227,3 +227,36 @@ TEST_F(TimeTest, EpochTimeBeyondAWeekIsRejected)
 }
 
 } // namespace
+
+namespace {
+
+// Records of any content (as a damaged or hostile stream may decode to) never make the view
+// read outside a record, crash or hand on an epoch without a date.
+TEST(HostileRecords, AnyFieldValuesAreSafe)
+{
+    const int numbers[] = {1071, 1074, 1077, 1081, 1084, 1085, 1087, 1097, 1107, 1117, 1127, 1137,
+                           1005, 1006, 1007, 1008, 1013, 1019, 1020, 1029, 1033, 1041, 1042, 1044,
+                           1045, 1046, 1230};
+    uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    viewtest::CollectSink sink;
+    GnssView view(sink);
+    for (int round = 0; round < 3000; ++round) {
+        _RTCM3_message_t r;
+        auto* bytes = reinterpret_cast<uint8_t*>(&r);
+        for (size_t i = 0; i < sizeof r; ++i)
+            bytes[i] = uint8_t(next() >> 24);
+        r.Message_Type_1005.Message_Number = uint16_t(numbers[next() % std::size(numbers)]);
+        view.add(r);
+        if (round % 500 == 0)
+            view.setClock(GpsTime(int32_t(next() % 4000), 0));
+    }
+    view.finish();
+    for (const auto& e : sink.epochs) {
+        EXPECT_GE(e.time.tow, 0.0);
+        EXPECT_LT(e.time.tow, 604800.0);
+    }
+    EXPECT_FALSE(sink.positions.empty());
+}
+
+} // namespace
