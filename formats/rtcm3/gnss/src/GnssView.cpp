@@ -23,10 +23,12 @@ constexpr int64_t kMoscowAheadOfUtcMs = 3 * 3600 * 1000;
 constexpr int kMjdOfGpsEpoch = 44244;
 // A GLONASS time may differ from the same instant in another scale by the leap seconds only.
 constexpr int64_t kLeapToleranceMs = 30 * 1000;
-// Ephemeris weeks are the weeks they were sent in, and a reference time of the next week may
-// be sent at the end of one: only one whose reference time is this far from either end of
-// its week dates the stream.
+// An ephemeris carries the week it was sent in. GPS and QZSS send reference times up to hours
+// ahead, so one early in a week may belong to the next week; Galileo and BeiDou send them up
+// to hours behind, so one late in a week may have been sent in the next. Such an ephemeris
+// does not date the stream; the others do to within hours.
 constexpr double kEphemerisMargin = 6 * 3600.0;
+enum class ToeSide { Ahead, Behind };
 // Any week after the last leap second of the table.
 constexpr int32_t kLatestWeek = 100000;
 
@@ -173,7 +175,6 @@ GnssView::~GnssView() = default;
 
 void GnssView::setTimeHint(const GpsTime& nearData)
 {
-    mHint = nearData;
     setReference(nearData, true);
 }
 
@@ -938,8 +939,10 @@ void GnssView::addEphemeris(int number, const void* record)
 {
     const auto& r = *static_cast<const _RTCM3_message_t*>(record);
     // A reference time well inside its week dates the stream to within hours.
-    auto offerReference = [&](const GpsTime& toe) {
-        if (toe.tow >= kEphemerisMargin && toe.tow <= kSecondsPerWeek - kEphemerisMargin)
+    auto offerReference = [&](const GpsTime& toe, ToeSide side) {
+        const bool ambiguous = side == ToeSide::Ahead ? toe.tow < kEphemerisMargin
+                                                      : toe.tow > kSecondsPerWeek - kEphemerisMargin;
+        if (!ambiguous)
             setReference(toe, false);
     };
     switch (number) {
@@ -947,7 +950,7 @@ void GnssView::addEphemeris(int number, const void* record)
         const auto& m = r.Message_Type_1019;
         if (!mReference) {
             if (const std::optional<int32_t> w = fullWeek10(m.Week_Number))
-                offerReference(GpsTime(*w, m.t_oe * 16.0));
+                offerReference(GpsTime(*w, m.t_oe * 16.0), ToeSide::Ahead);
         }
         handOn(Held{m});
         break;
@@ -956,7 +959,7 @@ void GnssView::addEphemeris(int number, const void* record)
         const auto& m = r.Message_Type_1044;
         if (!mReference) {
             if (const std::optional<int32_t> w = fullWeek10(m.Week_Number))
-                offerReference(GpsTime(*w, m.t_oe * 16.0));
+                offerReference(GpsTime(*w, m.t_oe * 16.0), ToeSide::Ahead);
         }
         handOn(Held{m});
         break;
@@ -978,7 +981,7 @@ void GnssView::addEphemeris(int number, const void* record)
         k.messageNumber = 1042;
         k.week = m.Week_Number;
         k.toe = GpsTime::fromBdt(m.Week_Number, m.t_oe * 8.0);
-        offerReference(k.toe);
+        offerReference(k.toe, ToeSide::Behind);
         k.toe = nearWeekTime(k.toe.week, k.toe.tow, mReference);
         const GpsTime toc = GpsTime::fromBdt(m.Week_Number, m.t_oc * 8.0);
         k.toc = nearWeekTime(toc.week, toc.tow, mReference);
@@ -1005,7 +1008,7 @@ void GnssView::addEphemeris(int number, const void* record)
         k.messageNumber = number;
         k.week = m.Week_Number;
         const int32_t gpsWeek = m.Week_Number + kGstWeekOffset;
-        offerReference(GpsTime(gpsWeek, m.t_oe * 60.0));
+        offerReference(GpsTime(gpsWeek, m.t_oe * 60.0), ToeSide::Behind);
         k.toe = nearWeekTime(gpsWeek, m.t_oe * 60.0, mReference);
         k.toc = nearWeekTime(gpsWeek, m.t_oc * 60.0, mReference);
         k.af0 = m.a_f0 * pow2(-34);

@@ -125,7 +125,6 @@ private:
 
     GnssSink& mSink;
     std::optional<GpsTime> mReference;
-    std::optional<GpsTime> mHint;
     std::optional<GpsTime> mClock;
     std::optional<int> mLeapFromStream;
     bool mLive = false;
