@@ -167,7 +167,10 @@ TEST_P(PeerTest, EveryPeerEpochIsOursWithTheSameValues)
     const double peerShift = known ? known->peerWeekShift * double(Gnss::kSecondsPerWeek) : 0.0;
     ASSERT_FALSE(ours.epochs.empty()) << path;
 
-    const std::string out = testing::TempDir() + "peer.obs";
+    // ctest runs the captures in parallel: one output file each.
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    const std::string out = testing::TempDir() + "peer_" + name + ".obs";
     std::remove(out.c_str());
     const std::string cmd = std::string(kConvbin) + " -r rtcm3 -tr \"" + convbinTime(hint)
         + "\" -v 3.04 -od -os -o " + out + " '" + path + "' >/dev/null 2>&1";
@@ -261,6 +264,7 @@ TEST_P(PeerTest, EveryPeerEpochIsOursWithTheSameValues)
                 "before the channel was known, %d GLONASS epochs on another day, %zu problems\n",
                 std::filesystem::path(path).filename().c_str(), peer.epochs.size(), ours.epochs.size(),
                 compared, unknownChannel, glonassDayMoved, problems.size());
+    std::remove(out.c_str());
     EXPECT_EQ(missingEpochs, 0) << report.str();
     EXPECT_TRUE(problems.empty()) << problems.size() << " problems, first:\n" << report.str();
 }
