@@ -32,7 +32,16 @@ enum class ToeSide { Ahead, Behind };
 // Any week after the last leap second of the table.
 constexpr int32_t kLatestWeek = 100000;
 
-constexpr double pow2(int e) { return e < 0 ? 1.0 / double(1ULL << -e) : double(1ULL << e); }
+// Exact powers of two, folded by the compiler for the constant scales of the message tables.
+constexpr double pow2(int e)
+{
+    double r = 1.0;
+    for (; e < 0; ++e)
+        r /= 2;
+    for (; e > 0; --e)
+        r *= 2;
+    return r;
+}
 
 int64_t floorMod(int64_t a, int64_t m) { return ((a % m) + m) % m; }
 
