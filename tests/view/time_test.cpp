@@ -155,6 +155,30 @@ TEST_F(TimeTest, HoldingSpaceIsBoundedAndItsOverflowReported)
     EXPECT_EQ(sink.epochs.front().time, GpsTime(2143, double(extra)));  // the oldest went
 }
 
+TEST_F(TimeTest, HoldingSpaceIsBoundedInMemoryToo)
+{
+    // Epochs of 64 observations each: the memory bound comes before the count.
+    _RTCM3_message_t big = msm(1074, 0);
+    auto& m = big.Message_Type_1077;
+    m.Satellite_Mask = ~0ULL << 48;  // 16 satellites, 4 signals
+    m.Signal_Mask = 0x40000000u | 0x20000000u | 0x01000000u | 0x00800000u;
+    m.Nsat = 16;
+    m.Nsig = 4;
+    m.Ncell = m.Cell_Mask_Length = 64;
+    for (int c = 0; c < 64; ++c)
+        m.Cell_Mask[c] = 1;
+    const size_t sent = 3000;
+    for (size_t i = 0; i < sent; ++i) {
+        m.Epoch_Time = uint32_t(i * 1000);
+        add(big);
+    }
+    add(systemParameters(59245, 0, 18));
+    EXPECT_GT(notices(ViewNotice::Kind::Dropped), 0u);
+    EXPECT_EQ(notices(ViewNotice::Kind::Dropped) + sink.epochs.size(), sent);
+    ASSERT_FALSE(sink.epochs.empty());
+    EXPECT_EQ(sink.epochs.back().time, GpsTime(2143, double(sent - 1)));
+}
+
 TEST_F(TimeTest, EphemerisWeekInTheMiddleOfItsWeekDatesTheStream)
 {
     add(msm(1094, 488648000));

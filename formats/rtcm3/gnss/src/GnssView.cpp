@@ -177,6 +177,19 @@ struct GnssView::Held {
     std::variant<Epoch, RTCM3_Message_Type_1019_s, RTCM3_Message_Type_1044_s,
                  RTCM3_Message_Type_1041_s, RTCM3_Message_Type_1020_s>
         item;
+    std::size_t bytes = 0;
+
+    // The memory it holds, near enough to bound what waits.
+    std::size_t size() const
+    {
+        std::size_t n = sizeof(Held);
+        if (const auto* e = std::get_if<Epoch>(&item)) {
+            n += e->epoch.satellites.capacity() * sizeof(SatelliteObservations);
+            for (const SatelliteObservations& s : e->epoch.satellites)
+                n += s.signals.capacity() * sizeof(Observation);
+        }
+        return n;
+    }
 };
 
 GnssView::GnssView(GnssSink& sink) : mSink(sink), mPending(std::make_unique<Pending>()) {}
@@ -257,6 +270,7 @@ void GnssView::finish()
         n.text = std::to_string(mHeld.size())
             + " epochs or ephemerides had no time reference and were not handed on; give a date";
         mHeld.clear();
+        mHeldBytes = 0;
         mSink.notice(n);
     }
     if (mDropped) {
@@ -663,11 +677,20 @@ void GnssView::hold(Held&& item)
         mSink.notice({ViewNotice::Kind::HeldBack, 0,
                       "no time reference yet: epochs wait for one (a 1013, 1029 or ephemeris, or a date)"});
     }
-    if (mHeld.size() >= kHoldLimit) {
+    auto held = std::make_unique<Held>(std::move(item));
+    held->bytes = held->size();
+    while (!mHeld.empty() && (mHeld.size() >= kHoldLimit || mHeldBytes + held->bytes > kHoldBytes)) {
+        mHeldBytes -= mHeld.front()->bytes;
         mHeld.pop_front();
         ++mDropped;
     }
-    mHeld.push_back(std::make_unique<Held>(std::move(item)));
+    keep(std::move(held));
+}
+
+void GnssView::keep(std::unique_ptr<Held> held)
+{
+    mHeldBytes += held->bytes;
+    mHeld.push_back(std::move(held));
 }
 
 void GnssView::releaseHeld()
@@ -676,6 +699,7 @@ void GnssView::releaseHeld()
         return;
     std::deque<std::unique_ptr<Held>> held;
     held.swap(mHeld);
+    mHeldBytes = 0;
     if (mDropped) {
         mSink.notice({ViewNotice::Kind::Dropped, mDropped,
                       std::to_string(mDropped) + " items waiting for a time reference were dropped"});
@@ -688,7 +712,7 @@ void GnssView::releaseHeld()
         std::unique_ptr<Held> item = std::move(held.front());
         held.pop_front();
         if (!mHeld.empty())
-            mHeld.push_back(std::move(item));  // still waiting behind an earlier one
+            keep(std::move(item));  // still waiting behind an earlier one
         else
             dispatch(*item);
     }

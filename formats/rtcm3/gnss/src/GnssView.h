@@ -14,7 +14,7 @@
 // The view dates every epoch against a reference: the stream's own (1013 and 1029 dates,
 // the full weeks of 1042, 1045 and 1046, the 10-bit weeks of 1019 and 1044 once an era is
 // known) or a hint. Until the first reference, epochs and the ephemerides that need a date
-// are held back (at most kHoldLimit) and released in order once it comes; nothing is ever
+// are held back (at most kHoldLimit, kHoldBytes) and released in order once it comes; nothing is ever
 // handed on with a guessed date. Then each epoch is dated against the one before, so that a
 // time of week that starts again at zero falls in the next week.
 
@@ -67,8 +67,10 @@ public:
 
 class GnssView {
 public:
-    // Items (epochs, ephemerides) held back while no reference exists.
+    // Items (epochs, ephemerides) held back while no reference exists, and the memory they
+    // may take: past either the oldest are dropped and reported.
     static constexpr std::size_t kHoldLimit = 10000;
+    static constexpr std::size_t kHoldBytes = 8u << 20;
 
     explicit GnssView(GnssSink& sink);
     ~GnssView();
@@ -119,6 +121,7 @@ private:
     void releaseHeld();
     void handOn(Held&& item);
     void hold(Held&& item);
+    void keep(std::unique_ptr<Held> held);
     void dispatch(Held& item);
     int leapSeconds() const;
     std::optional<int32_t> fullWeek10(int week10) const;
@@ -133,6 +136,7 @@ private:
     std::unique_ptr<Pending> mPending;
     Gnss::ObservationEpoch mEpoch;  // the one being handed on, its room kept
     std::deque<std::unique_ptr<Held>> mHeld;
+    std::size_t mHeldBytes = 0;
     std::size_t mDropped = 0;
 };
 
