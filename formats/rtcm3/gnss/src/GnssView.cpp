@@ -28,7 +28,6 @@ constexpr int64_t kLeapToleranceMs = 30 * 1000;
 // to hours behind, so one late in a week may have been sent in the next. Such an ephemeris
 // does not date the stream; the others do to within hours.
 constexpr double kEphemerisMargin = 6 * 3600.0;
-enum class ToeSide { Ahead, Behind };
 // Any week after the last leap second of the table.
 constexpr int32_t kLatestWeek = 100000;
 
@@ -697,6 +696,21 @@ void GnssView::releaseHeld()
 {
     if (mHeld.empty())
         return;
+    // A 1019 or 1044 waiting for its era (which the clock has just given) dates the epochs
+    // before it as well as those after.
+    for (auto it = mHeld.begin(); !mReference && it != mHeld.end(); ++it) {
+        std::optional<int32_t> week;
+        double toe = 0;
+        if (const auto* r = std::get_if<RTCM3_Message_Type_1019_s>(&(*it)->item)) {
+            week = fullWeek10(r->Week_Number);
+            toe = r->t_oe * 16.0;
+        } else if (const auto* q = std::get_if<RTCM3_Message_Type_1044_s>(&(*it)->item)) {
+            week = fullWeek10(q->Week_Number);
+            toe = q->t_oe * 16.0;
+        }
+        if (week)
+            datesTheStream(GpsTime(*week, toe), true);
+    }
     std::deque<std::unique_ptr<Held>> held;
     held.swap(mHeld);
     mHeldBytes = 0;
@@ -716,6 +730,15 @@ void GnssView::releaseHeld()
         else
             dispatch(*item);
     }
+}
+
+bool GnssView::datesTheStream(const GpsTime& toe, bool toeAhead)
+{
+    if (toeAhead ? toe.tow < kEphemerisMargin : toe.tow > kSecondsPerWeek - kEphemerisMargin)
+        return false;
+    if (!mReference)
+        mReference = toe;
+    return true;
 }
 
 namespace {
@@ -972,28 +995,23 @@ void GnssView::addEphemeris(int number, const void* record)
 {
     const auto& r = *static_cast<const _RTCM3_message_t*>(record);
     // A reference time well inside its week dates the stream to within hours.
-    auto offerReference = [&](const GpsTime& toe, ToeSide side) {
-        const bool ambiguous = side == ToeSide::Ahead ? toe.tow < kEphemerisMargin
-                                                      : toe.tow > kSecondsPerWeek - kEphemerisMargin;
-        if (!ambiguous)
-            setReference(toe, false);
+    // Dates what waits, where no reference did yet.
+    auto offerReference = [&](const GpsTime& toe, bool toeAhead) {
+        if (!mReference && datesTheStream(toe, toeAhead))
+            releaseHeld();
     };
     switch (number) {
     case 1019: {
         const auto& m = r.Message_Type_1019;
-        if (!mReference) {
-            if (const std::optional<int32_t> w = fullWeek10(m.Week_Number))
-                offerReference(GpsTime(*w, m.t_oe * 16.0), ToeSide::Ahead);
-        }
+        if (const std::optional<int32_t> w = fullWeek10(m.Week_Number))
+            offerReference(GpsTime(*w, m.t_oe * 16.0), true);
         handOn(Held{m});
         break;
     }
     case 1044: {
         const auto& m = r.Message_Type_1044;
-        if (!mReference) {
-            if (const std::optional<int32_t> w = fullWeek10(m.Week_Number))
-                offerReference(GpsTime(*w, m.t_oe * 16.0), ToeSide::Ahead);
-        }
+        if (const std::optional<int32_t> w = fullWeek10(m.Week_Number))
+            offerReference(GpsTime(*w, m.t_oe * 16.0), true);
         handOn(Held{m});
         break;
     }
@@ -1014,7 +1032,7 @@ void GnssView::addEphemeris(int number, const void* record)
         k.messageNumber = 1042;
         k.week = m.Week_Number;
         k.toe = GpsTime::fromBdt(m.Week_Number, m.t_oe * 8.0);
-        offerReference(k.toe, ToeSide::Behind);
+        offerReference(k.toe, false);
         k.toe = nearWeekTime(k.toe.week, k.toe.tow, mReference);
         const GpsTime toc = GpsTime::fromBdt(m.Week_Number, m.t_oc * 8.0);
         k.toc = nearWeekTime(toc.week, toc.tow, mReference);
@@ -1041,7 +1059,7 @@ void GnssView::addEphemeris(int number, const void* record)
         k.messageNumber = number;
         k.week = m.Week_Number;
         const int32_t gpsWeek = m.Week_Number + kGstWeekOffset;
-        offerReference(GpsTime(gpsWeek, m.t_oe * 60.0), ToeSide::Behind);
+        offerReference(GpsTime(gpsWeek, m.t_oe * 60.0), false);
         k.toe = nearWeekTime(gpsWeek, m.t_oe * 60.0, mReference);
         k.toc = nearWeekTime(gpsWeek, m.t_oc * 60.0, mReference);
         k.af0 = m.a_f0 * pow2(-34);

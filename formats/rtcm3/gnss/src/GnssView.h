@@ -119,6 +119,9 @@ private:
     // Time.
     void setReference(const GpsTime& t, bool exact);
     void releaseHeld();
+    // Whether an ephemeris reference time sent ahead of (or behind) its week's own time dates
+    // the stream; takes it as the reference where there is none.
+    bool datesTheStream(const GpsTime& toe, bool toeAhead);
     void handOn(Held&& item);
     void hold(Held&& item);
     void keep(std::unique_ptr<Held> held);
