@@ -1,0 +1,382 @@
+#include "RinexObsWriter.h"
+
+#include "RinexFormat.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <set>
+
+namespace Kvt::Gnss {
+
+namespace {
+
+constexpr char kKindLetters[] = {'C', 'L', 'D', 'S'};
+
+uint32_t lockKey(const SatId& sat, SignalCode code)
+{
+    return uint32_t(sat.system) << 24 | uint32_t(sat.number) << 16 | uint32_t(uint8_t(code.band)) << 8
+           | uint8_t(code.attribute);
+}
+
+// Signal strength 1 (weakest) to 9 from C/N0 in steps of 6 dB-Hz.
+char strengthIndicator(const std::optional<double>& cn0)
+{
+    if (!cn0 || !std::isfinite(*cn0))
+        return ' ';
+    const int ssi = std::clamp(int(*cn0 / 6.0), 1, 9);
+    return char('0' + ssi);
+}
+
+// The commonest step between consecutive epochs, to the millisecond.
+std::optional<double> commonestStep(const std::vector<ObservationEpoch>& epochs)
+{
+    std::vector<GpsTime> times;
+    for (const ObservationEpoch& e : epochs)
+        times.push_back(e.time);
+    std::sort(times.begin(), times.end());
+    std::map<long long, int> counts;
+    for (size_t i = 1; i < times.size(); ++i) {
+        const long long ms = std::llround((times[i] - times[i - 1]) * 1000.0);
+        if (ms > 0)
+            ++counts[ms];
+    }
+    if (counts.empty())
+        return std::nullopt;
+    const auto best = std::max_element(counts.begin(), counts.end(),
+                                       [](const auto& a, const auto& b) { return a.second < b.second; });
+    return double(best->first) / 1000.0;
+}
+
+std::string obsTypeLines(char system, const std::vector<std::string>& types)
+{
+    std::string out;
+    for (size_t i = 0; i < types.size(); i += 13) {
+        std::string content;
+        if (i == 0) {
+            content += system;
+            Rinex::putBlank(content, 2);
+            Rinex::putI(content, (long long)types.size(), 3);
+        } else {
+            Rinex::putBlank(content, 6);
+        }
+        for (size_t k = i; k < types.size() && k < i + 13; ++k)
+            content += ' ' + types[k];
+        out += Rinex::headerLine(content, "SYS / # / OBS TYPES") + '\n';
+    }
+    return out;
+}
+
+std::string glonassSlotLines(const std::map<int, int>& channels)
+{
+    std::string out;
+    std::vector<std::pair<int, int>> list(channels.begin(), channels.end());
+    size_t i = 0;
+    do {
+        std::string content;
+        if (i == 0)
+            Rinex::putI(content, (long long)list.size(), 3);
+        else
+            Rinex::putBlank(content, 3);
+        content += ' ';
+        for (size_t k = i; k < list.size() && k < i + 8; ++k) {
+            char entry[16];
+            std::snprintf(entry, sizeof entry, "R%02d %2d ", list[k].first, list[k].second);
+            content += entry;
+        }
+        out += Rinex::headerLine(content, "GLONASS SLOT / FRQ #") + '\n';
+        i += 8;
+    } while (i < list.size());
+    return out;
+}
+
+std::string glonassBiasLine(const GlonassBiases& b)
+{
+    std::string content;
+    const std::pair<const char*, const std::optional<double>*> codes[] = {
+        {"C1C", &b.l1ca}, {"C1P", &b.l1p}, {"C2C", &b.l2ca}, {"C2P", &b.l2p}};
+    for (const auto& [code, value] : codes) {
+        content += ' ';
+        content += code;
+        content += ' ';
+        if (*value)
+            Rinex::putF(content, **value, 8, 3);
+        else
+            Rinex::putBlank(content, 8);
+    }
+    return Rinex::headerLine(content, "GLONASS COD/PHS/BIS") + '\n';
+}
+
+} // namespace
+
+int RinexObsWriter::Columns::column(SignalCode code, Kind kind) const
+{
+    const int band = code.band - '0';
+    const int attribute = code.attribute - 'A';
+    if (band < 0 || band > 9 || attribute < 0 || attribute >= 26)
+        return -1;
+    return index[size_t((band * 26 + attribute) * KindCount + kind)];
+}
+
+RinexObsWriter::RinexObsWriter(std::ostream& out) : mOut(out) {}
+
+void RinexObsWriter::begin(const RinexObsHeader& header, const std::vector<ObservationEpoch>& firstEpochs)
+{
+    if (mBegan)
+        return;
+    // Every type that holds a value in the held epochs, per system, by band, attribute, kind.
+    std::array<std::set<std::pair<SignalCode, int>>, kSystemCount> seen;
+    for (const ObservationEpoch& e : firstEpochs)
+        for (const SatelliteObservations& s : e.satellites)
+            for (const Observation& o : s.signals) {
+                auto& set = seen[size_t(s.sat.system)];
+                if (o.pseudorangeM) set.insert({o.code, Code});
+                if (o.phaseCycles) set.insert({o.code, Phase});
+                if (o.dopplerHz) set.insert({o.code, Doppler});
+                if (o.cn0DbHz) set.insert({o.code, Strength});
+            }
+    for (int sys = 0; sys < kSystemCount; ++sys) {
+        Columns& c = mColumns[size_t(sys)];
+        for (const auto& [code, kind] : seen[size_t(sys)]) {
+            const int band = code.band - '0';
+            const int attribute = code.attribute - 'A';
+            if (band < 0 || band > 9 || attribute < 0 || attribute >= 26)
+                continue;  // not a RINEX signal: no column could name it
+            c.index[size_t((band * 26 + attribute) * KindCount + kind)] = int16_t(c.types.size());
+            c.types.push_back(std::string{kKindLetters[kind], code.band, code.attribute});
+        }
+        if (!c.types.empty())
+            mTypes[systemLetter(System(sys))] = c.types;
+    }
+    for (const ObservationEpoch& e : firstEpochs)
+        if (!mFirst || e.time < *mFirst)
+            mFirst = e.time;
+    mInterval = header.intervalS ? header.intervalS : commonestStep(firstEpochs);
+    writeHeader(header, firstEpochs);
+    mBegan = true;
+    const std::optional<GpsTime> first = mFirst;
+    mFirst.reset();  // from here on: the first epoch actually written
+    for (const ObservationEpoch& e : firstEpochs)
+        write(e);
+    if (!mFirst)
+        mFirst = first;
+}
+
+void RinexObsWriter::writeHeader(const RinexObsHeader& header, const std::vector<ObservationEpoch>& epochs)
+{
+    using Rinex::headerLine;
+    std::string out;
+    const auto add = [&out](const std::string& content, const char* label) {
+        out += headerLine(content, label) + '\n';
+    };
+    add("     3.05           OBSERVATION DATA    M: Mixed", "RINEX VERSION / TYPE");
+    {
+        std::string c;
+        Rinex::putA(c, header.program, 20);
+        Rinex::putA(c, header.runBy, 20);
+        Rinex::putA(c, header.creationDate.empty() ? Rinex::creationDateNow() : header.creationDate, 20);
+        add(c, "PGM / RUN BY / DATE");
+    }
+    for (const std::string& comment : header.comments)
+        add(comment, "COMMENT");
+    std::string marker = header.markerName;
+    if (marker.empty() && !epochs.empty()) {
+        char id[16];
+        std::snprintf(id, sizeof id, "%04u", unsigned(epochs.front().stationId));
+        marker = id;
+    }
+    add(marker, "MARKER NAME");
+    if (!header.markerNumber.empty())
+        add(header.markerNumber, "MARKER NUMBER");
+    if (!header.markerType.empty())
+        add(header.markerType, "MARKER TYPE");
+    {
+        std::string c;
+        Rinex::putA(c, header.observer, 20);
+        Rinex::putA(c, header.agency, 40);
+        add(c, "OBSERVER / AGENCY");
+    }
+    const StationDescription d = header.description.value_or(StationDescription{});
+    {
+        std::string c;
+        Rinex::putA(c, d.receiverSerialNumber, 20);
+        Rinex::putA(c, d.receiverDescriptor, 20);
+        Rinex::putA(c, d.receiverFirmwareVersion, 20);
+        add(c, "REC # / TYPE / VERS");
+        c.clear();
+        Rinex::putA(c, d.antennaSerialNumber, 20);
+        Rinex::putA(c, d.antennaDescriptor, 20);
+        add(c, "ANT # / TYPE");
+    }
+    if (header.position) {
+        std::string c;
+        Rinex::putF(c, header.position->ecef.x, 14, 4);
+        Rinex::putF(c, header.position->ecef.y, 14, 4);
+        Rinex::putF(c, header.position->ecef.z, 14, 4);
+        add(c, "APPROX POSITION XYZ");
+    }
+    {
+        std::string c;
+        const double height = header.position ? header.position->antennaHeightM.value_or(0.0) : 0.0;
+        Rinex::putF(c, height, 14, 4);
+        Rinex::putF(c, 0.0, 14, 4);
+        Rinex::putF(c, 0.0, 14, 4);
+        add(c, "ANTENNA: DELTA H/E/N");
+    }
+    for (const auto& [system, types] : mTypes)
+        out += obsTypeLines(system, types);
+    add("DBHZ", "SIGNAL STRENGTH UNIT");
+    if (mInterval) {
+        std::string c;
+        Rinex::putF(c, *mInterval, 10, 3);
+        add(c, "INTERVAL");
+    }
+    if (mFirst) {
+        const Rinex::EpochFields f = Rinex::splitEpoch(*mFirst);
+        char c[64];
+        std::snprintf(c, sizeof c, "%6d%6d%6d%6d%6d%5lld.%07lld     GPS", f.year, f.month, f.day, f.hour,
+                      f.minute, (long long)(f.secondE7 / 10000000), (long long)(f.secondE7 % 10000000));
+        add(c, "TIME OF FIRST OBS");
+    }
+    // No phase shift corrections are applied: each phase type is named with a blank correction.
+    for (const auto& [system, types] : mTypes)
+        for (const std::string& type : types)
+            if (type[0] == 'L')
+                add(std::string{system, ' '} + type, "SYS / PHASE SHIFT");
+    std::map<int, int> channels = header.glonassChannels;
+    for (const ObservationEpoch& e : epochs)
+        for (const SatelliteObservations& s : e.satellites)
+            if (s.sat.system == System::Glonass && s.glonassChannel)
+                channels[s.sat.number] = *s.glonassChannel;
+    if (!channels.empty() || mTypes.count('R'))
+        out += glonassSlotLines(channels);
+    if (header.glonassBiases)
+        out += glonassBiasLine(*header.glonassBiases);
+    if (header.leapSeconds) {
+        std::string c;
+        Rinex::putI(c, *header.leapSeconds, 6);
+        add(c, "LEAP SECONDS");
+    }
+    add("", "END OF HEADER");
+    mOut.write(out.data(), std::streamsize(out.size()));
+}
+
+void RinexObsWriter::write(const ObservationEpoch& epoch)
+{
+    if (!mBegan) {
+        begin(RinexObsHeader{}, {epoch});
+        return;
+    }
+    if (mLast && !(*mLast < epoch.time)) {
+        ++mEpochsDropped;
+        return;
+    }
+    // Satellites in system and number order, whatever order the producer kept.
+    std::vector<const SatelliteObservations*> sats;
+    sats.reserve(epoch.satellites.size());
+    for (const SatelliteObservations& s : epoch.satellites)
+        sats.push_back(&s);
+    if (!std::is_sorted(sats.begin(), sats.end(), [](auto a, auto b) { return a->sat < b->sat; }))
+        std::stable_sort(sats.begin(), sats.end(), [](auto a, auto b) { return a->sat < b->sat; });
+
+    mBuffer.assign(36, ' ');  // the epoch line, filled in once the satellites are counted
+    int count = 0;
+    for (const SatelliteObservations* s : sats) {
+        const size_t before = mBuffer.size();
+        appendSatellite(*s, epoch.time);
+        if (mBuffer.size() > before)
+            ++count;
+    }
+    if (count == 0) {
+        ++mEpochsDropped;
+        return;
+    }
+    const Rinex::EpochFields f = Rinex::splitEpoch(epoch.time);
+    char line[96];
+    std::snprintf(line, sizeof line, "> %04d %02d %02d %02d %02d%3lld.%07lld  0%3d", f.year, f.month, f.day,
+                  f.hour, f.minute, (long long)(f.secondE7 / 10000000), (long long)(f.secondE7 % 10000000),
+                  std::min(count, 999));
+    mBuffer.replace(0, 35, line, 35);
+    mBuffer[35] = '\n';
+    mOut.write(mBuffer.data(), std::streamsize(mBuffer.size()));
+    ++mEpochsWritten;
+    mLast = epoch.time;
+    if (!mFirst)
+        mFirst = epoch.time;
+}
+
+void RinexObsWriter::appendSatellite(const SatelliteObservations& sat, const GpsTime& time)
+{
+    const Columns& columns = mColumns[size_t(sat.sat.system)];
+    mCells.assign(columns.types.size(), Cell{0.0, ' ', ' ', false});
+    bool any = false;
+    const auto put = [&](const std::optional<double>& value, Kind kind, SignalCode code, char lli, char ssi) {
+        if (!value)
+            return;
+        const int col = columns.column(code, kind);
+        if (col < 0) {
+            drop(sat.sat, kKindLetters[kind], code);
+            return;
+        }
+        mCells[size_t(col)] = Cell{*value, lli, ssi, true};
+        any = true;
+    };
+    for (const Observation& o : sat.signals) {
+        const char ssi = strengthIndicator(o.cn0DbHz);
+        const char lli = lossOfLock(sat.sat, o, time);
+        put(o.pseudorangeM, Code, o.code, ' ', ssi);
+        put(o.phaseCycles, Phase, o.code, lli, ssi);
+        put(o.dopplerHz, Doppler, o.code, ' ', ssi);
+        put(o.cn0DbHz, Strength, o.code, ' ', ' ');
+    }
+    if (!any)
+        return;
+    const size_t start = mBuffer.size();
+    mBuffer.resize(start + 3 + 16 * mCells.size(), ' ');
+    char* p = mBuffer.data() + start;
+    p[0] = systemLetter(sat.sat.system);
+    p[1] = char('0' + sat.sat.number / 10 % 10);
+    p[2] = char('0' + sat.sat.number % 10);
+    p += 3;
+    for (const Cell& c : mCells) {
+        if (c.present) {
+            if (Rinex::formatF14_3(c.value, p)) {
+                p[14] = c.lli;
+                p[15] = c.ssi;
+            } else {
+                ++mValuesBlanked;
+            }
+        }
+        p += 16;
+    }
+    size_t end = mBuffer.size();
+    while (end > start + 3 && mBuffer[end - 1] == ' ')
+        --end;
+    mBuffer.resize(end);
+    mBuffer += '\n';
+}
+
+char RinexObsWriter::lossOfLock(const SatId& sat, const Observation& obs, const GpsTime& time)
+{
+    // Lock lost since the previous epoch: the lock time went down, or it was known and is no
+    // longer. A first sight of a signal is not a slip the data shows.
+    const auto [it, first] = mLocks.try_emplace(lockKey(sat, obs.code));
+    int bits = 0;
+    if (!first) {
+        const std::optional<double>& before = it->second.lockTimeS;
+        if (before && (!obs.lockTimeS || *obs.lockTimeS < *before))
+            bits |= 1;
+    }
+    if (obs.halfCycleAmbiguity)
+        bits |= 2;
+    it->second = Lock{time, obs.lockTimeS};
+    return bits ? char('0' + bits) : ' ';
+}
+
+void RinexObsWriter::drop(const SatId& sat, char kind, SignalCode code)
+{
+    ++mObservationsDropped;
+    ++mDroppedTypes[std::string{systemLetter(sat.system), ' ', kind, code.band, code.attribute}];
+}
+
+} // namespace Kvt::Gnss

@@ -1,0 +1,104 @@
+#pragma once
+// RINEX 3.05 mixed observation files from observation epochs.
+//
+// A header must list every observation type before the first epoch is written, but a stream
+// shows its types only as it goes. The writer therefore takes the epochs a caller has held
+// back (a first pass over a file, or a bounded look-ahead on a live stream) and writes the
+// header from them; an observation of a type that first appears later has no column and is
+// dropped and counted, never written under another type.
+
+#include "GnssData.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace Kvt::Gnss {
+
+// What the header tells besides what the epochs show.
+struct RinexObsHeader {
+    std::string program = "nuvrixrtcm3";
+    std::string runBy;
+    std::string creationDate;             // "yyyymmdd hhmmss UTC"; empty: now
+    std::string markerName;               // empty: the station ID of the first epoch
+    std::string markerNumber;             // empty: no MARKER NUMBER line
+    std::string markerType;               // empty: no MARKER TYPE line
+    std::string observer, agency;
+    std::optional<StationDescription> description;
+    std::optional<StationPosition> position;
+    std::optional<GlonassBiases> glonassBiases;
+    std::map<int, int> glonassChannels;   // slot -> frequency channel, besides the epochs' own
+    std::optional<int> leapSeconds;       // GPS - UTC, where the stream or the caller knows it
+    std::optional<double> intervalS;      // empty: the commonest step between the first epochs
+    std::vector<std::string> comments;
+};
+
+class RinexObsWriter {
+public:
+    explicit RinexObsWriter(std::ostream& out);
+
+    // Writes the header from `header` and from the observation types, GLONASS channels,
+    // first epoch and interval that `firstEpochs` show, then writes those epochs.
+    void begin(const RinexObsHeader& header, const std::vector<ObservationEpoch>& firstEpochs);
+    // Writes one more epoch. An epoch not later than the last one written is dropped.
+    void write(const ObservationEpoch& epoch);
+
+    bool began() const { return mBegan; }
+    // The types of each system as the header lists them: 'G' -> {"C1C", "L1C", ...}.
+    const std::map<char, std::vector<std::string>>& observationTypes() const { return mTypes; }
+    std::optional<GpsTime> firstEpoch() const { return mFirst; }
+    std::optional<GpsTime> lastEpoch() const { return mLast; }
+    std::optional<double> intervalS() const { return mInterval; }
+
+    uint64_t epochsWritten() const { return mEpochsWritten; }
+    uint64_t epochsDropped() const { return mEpochsDropped; }
+    // Observations that had no column, by system and type ("G C5Q"), and in all.
+    const std::map<std::string, uint64_t>& droppedTypes() const { return mDroppedTypes; }
+    uint64_t observationsDropped() const { return mObservationsDropped; }
+    // Values too large for their field, written blank.
+    uint64_t valuesBlanked() const { return mValuesBlanked; }
+
+private:
+    enum Kind { Code, Phase, Doppler, Strength, KindCount };
+    // Columns of one system: for each band digit, attribute letter and kind, the column or -1.
+    struct Columns {
+        std::vector<std::string> types;
+        std::array<int16_t, 10 * 26 * KindCount> index;
+        Columns() { index.fill(-1); }
+        int column(SignalCode code, Kind kind) const;
+    };
+    struct Lock {
+        GpsTime time;
+        std::optional<double> lockTimeS;
+    };
+    struct Cell {
+        double value;
+        char lli, ssi;
+        bool present;
+    };
+
+    void writeHeader(const RinexObsHeader& header, const std::vector<ObservationEpoch>& epochs);
+    void appendSatellite(const SatelliteObservations& sat, const GpsTime& time);
+    char lossOfLock(const SatId& sat, const Observation& obs, const GpsTime& time);
+    void drop(const SatId& sat, char kind, SignalCode code);
+
+    std::ostream& mOut;
+    bool mBegan = false;
+    std::array<Columns, kSystemCount> mColumns;
+    std::map<char, std::vector<std::string>> mTypes;
+    std::unordered_map<uint32_t, Lock> mLocks;
+    std::vector<Cell> mCells;
+    std::string mBuffer;
+    std::optional<GpsTime> mFirst, mLast;
+    std::optional<double> mInterval;
+    uint64_t mEpochsWritten = 0, mEpochsDropped = 0;
+    uint64_t mObservationsDropped = 0, mValuesBlanked = 0;
+    std::map<std::string, uint64_t> mDroppedTypes;
+};
+
+} // namespace Kvt::Gnss
