@@ -2,6 +2,7 @@
 // trip with loss-of-lock and signal strength indicators, the header, file names, and the
 // navigation records of every system.
 
+#include "RinexConverter.h"
 #include "RinexNames.h"
 #include "RinexNavWriter.h"
 #include "RinexObsWriter.h"
@@ -11,9 +12,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
+
+#include <unistd.h>
 
 using namespace Kvt::Gnss;
 using Opt = std::optional<double>;
@@ -341,4 +345,41 @@ TEST(RinexNavTest, RecordsOfEverySystemReadBackInTheirOwnScale)
     ASSERT_GE(r.values.size(), 18u);
     for (const auto& [index, value] : gloValues)
         EXPECT_NEAR(r.values[size_t(index)], value, std::abs(value) * 1e-11) << "R07 value " << index;
+}
+
+TEST(RinexConverterTest, LiveStreamHoldsALookAheadWritesAsItGoesAndNamesTheSpanAtTheEnd)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("rinex_converter_" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    RinexConverterOptions options;
+    options.directory = dir.string();
+    options.markerName = "wtzr";
+    options.lookAheadEpochs = 2;
+    options.flushEachEpoch = true;
+    std::vector<std::string> names;
+    {
+        RinexConverter converter(options);
+        converter.addEphemeris(kepler("G15", 1019, kStart));  // before any epoch: held
+        for (int k = 0; k < 5; ++k) {
+            ObservationEpoch e;
+            e.stationId = 7;
+            e.time = kStart.plusSeconds(30.0 * k);
+            e.satellites.push_back({sat("G05"), std::nullopt, {{SignalCode{'1', 'C'}, 2.2e7 + k, {}, {}, 40.0, {}, false}}});
+            if (k == 3)  // after the header: dropped
+                e.satellites.back().signals.push_back({SignalCode{'5', 'Q'}, 2.2e7, {}, {}, {}, {}, false});
+            converter.addEpoch(e);
+        }
+        names = converter.finish();
+        EXPECT_TRUE(converter.error().empty()) << converter.error();
+        EXPECT_EQ(converter.observationWriter()->droppedTypes().at("G C5Q"), 1u);
+    }
+    ASSERT_EQ(names, (std::vector<std::string>{"WTZR00XXX_S_20210361544_03M_30S_MO.rnx",
+                                               "WTZR00XXX_S_20210361544_03M_MN.rnx"}));
+    const rinexreader::ObsFile obs = rinexreader::readObs((dir / names[0]).string());
+    EXPECT_TRUE(obs.errors.empty());
+    EXPECT_EQ(obs.epochs.size(), 5u);
+    EXPECT_EQ(obs.find("MARKER NAME")->content.substr(0, 4), "wtzr");
+    EXPECT_EQ(rinexreader::readNav((dir / names[1]).string()).records.size(), 1u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2);  // nothing left under a provisional name
+    std::filesystem::remove_all(dir);
 }

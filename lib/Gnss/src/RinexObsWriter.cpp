@@ -28,26 +28,6 @@ char strengthIndicator(const std::optional<double>& cn0)
     return char('0' + ssi);
 }
 
-// The commonest step between consecutive epochs, to the millisecond.
-std::optional<double> commonestStep(const std::vector<ObservationEpoch>& epochs)
-{
-    std::vector<GpsTime> times;
-    for (const ObservationEpoch& e : epochs)
-        times.push_back(e.time);
-    std::sort(times.begin(), times.end());
-    std::map<long long, int> counts;
-    for (size_t i = 1; i < times.size(); ++i) {
-        const long long ms = std::llround((times[i] - times[i - 1]) * 1000.0);
-        if (ms > 0)
-            ++counts[ms];
-    }
-    if (counts.empty())
-        return std::nullopt;
-    const auto best = std::max_element(counts.begin(), counts.end(),
-                                       [](const auto& a, const auto& b) { return a.second < b.second; });
-    return double(best->first) / 1000.0;
-}
-
 std::string obsTypeLines(char system, const std::vector<std::string>& types)
 {
     std::string out;
@@ -120,24 +100,69 @@ int RinexObsWriter::Columns::column(SignalCode code, Kind kind) const
 
 RinexObsWriter::RinexObsWriter(std::ostream& out) : mOut(out) {}
 
+void RinexObsSurvey::add(const ObservationEpoch& epoch)
+{
+    for (const SatelliteObservations& s : epoch.satellites) {
+        auto& seen = mSeen[size_t(s.sat.system)];
+        for (const Observation& o : s.signals) {
+            if (o.pseudorangeM) seen.insert({o.code, Code});
+            if (o.phaseCycles) seen.insert({o.code, Phase});
+            if (o.dopplerHz) seen.insert({o.code, Doppler});
+            if (o.cn0DbHz) seen.insert({o.code, Strength});
+        }
+        if (s.sat.system == System::Glonass && s.glonassChannel)
+            mChannels[s.sat.number] = *s.glonassChannel;
+    }
+    if (mPrevious) {
+        const long long ms = std::llround((epoch.time - *mPrevious) * 1000.0);
+        if (ms > 0)
+            ++mSteps[ms];
+    }
+    mPrevious = epoch.time;
+    if (!mFirst || epoch.time < *mFirst)
+        mFirst = epoch.time;
+    if (!mLast || *mLast < epoch.time)
+        mLast = epoch.time;
+    if (!mStationId)
+        mStationId = epoch.stationId;
+    ++mEpochs;
+}
+
+std::optional<double> RinexObsSurvey::intervalS() const
+{
+    if (mSteps.empty())
+        return std::nullopt;
+    const auto best = std::max_element(mSteps.begin(), mSteps.end(),
+                                       [](const auto& a, const auto& b) { return a.second < b.second; });
+    return double(best->first) / 1000.0;
+}
+
+double RinexObsSurvey::spanS() const
+{
+    if (!mFirst || !mLast)
+        return 0.0;
+    return (*mLast - *mFirst) + intervalS().value_or(0.0);
+}
+
 void RinexObsWriter::begin(const RinexObsHeader& header, const std::vector<ObservationEpoch>& firstEpochs)
 {
     if (mBegan)
         return;
-    // Every type that holds a value in the held epochs, per system, by band, attribute, kind.
-    std::array<std::set<std::pair<SignalCode, int>>, kSystemCount> seen;
+    RinexObsSurvey survey;
     for (const ObservationEpoch& e : firstEpochs)
-        for (const SatelliteObservations& s : e.satellites)
-            for (const Observation& o : s.signals) {
-                auto& set = seen[size_t(s.sat.system)];
-                if (o.pseudorangeM) set.insert({o.code, Code});
-                if (o.phaseCycles) set.insert({o.code, Phase});
-                if (o.dopplerHz) set.insert({o.code, Doppler});
-                if (o.cn0DbHz) set.insert({o.code, Strength});
-            }
+        survey.add(e);
+    begin(header, survey);
+    for (const ObservationEpoch& e : firstEpochs)
+        write(e);
+}
+
+void RinexObsWriter::begin(const RinexObsHeader& header, const RinexObsSurvey& survey)
+{
+    if (mBegan)
+        return;
     for (int sys = 0; sys < kSystemCount; ++sys) {
         Columns& c = mColumns[size_t(sys)];
-        for (const auto& [code, kind] : seen[size_t(sys)]) {
+        for (const auto& [code, kind] : survey.seen(System(sys))) {
             const int band = code.band - '0';
             const int attribute = code.attribute - 'A';
             if (band < 0 || band > 9 || attribute < 0 || attribute >= 26)
@@ -148,21 +173,12 @@ void RinexObsWriter::begin(const RinexObsHeader& header, const std::vector<Obser
         if (!c.types.empty())
             mTypes[systemLetter(System(sys))] = c.types;
     }
-    for (const ObservationEpoch& e : firstEpochs)
-        if (!mFirst || e.time < *mFirst)
-            mFirst = e.time;
-    mInterval = header.intervalS ? header.intervalS : commonestStep(firstEpochs);
-    writeHeader(header, firstEpochs);
+    mInterval = header.intervalS ? header.intervalS : survey.intervalS();
+    writeHeader(header, survey);
     mBegan = true;
-    const std::optional<GpsTime> first = mFirst;
-    mFirst.reset();  // from here on: the first epoch actually written
-    for (const ObservationEpoch& e : firstEpochs)
-        write(e);
-    if (!mFirst)
-        mFirst = first;
 }
 
-void RinexObsWriter::writeHeader(const RinexObsHeader& header, const std::vector<ObservationEpoch>& epochs)
+void RinexObsWriter::writeHeader(const RinexObsHeader& header, const RinexObsSurvey& survey)
 {
     using Rinex::headerLine;
     std::string out;
@@ -180,9 +196,9 @@ void RinexObsWriter::writeHeader(const RinexObsHeader& header, const std::vector
     for (const std::string& comment : header.comments)
         add(comment, "COMMENT");
     std::string marker = header.markerName;
-    if (marker.empty() && !epochs.empty()) {
+    if (marker.empty() && survey.stationId()) {
         char id[16];
-        std::snprintf(id, sizeof id, "%04u", unsigned(epochs.front().stationId));
+        std::snprintf(id, sizeof id, "%04u", unsigned(*survey.stationId()));
         marker = id;
     }
     add(marker, "MARKER NAME");
@@ -231,8 +247,8 @@ void RinexObsWriter::writeHeader(const RinexObsHeader& header, const std::vector
         Rinex::putF(c, *mInterval, 10, 3);
         add(c, "INTERVAL");
     }
-    if (mFirst) {
-        const Rinex::EpochFields f = Rinex::splitEpoch(*mFirst);
+    if (survey.first()) {
+        const Rinex::EpochFields f = Rinex::splitEpoch(*survey.first());
         char c[64];
         std::snprintf(c, sizeof c, "%6d%6d%6d%6d%6d%5lld.%07lld     GPS", f.year, f.month, f.day, f.hour,
                       f.minute, (long long)(f.secondE7 / 10000000), (long long)(f.secondE7 % 10000000));
@@ -244,10 +260,8 @@ void RinexObsWriter::writeHeader(const RinexObsHeader& header, const std::vector
             if (type[0] == 'L')
                 add(std::string{system, ' '} + type, "SYS / PHASE SHIFT");
     std::map<int, int> channels = header.glonassChannels;
-    for (const ObservationEpoch& e : epochs)
-        for (const SatelliteObservations& s : e.satellites)
-            if (s.sat.system == System::Glonass && s.glonassChannel)
-                channels[s.sat.number] = *s.glonassChannel;
+    for (const auto& [slot, channel] : survey.glonassChannels())
+        channels[slot] = channel;
     if (!channels.empty() || mTypes.count('R'))
         out += glonassSlotLines(channels);
     if (header.glonassBiases)
@@ -324,10 +338,10 @@ void RinexObsWriter::appendSatellite(const SatelliteObservations& sat, const Gps
     for (const Observation& o : sat.signals) {
         const char ssi = strengthIndicator(o.cn0DbHz);
         const char lli = lossOfLock(sat.sat, o, time);
-        put(o.pseudorangeM, Code, o.code, ' ', ssi);
-        put(o.phaseCycles, Phase, o.code, lli, ssi);
-        put(o.dopplerHz, Doppler, o.code, ' ', ssi);
-        put(o.cn0DbHz, Strength, o.code, ' ', ' ');
+        put(o.pseudorangeM, RinexObsSurvey::Code, o.code, ' ', ssi);
+        put(o.phaseCycles, RinexObsSurvey::Phase, o.code, lli, ssi);
+        put(o.dopplerHz, RinexObsSurvey::Doppler, o.code, ' ', ssi);
+        put(o.cn0DbHz, RinexObsSurvey::Strength, o.code, ' ', ' ');
     }
     if (!any)
         return;

@@ -14,11 +14,43 @@
 #include <map>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 namespace Kvt::Gnss {
+
+// What a run of epochs shows the header: the observation types of each system, GLONASS
+// channels, first and last epoch and the commonest step. A first pass over a file fills one
+// without holding the epochs.
+class RinexObsSurvey {
+public:
+    enum Kind { Code, Phase, Doppler, Strength, KindCount };
+
+    void add(const ObservationEpoch& epoch);
+    void addGlonassChannel(int slot, int channel) { mChannels[slot] = channel; }
+
+    uint64_t epochs() const { return mEpochs; }
+    std::optional<uint16_t> stationId() const { return mStationId; }
+    std::optional<GpsTime> first() const { return mFirst; }
+    std::optional<GpsTime> last() const { return mLast; }
+    // The commonest step between consecutive epochs, to the millisecond.
+    std::optional<double> intervalS() const;
+    // From the first epoch to the end of the last one's interval.
+    double spanS() const;
+    const std::map<int, int>& glonassChannels() const { return mChannels; }
+    // Every (signal, kind) that held a value, per system.
+    const std::set<std::pair<SignalCode, int>>& seen(System system) const { return mSeen[size_t(system)]; }
+
+private:
+    std::array<std::set<std::pair<SignalCode, int>>, kSystemCount> mSeen;
+    std::map<int, int> mChannels;
+    std::map<long long, uint64_t> mSteps;
+    std::optional<GpsTime> mFirst, mLast, mPrevious;
+    std::optional<uint16_t> mStationId;
+    uint64_t mEpochs = 0;
+};
 
 // What the header tells besides what the epochs show.
 struct RinexObsHeader {
@@ -34,7 +66,7 @@ struct RinexObsHeader {
     std::optional<GlonassBiases> glonassBiases;
     std::map<int, int> glonassChannels;   // slot -> frequency channel, besides the epochs' own
     std::optional<int> leapSeconds;       // GPS - UTC, where the stream or the caller knows it
-    std::optional<double> intervalS;      // empty: the commonest step between the first epochs
+    std::optional<double> intervalS;      // empty: the commonest step of the survey
     std::vector<std::string> comments;
 };
 
@@ -42,8 +74,9 @@ class RinexObsWriter {
 public:
     explicit RinexObsWriter(std::ostream& out);
 
-    // Writes the header from `header` and from the observation types, GLONASS channels,
-    // first epoch and interval that `firstEpochs` show, then writes those epochs.
+    // Writes the header from `header` and from what `survey` saw.
+    void begin(const RinexObsHeader& header, const RinexObsSurvey& survey);
+    // Writes the header from the epochs held back, then those epochs.
     void begin(const RinexObsHeader& header, const std::vector<ObservationEpoch>& firstEpochs);
     // Writes one more epoch. An epoch not later than the last one written is dropped.
     void write(const ObservationEpoch& epoch);
@@ -64,7 +97,8 @@ public:
     uint64_t valuesBlanked() const { return mValuesBlanked; }
 
 private:
-    enum Kind { Code, Phase, Doppler, Strength, KindCount };
+    using Kind = RinexObsSurvey::Kind;
+    static constexpr int KindCount = RinexObsSurvey::KindCount;
     // Columns of one system: for each band digit, attribute letter and kind, the column or -1.
     struct Columns {
         std::vector<std::string> types;
@@ -82,7 +116,7 @@ private:
         bool present;
     };
 
-    void writeHeader(const RinexObsHeader& header, const std::vector<ObservationEpoch>& epochs);
+    void writeHeader(const RinexObsHeader& header, const RinexObsSurvey& survey);
     void appendSatellite(const SatelliteObservations& sat, const GpsTime& time);
     char lossOfLock(const SatId& sat, const Observation& obs, const GpsTime& time);
     void drop(const SatId& sat, char kind, SignalCode code);

@@ -1,0 +1,209 @@
+#include "RinexConverter.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace Kvt::Gnss {
+
+namespace fs = std::filesystem;
+
+RinexConverter::RinexConverter(RinexConverterOptions options) : mOptions(std::move(options))
+{
+    mHeader.program = mOptions.program;
+    mHeader.runBy = mOptions.runBy;
+    mHeader.markerName = mOptions.markerName;
+}
+
+RinexConverter::~RinexConverter() { finish(); }
+
+void RinexConverter::survey(const ObservationEpoch& epoch)
+{
+    mSurveyed = true;
+    mSurvey.add(epoch);
+}
+
+void RinexConverter::addEpoch(const ObservationEpoch& epoch)
+{
+    if (mFinished || !mError.empty())
+        return;
+    if (mObs) {
+        mObs->write(epoch);
+        if (mOptions.flushEachEpoch)
+            mObsFile.flush();
+        check(mObsFile, mObsName);
+        return;
+    }
+    mHeld.push_back(epoch);
+    if (mSurveyed || mHeld.size() >= mOptions.lookAheadEpochs)
+        beginObservations();
+}
+
+void RinexConverter::addEphemeris(const KeplerEphemeris& ephemeris)
+{
+    if (mFinished || !mError.empty())
+        return;
+    if (!mNav && mObs)
+        beginNavigation(mObsStart);
+    if (!mNav) {
+        mPendingKepler.push_back(ephemeris);
+        return;
+    }
+    if (mNav->write(ephemeris) && mOptions.flushEachEpoch)
+        mNavFile.flush();
+    check(mNavFile, mNavName);
+}
+
+void RinexConverter::addEphemeris(const GlonassEphemeris& ephemeris)
+{
+    if (mFinished || !mError.empty())
+        return;
+    if (!mNav && mObs)
+        beginNavigation(mObsStart);
+    if (!mNav) {
+        mPendingGlonass.push_back(ephemeris);
+        return;
+    }
+    if (mNav->write(ephemeris) && mOptions.flushEachEpoch)
+        mNavFile.flush();
+    check(mNavFile, mNavName);
+}
+
+RinexFileStation RinexConverter::fileStation(std::optional<uint16_t> stationId) const
+{
+    RinexFileStation station = mOptions.station;
+    if (station.marker.empty())
+        station.marker = mOptions.markerName;
+    if (station.marker.empty()) {
+        char id[16];
+        std::snprintf(id, sizeof id, "%04u", unsigned(stationId.value_or(0)));
+        station.marker = id;
+    }
+    return station;
+}
+
+bool RinexConverter::open(std::ofstream& file, const std::string& name)
+{
+    std::error_code ec;
+    fs::create_directories(mOptions.directory, ec);
+    file.open(fs::path(mOptions.directory) / name, std::ios::binary | std::ios::trunc);
+    if (!file)
+        mError = "cannot create " + (fs::path(mOptions.directory) / name).string();
+    return bool(file);
+}
+
+void RinexConverter::check(const std::ofstream& file, const std::string& name)
+{
+    if (!file && mError.empty())
+        mError = "cannot write " + (fs::path(mOptions.directory) / name).string();
+}
+
+void RinexConverter::beginObservations()
+{
+    if (mObs || !mError.empty())
+        return;
+    RinexObsSurvey survey = mSurvey;
+    if (!mSurveyed)
+        for (const ObservationEpoch& e : mHeld)
+            survey.add(e);
+    if (!survey.first())
+        return;
+    mStation = fileStation(survey.stationId());
+    // Live input does not know its span yet: finish() renames the file once it does.
+    const double span = mSurveyed ? survey.spanS() : 0.0;
+    mObsName = RinexNames::observationFile(mStation, *survey.first(), span, survey.intervalS().value_or(0.0));
+    if (!open(mObsFile, mObsName))
+        return;
+    RinexObsHeader header = mHeader;
+    header.leapSeconds = mLeapSeconds ? mLeapSeconds : std::optional<int>(leapSecondsAt(*survey.first()));
+    mObs = std::make_unique<RinexObsWriter>(mObsFile);
+    mObs->begin(header, survey);
+    for (const ObservationEpoch& e : mHeld)
+        mObs->write(e);
+    mHeld.clear();
+    mHeld.shrink_to_fit();
+    if (mOptions.flushEachEpoch)
+        mObsFile.flush();
+    check(mObsFile, mObsName);
+    mObsStart = *survey.first();
+    if (!mPendingKepler.empty() || !mPendingGlonass.empty())
+        beginNavigation(mObsStart);
+}
+
+void RinexConverter::beginNavigation(const GpsTime& start)
+{
+    if (mNav || !mError.empty())
+        return;
+    mNavStart = start;
+    if (!mObs)
+        mStation = fileStation(std::nullopt);
+    mNavName = RinexNames::navigationFile(mStation, start, mSurveyed ? mSurvey.spanS() : 0.0);
+    if (!open(mNavFile, mNavName))
+        return;
+    mNav = std::make_unique<RinexNavWriter>(mNavFile);
+    RinexNavHeader header;
+    header.program = mOptions.program;
+    header.runBy = mOptions.runBy;
+    header.leapSeconds = mLeapSeconds ? mLeapSeconds : std::optional<int>(leapSecondsAt(start));
+    mNav->begin(header);
+    for (const KeplerEphemeris& e : mPendingKepler)
+        mNav->write(e);
+    for (const GlonassEphemeris& e : mPendingGlonass)
+        mNav->write(e);
+    mPendingKepler.clear();
+    mPendingGlonass.clear();
+    check(mNavFile, mNavName);
+}
+
+std::string RinexConverter::rename(const std::string& from, const std::string& to)
+{
+    if (from == to)
+        return from;
+    std::error_code ec;
+    fs::rename(fs::path(mOptions.directory) / from, fs::path(mOptions.directory) / to, ec);
+    if (ec) {
+        if (mError.empty())
+            mError = "cannot rename " + from + ": " + ec.message();
+        return from;
+    }
+    return to;
+}
+
+std::vector<std::string> RinexConverter::finish()
+{
+    if (mFinished)
+        return {};
+    beginObservations();  // a stream shorter than the look-ahead
+    if (!mNav) {
+        // Orbits without observations: the file starts at the earliest reference time.
+        std::optional<GpsTime> start;
+        for (const KeplerEphemeris& e : mPendingKepler)
+            if (!start || e.toc < *start)
+                start = e.toc;
+        for (const GlonassEphemeris& e : mPendingGlonass)
+            if (!start || e.toe < *start)
+                start = e.toe;
+        if (start)
+            beginNavigation(*start);
+    }
+    mFinished = true;
+    std::vector<std::string> names;
+    double span = 0.0;
+    if (mObs) {
+        mObsFile.close();
+        check(mObsFile, mObsName);
+        if (mObs->firstEpoch() && mObs->lastEpoch())
+            span = (*mObs->lastEpoch() - *mObs->firstEpoch()) + mObs->intervalS().value_or(0.0);
+        const GpsTime start = mObs->firstEpoch().value_or(mObsStart);
+        names.push_back(rename(mObsName,
+                               RinexNames::observationFile(mStation, start, span, mObs->intervalS().value_or(0.0))));
+    }
+    if (mNav) {
+        mNavFile.close();
+        check(mNavFile, mNavName);
+        names.push_back(rename(mNavName, RinexNames::navigationFile(mStation, mNavStart, span)));
+    }
+    return names;
+}
+
+} // namespace Kvt::Gnss
