@@ -159,7 +159,7 @@ void RinexNavWriter::emit(const std::string& text)
 bool RinexNavWriter::write(const KeplerEphemeris& e)
 {
     const System sys = e.sat.system;
-    if (sys == System::Glonass || sys == System::Sbas)
+    if (sys == System::Glonass || sys == System::Sbas || e.sat.number < 1 || e.sat.number > 99)
         return false;
     const bool galileo = sys == System::Galileo;
     const int sources = galileo ? galileoSources(e) : 0;
@@ -219,7 +219,7 @@ bool RinexNavWriter::write(const KeplerEphemeris& e)
 
 bool RinexNavWriter::write(const GlonassEphemeris& e)
 {
-    if (e.sat.system != System::Glonass)
+    if (e.sat.system != System::Glonass || e.sat.number < 1 || e.sat.number > 99)
         return false;
     if (!firstTime(Key{int(System::Glonass), e.sat.number, std::llround(e.toe.secondsSinceEpoch()), 0, 0, 0, 0}))
         return false;

@@ -60,7 +60,7 @@ std::string glonassSlotLines(const std::map<int, int>& channels)
             Rinex::putBlank(content, 3);
         content += ' ';
         for (size_t k = i; k < list.size() && k < i + 8; ++k) {
-            char entry[16];
+            char entry[32];
             std::snprintf(entry, sizeof entry, "R%02d %2d ", list[k].first, list[k].second);
             content += entry;
         }
@@ -259,9 +259,11 @@ void RinexObsWriter::writeHeader(const RinexObsHeader& header, const RinexObsSur
         for (const std::string& type : types)
             if (type[0] == 'L')
                 add(std::string{system, ' '} + type, "SYS / PHASE SHIFT");
-    std::map<int, int> channels = header.glonassChannels;
-    for (const auto& [slot, channel] : survey.glonassChannels())
-        channels[slot] = channel;
+    std::map<int, int> channels;
+    for (const auto* source : {&header.glonassChannels, &survey.glonassChannels()})
+        for (const auto& [slot, channel] : *source)
+            if (slot >= 1 && slot <= 99 && channel >= -7 && channel <= 13)  // what the columns hold
+                channels[slot] = channel;
     if (!channels.empty() || mTypes.count('R'))
         out += glonassSlotLines(channels);
     if (header.glonassBiases)
@@ -321,6 +323,8 @@ void RinexObsWriter::write(const ObservationEpoch& epoch)
 
 void RinexObsWriter::appendSatellite(const SatelliteObservations& sat, const GpsTime& time)
 {
+    if (sat.sat.number < 1 || sat.sat.number > 99 || int(sat.sat.system) >= kSystemCount)
+        return;  // no RINEX name
     const Columns& columns = mColumns[size_t(sat.sat.system)];
     mCells.assign(columns.types.size(), Cell{0.0, ' ', ' ', false});
     bool any = false;
