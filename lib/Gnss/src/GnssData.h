@@ -58,6 +58,13 @@ struct StationDescription {
     std::string receiverSerialNumber;
 };
 
+// A free text a station sends, with the UTC instant it carries, as a GPS instant.
+struct StationText {
+    uint16_t stationId = 0;
+    GpsTime time;
+    std::string text;                   // the bytes as sent (UTF-8 by intent, not checked)
+};
+
 // Keplerian broadcast ephemeris of GPS, Galileo, BeiDou, QZSS and NavIC. Angles in radians,
 // rates in radians per second, times as GPS instants resolved to their full week.
 struct KeplerEphemeris {

@@ -1,0 +1,283 @@
+#include "GnssFormat.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace Kvt::Gnss {
+
+namespace {
+
+void appendInt(std::string& out, long long value)
+{
+    char text[24];
+    const auto r = std::to_chars(text, text + sizeof text, value);
+    out.append(text, r.ptr);
+}
+
+void appendKey(std::string& out, const char* prefix, const SignalCode& code)
+{
+    out += '"';
+    out += prefix;
+    out += code.band;
+    out += code.attribute;
+    out += "\":";
+}
+
+// printf into the string.
+template <typename... Args>
+void appendf(std::string& out, const char* format, Args... args)
+{
+    char text[160];
+    const int n = std::snprintf(text, sizeof text, format, args...);
+    if (n > 0)
+        out.append(text, std::size_t(n) < sizeof text ? std::size_t(n) : sizeof text - 1);
+}
+
+void appendColumn(std::string& out, const std::optional<double>& v, const char* format, int width)
+{
+    if (v)
+        appendf(out, format, *v);
+    else
+        out.append(std::size_t(width), ' ');
+}
+
+} // namespace
+
+void appendJsonNumber(std::string& out, double value)
+{
+    if (!std::isfinite(value)) {
+        out += "null";
+        return;
+    }
+    double r = std::round(value * 1000.0) / 1000.0;
+    if (r == 0.0)
+        r = 0.0;  // no "-0.0"
+    char text[64];
+    const auto res = std::to_chars(text, text + sizeof text, r, std::chars_format::fixed);
+    const std::string_view s(text, std::size_t(res.ptr - text));
+    out += s;
+    if (s.find('.') == std::string_view::npos)
+        out += ".0";
+}
+
+void appendJsonString(std::string& out, std::string_view bytes)
+{
+    out += '"';
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            appendf(out, "\\u%04x", unsigned(c));
+        } else if (c < 0x80) {
+            out += char(c);
+        } else {
+            // Keep a well-formed UTF-8 sequence; a stray byte becomes the code point of its value.
+            const int n = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+            bool ok = n > 0 && i + std::size_t(n) <= bytes.size();
+            for (int k = 1; ok && k < n; ++k)
+                ok = (static_cast<unsigned char>(bytes[i + std::size_t(k)]) & 0xC0) == 0x80;
+            if (ok) {
+                out.append(bytes.substr(i, std::size_t(n)));
+                i += std::size_t(n) - 1;
+            } else {
+                appendf(out, "\\u%04x", unsigned(c));
+            }
+        }
+    }
+    out += '"';
+}
+
+void appendEpochJson(std::string& out, const ObservationEpoch& epoch)
+{
+    out += "{\"station\":";
+    appendInt(out, epoch.stationId);
+    out += ",\"time\":\"";
+    out += epoch.time.toIso();
+    out += "\",\"week\":";
+    appendInt(out, epoch.time.week);
+    out += ",\"tow\":";
+    appendJsonNumber(out, epoch.time.tow);
+    out += ",\"sats\":{";
+    bool firstSat = true;
+    for (const SatelliteObservations& s : epoch.satellites) {
+        if (!firstSat)
+            out += ',';
+        firstSat = false;
+        out += '"';
+        out += s.sat.toString();
+        out += "\":{";
+        bool first = true;
+        auto value = [&](const char* prefix, const SignalCode& code, double v) {
+            if (!first)
+                out += ',';
+            first = false;
+            appendKey(out, prefix, code);
+            appendJsonNumber(out, v);
+        };
+        for (const Observation& o : s.signals) {
+            if (o.pseudorangeM) value("C", o.code, *o.pseudorangeM);
+            if (o.phaseCycles) value("L", o.code, *o.phaseCycles);
+            if (o.dopplerHz) value("D", o.code, *o.dopplerHz);
+            if (o.cn0DbHz) value("S", o.code, *o.cn0DbHz);
+        }
+        for (const Observation& o : s.signals) {
+            if (o.lockTimeS)
+                value("lock", o.code, *o.lockTimeS);
+            if (o.halfCycleAmbiguity) {
+                if (!first)
+                    out += ',';
+                first = false;
+                appendKey(out, "half", o.code);
+                out += "true";
+            }
+        }
+        if (s.glonassChannel) {
+            if (!first)
+                out += ',';
+            out += "\"fcn\":";
+            appendInt(out, *s.glonassChannel);
+        }
+        out += '}';
+    }
+    out += "}}\n";
+}
+
+void appendStationPositionJson(std::string& out, const StationPosition& p)
+{
+    const Geodetic g = p.geodetic();
+    out += "{\"station\":";
+    appendInt(out, p.stationId);
+    out += ",\"ecef\":[";
+    appendJsonNumber(out, p.ecef.x);
+    out += ',';
+    appendJsonNumber(out, p.ecef.y);
+    out += ',';
+    appendJsonNumber(out, p.ecef.z);
+    // Degrees to 1e-9 (0.1 mm on the ground): the millimetre rounding of the others is too coarse.
+    appendf(out, "],\"llh\":[%.9f,%.9f,", g.latitudeDeg, g.longitudeDeg);
+    appendJsonNumber(out, g.heightM);
+    out += ']';
+    if (p.antennaHeightM) {
+        out += ",\"height\":";
+        appendJsonNumber(out, *p.antennaHeightM);
+    }
+    out += "}\n";
+}
+
+void appendStationDescriptionJson(std::string& out, const StationDescription& d)
+{
+    out += "{\"station\":";
+    appendInt(out, d.stationId);
+    out += ",\"antenna\":";
+    appendJsonString(out, d.antennaDescriptor);
+    out += ",\"setup\":";
+    appendInt(out, d.antennaSetupId);
+    out += ",\"antennaSerial\":";
+    appendJsonString(out, d.antennaSerialNumber);
+    out += ",\"receiver\":";
+    appendJsonString(out, d.receiverDescriptor);
+    out += ",\"firmware\":";
+    appendJsonString(out, d.receiverFirmwareVersion);
+    out += ",\"receiverSerial\":";
+    appendJsonString(out, d.receiverSerialNumber);
+    out += "}\n";
+}
+
+void appendStationTextJson(std::string& out, const StationText& t)
+{
+    out += "{\"station\":";
+    appendInt(out, t.stationId);
+    out += ",\"time\":\"";
+    out += t.time.toIso();
+    out += "\",\"text\":";
+    appendJsonString(out, t.text);
+    out += "}\n";
+}
+
+void appendEpochText(std::string& out, const ObservationEpoch& epoch)
+{
+    const std::string iso = epoch.time.toIso();
+    appendf(out, "%.10s %s GPST  week %d  tow %.3f  station %u  satellites %zu\n", iso.c_str(),
+            iso.c_str() + 11, int(epoch.time.week), epoch.time.tow, unsigned(epoch.stationId),
+            epoch.satellites.size());
+    for (const SatelliteObservations& s : epoch.satellites) {
+        const std::string sat = s.sat.toString();
+        for (const Observation& o : s.signals) {
+            appendf(out, "  %s %c%c ", sat.c_str(), o.code.band, o.code.attribute);
+            appendColumn(out, o.pseudorangeM, " %14.3f", 15);
+            appendColumn(out, o.phaseCycles, " %15.3f", 16);
+            appendColumn(out, o.dopplerHz, " %11.3f", 12);
+            appendColumn(out, o.cn0DbHz, " %6.2f", 7);
+            appendColumn(out, o.lockTimeS, " %10.3f", 11);
+            if (o.halfCycleAmbiguity)
+                out += " half";
+            while (!out.empty() && out.back() == ' ')
+                out.pop_back();
+            out += '\n';
+        }
+    }
+}
+
+void appendStationPositionText(std::string& out, const StationPosition& p)
+{
+    const Geodetic g = p.geodetic();
+    appendf(out, "station %u%s  ECEF %.4f %.4f %.4f m  lat %.9f lon %.9f deg  height %.4f m",
+            unsigned(p.stationId), p.virtualStation ? " (virtual)" : "", p.ecef.x, p.ecef.y, p.ecef.z,
+            g.latitudeDeg, g.longitudeDeg, g.heightM);
+    if (p.antennaHeightM)
+        appendf(out, "  antenna height %.4f m", *p.antennaHeightM);
+    out += '\n';
+}
+
+void appendStationDescriptionText(std::string& out, const StationDescription& d)
+{
+    appendf(out, "station %u  antenna \"", unsigned(d.stationId));
+    out += d.antennaDescriptor;
+    appendf(out, "\" setup %d", d.antennaSetupId);
+    if (!d.antennaSerialNumber.empty())
+        out += "  serial \"" + d.antennaSerialNumber + '"';
+    if (!d.receiverDescriptor.empty())
+        out += "  receiver \"" + d.receiverDescriptor + '"';
+    if (!d.receiverFirmwareVersion.empty())
+        out += "  firmware \"" + d.receiverFirmwareVersion + '"';
+    if (!d.receiverSerialNumber.empty())
+        out += "  serial \"" + d.receiverSerialNumber + '"';
+    out += '\n';
+}
+
+std::optional<GpsTime> parseTimeHint(std::string_view text)
+{
+    auto number = [&](std::size_t at, std::size_t width, int lo, int hi) -> std::optional<int> {
+        if (at + width > text.size())
+            return std::nullopt;
+        int v = 0;
+        const auto r = std::from_chars(text.data() + at, text.data() + at + width, v);
+        if (r.ec != std::errc() || r.ptr != text.data() + at + width || v < lo || v > hi)
+            return std::nullopt;
+        return v;
+    };
+    if (text.size() != 10 && text.size() != 19)
+        return std::nullopt;
+    const auto y = number(0, 4, 1980, 9999), mo = number(5, 2, 1, 12), d = number(8, 2, 1, 31);
+    if (!y || !mo || !d || text[4] != '-' || text[7] != '-')
+        return std::nullopt;
+    DateTime t{*y, *mo, *d, 12, 0, 0.0};
+    if (text.size() == 19) {
+        const auto h = number(11, 2, 0, 23), mi = number(14, 2, 0, 59), s = number(17, 2, 0, 59);
+        if (!h || !mi || !s || (text[10] != 'T' && text[10] != ' ') || text[13] != ':' || text[16] != ':')
+            return std::nullopt;
+        t.hour = *h;
+        t.minute = *mi;
+        t.second = *s;
+    }
+    // A day the month does not have (February 30th) is not a date.
+    const GpsTime g = GpsTime::fromCalendar(t);
+    if (g.toCalendar().day != *d)
+        return std::nullopt;
+    return g;
+}
+
+} // namespace Kvt::Gnss

@@ -1,0 +1,290 @@
+// The observables of the shared captures against an independent peer: Debian's convbin turns
+// each capture into RINEX 3 and every epoch it writes must be ours too, with the same
+// satellites and codes and the same values to the millimetre, millicycle, milli-hertz and a
+// quarter dB-Hz.
+//
+// Where we and the peer differ in what exists, for reasons of the format:
+//  - MSM1-3 and 1001/1003/1009/1011 send ranges modulo one light-millisecond only; we give no
+//    pseudorange or phase for them rather than a number off by an unknown whole millisecond.
+//  - A GLONASS phase or Doppler needs the satellite's frequency channel: where the stream has
+//    not told it yet we give none.
+// Dates: each capture is dated from its own messages where it has a reference (1013, 1029,
+// ephemerides); convbin is given our first epoch as its -tr hint. Without one, both get the
+// same hint.
+
+#include "view_support.h"
+
+#include "rinex_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <algorithm>
+#include <map>
+#include <set>
+#include <sstream>
+
+using namespace Kvt;
+using namespace viewtest;
+
+namespace {
+
+const char* kConvbin = "/usr/bin/convbin";
+// For captures that carry no time reference of their own: the middle of a week, where the
+// nearest week (ours) and the hint's own week (the peer's) are the same.
+const Gnss::GpsTime kHint = Gnss::GpsTime::fromCalendar({2021, 2, 3, 12, 0, 0.0});
+
+bool hasObservations(const std::vector<Bytes>& frames)
+{
+    for (const Bytes& f : frames) {
+        const int n = f.size() > 5 ? (f[3] << 4 | f[4] >> 4) : 0;
+        if ((n >= 1001 && n <= 1004) || (n >= 1009 && n <= 1012) || Nuvrix::View::msmSystem(n))
+            return true;
+    }
+    return false;
+}
+
+// Captures without a 1013 or 1029, dated by hand from their messages. The offset between
+// GPS and GLONASS times of one epoch gives the leap seconds of the time and so its years; the
+// 10-bit week of a 1019 then gives the week.
+struct KnownDate {
+    const char* file;
+    Gnss::DateTime hint;
+    // Weeks to add to the peer's dates: it misdates epochs after a week rollover.
+    int peerWeekShift;
+};
+const KnownDate kKnownDates[] = {
+    // 1004 at 515220 s of week, 1012 at 7605 s of the Moscow day: 15 leap seconds
+    // (2009-2012); the 1019 week 538 is then GPS week 1562.
+    {"testglo.rtcm3", {2009, 12, 16, 12, 0, 0.0}, 0},
+    // 1077 at 604784 s, 1087 at day 0 (Sunday in Moscow) 10768 s: the end of a week and 16
+    // leap seconds; the 1019 week 685 is GPS week 1709, ending 2012-10-13. The peer writes
+    // its BeiDou epochs, 14 s after, one week early.
+    {"GMSD7_20121014.rtcm3", {2012, 10, 10, 12, 0, 0.0}, 1},
+};
+
+const KnownDate* knownDate(const std::string& path)
+{
+    for (const KnownDate& k : kKnownDates)
+        if (std::filesystem::path(path).filename() == k.file)
+            return &k;
+    return nullptr;
+}
+
+std::vector<std::string> capturesWithObservations()
+{
+    std::vector<std::string> out;
+    if (!haveSamples())
+        return out;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(samplesDir())) {
+        const std::string ext = e.path().extension().string();
+        if (!e.is_regular_file() || ext == ".md" || ext == ".txt" || ext == ".chk" || ext == ".dcd")
+            continue;
+        // Those two folders hold single generated messages (fields all zero, at their maximum
+        // or random), not a receiver's epochs: the peer writes nothing for most of them.
+        const std::string folder = e.path().parent_path().filename().string();
+        if (folder == "rtcm-rs" || folder == "go-gnss-rtcm")
+            continue;
+        if (hasObservations(framesOf(readFile(e.path().string()))))
+            out.push_back(e.path().string());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string convbinTime(const Gnss::GpsTime& t)
+{
+    const Gnss::DateTime d = t.toCalendar();
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", d.year, d.month, d.day, d.hour,
+                  d.minute, int(d.second));
+    return text;
+}
+
+// The calendar keys count from a Thursday, 1970-01-01; weeks start on Sundays.
+constexpr double kFirstSunday = 3 * 86400.0;
+
+// The peer marks a change of station with an event record (without its '>') and the new
+// station's header lines: they hold no observations and are left out.
+std::string withoutEvents(const std::string& text)
+{
+    std::istringstream in(text);
+    std::string line, out;
+    while (std::getline(in, line)) {
+        if (line.size() >= 35 && line[0] != '>' && line.find_first_not_of(' ') == 31) {
+            for (int skip = std::atoi(line.c_str() + 32); skip > 0 && std::getline(in, line); --skip) {
+            }
+            continue;
+        }
+        out += line + '\n';
+    }
+    return out;
+}
+
+double keyOf(const Gnss::GpsTime& t)
+{
+    const Gnss::DateTime d = t.toCalendar();
+    return rinexreader::EpochTime{d.year, d.month, d.day, d.hour, d.minute, d.second}.key();
+}
+
+struct Tolerance {
+    char type;
+    double limit;
+};
+constexpr Tolerance kTolerances[] = {{'C', 0.002}, {'L', 0.002}, {'D', 0.002}, {'S', 0.26}};
+
+std::optional<double> ourValue(const Gnss::Observation& o, char type)
+{
+    switch (type) {
+    case 'C': return o.pseudorangeM;
+    case 'L': return o.phaseCycles;
+    case 'D': return o.dopplerHz;
+    case 'S': return o.cn0DbHz;
+    }
+    return std::nullopt;
+}
+
+class PeerTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(PeerTest, EveryPeerEpochIsOursWithTheSameValues)
+{
+    if (!std::filesystem::exists(kConvbin))
+        GTEST_SKIP() << "convbin is not installed";
+    const std::string path = GetParam();
+
+    const KnownDate* known = knownDate(path);
+    CollectSink ours = runCapture(path);
+    Gnss::GpsTime hint = known ? Gnss::GpsTime::fromCalendar(known->hint) : kHint;
+    // Without a reference of its own the capture's week is the hint's choice on both sides,
+    // by rules of their own: such captures are matched by time of week.
+    const bool dated = !ours.epochs.empty();
+    if (!dated)
+        ours = runCapture(path, hint);
+    else
+        hint = ours.epochs.front().time;
+    const double peerShift = known ? known->peerWeekShift * double(Gnss::kSecondsPerWeek) : 0.0;
+    ASSERT_FALSE(ours.epochs.empty()) << path;
+
+    const std::string out = testing::TempDir() + "peer.obs";
+    std::remove(out.c_str());
+    const std::string cmd = std::string(kConvbin) + " -r rtcm3 -tr \"" + convbinTime(hint)
+        + "\" -v 3.04 -od -os -o " + out + " '" + path + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    if (!std::filesystem::exists(out)) {
+        std::printf("[ peer     ] %s: the peer wrote no observations\n",
+                    std::filesystem::path(path).filename().c_str());
+        return;
+    }
+    const rinexreader::ObsFile peer = rinexreader::parseObs(withoutEvents(rinexreader::readText(out)));
+    ASSERT_TRUE(peer.errors.empty()) << peer.errors.front();
+
+    // A stream may end an epoch and send more of the same instant (1004 then 1074): both
+    // sides then write two epochs of that time, matched here in order.
+    auto key = [&](double seconds) { return dated || known ? seconds : std::fmod(seconds - kFirstSunday, 604800.0); };
+    std::multimap<double, const Gnss::ObservationEpoch*> byTime;
+    for (const Gnss::ObservationEpoch& e : ours.epochs)
+        byTime.emplace(key(keyOf(e.time)), &e);
+
+    int compared = 0, missingEpochs = 0, unknownChannel = 0, glonassDayMoved = 0;
+    std::vector<std::string> problems;
+    for (const rinexreader::ObsEpoch& pe : peer.epochs) {
+        auto it = byTime.find(key(pe.time.key() + peerShift));
+        // GLONASS legacy messages carry a time of day without the day. The peer dates an epoch
+        // of them alone by a rule of its own (switch-legacy-msm-legacy-msm.rtcm starts with a
+        // 1012 at 13:46:59, which it puts two days early); the next epoch, a 1004 at 308820 s
+        // of GPS week 2002, is 13:47:00 on 2018-05-23, and so ours. Such an epoch is matched
+        // by its time of day.
+        const bool glonassOnly = std::all_of(pe.satellites.begin(), pe.satellites.end(),
+                                             [](const auto& s) { return s.sat[0] == 'R'; });
+        for (int day = -3; glonassOnly && it == byTime.end() && day <= 3; ++day)
+            if (day != 0 && (it = byTime.find(key(pe.time.key() + peerShift + day * 86400.0))) != byTime.end())
+                ++glonassDayMoved;
+        if (it == byTime.end()) {
+            ++missingEpochs;
+            if (problems.size() < 20) {
+                char text[64];
+                std::snprintf(text, sizeof text, "no epoch of ours at %04d-%02d-%02d %02d:%02d:%06.3f",
+                              pe.time.year, pe.time.month, pe.time.day, pe.time.hour, pe.time.minute,
+                              pe.time.second);
+                problems.push_back(text);
+            }
+            continue;
+        }
+        const Gnss::ObservationEpoch& e = *it->second;
+        byTime.erase(it);
+        for (const rinexreader::SatelliteRecord& ps : pe.satellites) {
+            const Gnss::SatelliteObservations* s = nullptr;
+            for (const auto& c : e.satellites)
+                if (c.sat.toString() == ps.sat)
+                    s = &c;
+            const auto& types = peer.obsTypes.at(ps.sat[0]);
+            for (size_t t = 0; t < types.size() && t < ps.values.size(); ++t) {
+                if (!ps.values[t].value)
+                    continue;
+                const std::string& type = types[t];
+                const Gnss::Observation* o = nullptr;
+                if (s)
+                    for (const auto& c : s->signals)
+                        if (c.code.toString() == type.substr(1))
+                            o = &c;
+                std::optional<double> mine;
+                if (o)
+                    mine = ourValue(*o, type[0]);
+                std::ostringstream where;
+                where << Gnss::GpsTime(e.time).toIso() << ' ' << ps.sat << ' ' << type;
+                // No frequency channel known yet: the peer knows it from a later 1020 (it reads the
+                // whole file once before converting).
+                const bool needsChannel = ps.sat[0] == 'R' && (type[0] == 'L' || type[0] == 'D');
+                if (!mine && needsChannel && s && !s->glonassChannel) {
+                    ++unknownChannel;
+                    continue;
+                }
+                if (!mine) {
+                    problems.push_back(where.str() + ": peer has " + std::to_string(*ps.values[t].value) + ", we nothing");
+                    continue;
+                }
+                for (const Tolerance& tol : kTolerances)
+                    if (tol.type == type[0] && std::fabs(*mine - *ps.values[t].value) > tol.limit)
+                        problems.push_back(where.str() + ": ours " + std::to_string(*mine) + " peer "
+                                           + std::to_string(*ps.values[t].value));
+                ++compared;
+            }
+        }
+    }
+    std::ostringstream report;
+    for (size_t i = 0; i < problems.size() && i < 20; ++i)
+        report << problems[i] << '\n';
+    RecordProperty("compared", compared);
+    std::printf("[ peer     ] %s: %zu peer epochs, %zu ours, %d values compared, %d GLONASS values "
+                "before the channel was known, %d GLONASS epochs on another day, %zu problems\n",
+                std::filesystem::path(path).filename().c_str(), peer.epochs.size(), ours.epochs.size(),
+                compared, unknownChannel, glonassDayMoved, problems.size());
+    EXPECT_EQ(missingEpochs, 0) << report.str();
+    EXPECT_TRUE(problems.empty()) << problems.size() << " problems, first:\n" << report.str();
+}
+
+std::string nameOf(const ::testing::TestParamInfo<std::string>& info)
+{
+    std::string n = std::filesystem::path(info.param).parent_path().filename().string() + "_"
+        + std::filesystem::path(info.param).filename().string();
+    for (char& c : n)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = c == '.' ? 'x' : '_';
+    return n;
+}
+
+INSTANTIATE_TEST_SUITE_P(Captures, PeerTest, ::testing::ValuesIn(capturesWithObservations()), nameOf);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(PeerTest);
+
+TEST(PeerAvailable, ConvbinAndSamples)
+{
+    if (!std::filesystem::exists(kConvbin))
+        GTEST_SKIP() << "convbin is not installed: the peer comparison does not run";
+    if (!haveSamples())
+        GTEST_SKIP() << "no samples folder at " << samplesDir() << ": the peer comparison does not run";
+    EXPECT_FALSE(capturesWithObservations().empty());
+}
+
+} // namespace
