@@ -1,5 +1,6 @@
 #include "RinexConverter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -7,6 +8,41 @@
 namespace Kvt::Gnss {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kMaxWaiting = 1024;
+
+// Adds what `more` tells of the same instant; a value both tell keeps the first one's.
+void merge(ObservationEpoch& epoch, const ObservationEpoch& more)
+{
+    for (const SatelliteObservations& s : more.satellites) {
+        auto sat = std::find_if(epoch.satellites.begin(), epoch.satellites.end(),
+                                [&](const SatelliteObservations& x) { return x.sat == s.sat; });
+        if (sat == epoch.satellites.end()) {
+            epoch.satellites.push_back(s);
+            continue;
+        }
+        if (!sat->glonassChannel)
+            sat->glonassChannel = s.glonassChannel;
+        for (const Observation& o : s.signals) {
+            auto mine = std::find_if(sat->signals.begin(), sat->signals.end(),
+                                     [&](const Observation& x) { return x.code == o.code; });
+            if (mine == sat->signals.end()) {
+                sat->signals.push_back(o);
+                continue;
+            }
+            for (auto field : {&Observation::pseudorangeM, &Observation::phaseCycles, &Observation::dopplerHz,
+                               &Observation::cn0DbHz, &Observation::lockTimeS})
+                if (!((*mine).*field))
+                    (*mine).*field = o.*field;
+        }
+    }
+    std::sort(epoch.satellites.begin(), epoch.satellites.end(),
+              [](const SatelliteObservations& a, const SatelliteObservations& b) { return a.sat < b.sat; });
+}
+
+} // namespace
 
 RinexConverter::RinexConverter(RinexConverterOptions options) : mOptions(std::move(options))
 {
@@ -27,6 +63,20 @@ void RinexConverter::addEpoch(const ObservationEpoch& epoch)
 {
     if (mFinished || !mError.empty())
         return;
+    const auto [it, added] = mWaiting.try_emplace(epoch.time, epoch);
+    if (!added)
+        merge(it->second, epoch);
+    const GpsTime newest = mWaiting.rbegin()->first;
+    // A bound on memory too, for a stream whose times jump about.
+    while (!mWaiting.empty() && mError.empty()
+           && (newest - mWaiting.begin()->first > mOptions.reorderWindowS || mWaiting.size() > kMaxWaiting)) {
+        pass(mWaiting.begin()->second);
+        mWaiting.erase(mWaiting.begin());
+    }
+}
+
+void RinexConverter::pass(const ObservationEpoch& epoch)
+{
     if (mObs) {
         mObs->write(epoch);
         if (mOptions.flushEachEpoch)
@@ -173,6 +223,10 @@ std::vector<std::string> RinexConverter::finish()
 {
     if (mFinished)
         return {};
+    for (const auto& [time, epoch] : mWaiting)
+        if (mError.empty())
+            pass(epoch);
+    mWaiting.clear();
     beginObservations();  // a stream shorter than the look-ahead
     if (!mNav) {
         // Orbits without observations: the file starts at the earliest reference time.
@@ -189,6 +243,14 @@ std::vector<std::string> RinexConverter::finish()
     mFinished = true;
     std::vector<std::string> names;
     double span = 0.0;
+    if (mObs && mObs->epochsWritten() == 0) {
+        // Epochs without a single value (ranges the messages give modulo a millisecond only):
+        // no file rather than a header over nothing.
+        mObsFile.close();
+        std::error_code ec;
+        fs::remove(fs::path(mOptions.directory) / mObsName, ec);
+        mObs.reset();
+    }
     if (mObs) {
         mObsFile.close();
         check(mObsFile, mObsName);

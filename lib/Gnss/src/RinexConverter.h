@@ -6,12 +6,18 @@
 // type the file holds. A live stream is read once: the first `lookAheadEpochs` epochs are held
 // back for the header, then epochs are written as they come. Either way finish() closes the
 // files and names them for the span they cover.
+//
+// A stream may send one instant in two epochs (MSM, then legacy messages with their own
+// end-of-epoch mark), and instants out of order (a receiver that stamps BeiDou with GPS time
+// sends them 14 s ahead): epochs wait `reorderWindowS` behind the latest one, merged with
+// others of their time, so that the file has one record per instant, in time order.
 
 #include "RinexNames.h"
 #include "RinexNavWriter.h"
 #include "RinexObsWriter.h"
 
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +32,7 @@ struct RinexConverterOptions {
     std::string program = "nuvrixrtcm3";
     std::string runBy;
     size_t lookAheadEpochs = 60;         // without a survey: epochs held back for the header
+    double reorderWindowS = 16.0;        // how long an epoch waits for others of its time
     bool flushEachEpoch = false;         // live input: readers see each epoch as it is written
 };
 
@@ -38,6 +45,7 @@ public:
 
     // First pass over a file.
     void survey(const ObservationEpoch& epoch);
+    void surveyType(System system, SignalCode code, RinexObsSurvey::Kind kind) { mSurvey.addType(system, code, kind); }
 
     // Station facts; the header takes those known when it is written.
     void setPosition(const StationPosition& position) { mHeader.position = position; }
@@ -59,6 +67,7 @@ public:
     const RinexNavWriter* navigationWriter() const { return mNav.get(); }
 
 private:
+    void pass(const ObservationEpoch& epoch);
     void beginObservations();
     void beginNavigation(const GpsTime& start);
     RinexFileStation fileStation(std::optional<uint16_t> stationId) const;
@@ -71,6 +80,7 @@ private:
     RinexObsSurvey mSurvey;
     bool mSurveyed = false;
     std::optional<int> mLeapSeconds;
+    std::map<GpsTime, ObservationEpoch> mWaiting;  // by time, within the reorder window
     std::vector<ObservationEpoch> mHeld;
     std::vector<KeplerEphemeris> mPendingKepler;
     std::vector<GlonassEphemeris> mPendingGlonass;

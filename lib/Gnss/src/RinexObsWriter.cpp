@@ -113,12 +113,8 @@ void RinexObsSurvey::add(const ObservationEpoch& epoch)
         if (s.sat.system == System::Glonass && s.glonassChannel)
             mChannels[s.sat.number] = *s.glonassChannel;
     }
-    if (mPrevious) {
-        const long long ms = std::llround((epoch.time - *mPrevious) * 1000.0);
-        if (ms > 0)
-            ++mSteps[ms];
-    }
-    mPrevious = epoch.time;
+    mWindowMs.insert(std::llround(epoch.time.secondsSinceEpoch() * 1000.0));
+    countSteps(mWindowMs, mPreviousMs, mSteps, kStepWindow);
     if (!mFirst || epoch.time < *mFirst)
         mFirst = epoch.time;
     if (!mLast || *mLast < epoch.time)
@@ -128,11 +124,27 @@ void RinexObsSurvey::add(const ObservationEpoch& epoch)
     ++mEpochs;
 }
 
+void RinexObsSurvey::countSteps(std::set<long long>& window, std::optional<long long>& previous,
+                                std::map<long long, uint64_t>& steps, size_t keep) const
+{
+    while (window.size() > keep) {
+        const long long t = *window.begin();
+        window.erase(window.begin());
+        if (previous && t > *previous)
+            ++steps[t - *previous];
+        previous = t;
+    }
+}
+
 std::optional<double> RinexObsSurvey::intervalS() const
 {
-    if (mSteps.empty())
+    std::set<long long> window = mWindowMs;
+    std::optional<long long> previous = mPreviousMs;
+    std::map<long long, uint64_t> steps = mSteps;
+    countSteps(window, previous, steps, 0);
+    if (steps.empty())
         return std::nullopt;
-    const auto best = std::max_element(mSteps.begin(), mSteps.end(),
+    const auto best = std::max_element(steps.begin(), steps.end(),
                                        [](const auto& a, const auto& b) { return a.second < b.second; });
     return double(best->first) / 1000.0;
 }

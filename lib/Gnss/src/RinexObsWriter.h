@@ -29,6 +29,8 @@ public:
     enum Kind { Code, Phase, Doppler, Strength, KindCount };
 
     void add(const ObservationEpoch& epoch);
+    // A type the epochs will hold though the surveyed ones did not show it.
+    void addType(System system, SignalCode code, Kind kind) { mSeen[size_t(system)].insert({code, kind}); }
     void addGlonassChannel(int slot, int channel) { mChannels[slot] = channel; }
 
     uint64_t epochs() const { return mEpochs; }
@@ -46,8 +48,15 @@ public:
 private:
     std::array<std::set<std::pair<SignalCode, int>>, kSystemCount> mSeen;
     std::map<int, int> mChannels;
+    // Steps between epochs in time order: a stream may send an instant late (a receiver that
+    // stamps BeiDou with GPS time puts it 14 s ahead), so the times pass a small sorted window.
+    static constexpr size_t kStepWindow = 64;
+    void countSteps(std::set<long long>& window, std::optional<long long>& previous,
+                    std::map<long long, uint64_t>& steps, size_t keep) const;
+    std::set<long long> mWindowMs;
+    std::optional<long long> mPreviousMs;
     std::map<long long, uint64_t> mSteps;
-    std::optional<GpsTime> mFirst, mLast, mPrevious;
+    std::optional<GpsTime> mFirst, mLast;
     std::optional<uint16_t> mStationId;
     uint64_t mEpochs = 0;
 };
