@@ -215,7 +215,7 @@ TEST(RinexObsTest, ValuesOutsideTheFieldAreBlankAndSecondsNeverReachSixty)
     ObservationEpoch e;
     e.time = GpsTime(2143, 59.99999999);  // rounds to the next minute
     e.satellites.push_back({sat("G01"), std::nullopt,
-                            {{SignalCode{'1', 'C'}, 12345678901.0, -1234567890.0, -999999999.0, 40.0, {}, false}}});
+                            {{SignalCode{'1', 'C'}, 12345678901.0, -1234567890.0, -999999999.0, 4999999999.5, {}, false}}});
     std::ostringstream out;
     RinexObsWriter writer(out);
     writer.begin(RinexObsHeader{}, {e});
@@ -230,6 +230,7 @@ TEST(RinexObsTest, ValuesOutsideTheFieldAreBlankAndSecondsNeverReachSixty)
     EXPECT_FALSE(v.at(0).value);
     EXPECT_FALSE(v.at(1).value);
     EXPECT_EQ(v.at(2).value, -999999999.0);
+    EXPECT_EQ(v.at(3).value, 4999999999.5);  // past 32 bits of millimetres
 }
 
 TEST(RinexNamesTest, LongNamesFromMarkerStartSpanAndInterval)

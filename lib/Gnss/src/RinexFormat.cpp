@@ -51,19 +51,29 @@ bool formatF14_3(double value, char* p)
     const double scaled = value * 1000.0;
     if (!(scaled < 9999999999999.5 && scaled > -999999999999.5))
         return false;  // also NaN
-    long long m = std::llround(scaled);
+    const long long m = std::llround(scaled);
     const bool negative = m < 0;
-    unsigned long long u = negative ? static_cast<unsigned long long>(-m) : static_cast<unsigned long long>(m);
+    const unsigned long long u = negative ? static_cast<unsigned long long>(-m) : static_cast<unsigned long long>(m);
+    unsigned long long whole = u / 1000;
+    unsigned fraction = unsigned(u % 1000);
     char* q = p + 14;
-    for (int i = 0; i < 3; ++i) {
-        *--q = char('0' + u % 10);
-        u /= 10;
-    }
+    *--q = char('0' + fraction % 10);
+    *--q = char('0' + fraction / 10 % 10);
+    *--q = char('0' + fraction / 100);
     *--q = '.';
-    do {
-        *--q = char('0' + u % 10);
-        u /= 10;
-    } while (u);
+    // Ranges and phases fit 32 bits, whose division is the cheaper one.
+    if (whole <= 0xFFFFFFFFull) {
+        uint32_t w = uint32_t(whole);
+        do {
+            *--q = char('0' + w % 10);
+            w /= 10;
+        } while (w);
+    } else {
+        do {
+            *--q = char('0' + whole % 10);
+            whole /= 10;
+        } while (whole);
+    }
     if (negative)
         *--q = '-';
     while (q > p)

@@ -148,7 +148,7 @@ bool RinexNavWriter::firstTime(const Key& key)
     return false;
 }
 
-void RinexNavWriter::emit(const std::string& text)
+void RinexNavWriter::writeRecord(const std::string& text)
 {
     if (!mBegan)
         begin(RinexNavHeader{});
@@ -213,7 +213,7 @@ bool RinexNavWriter::write(const KeplerEphemeris& e)
     default:
         return false;
     }
-    emit(record(recordStart(e.sat, toc), v));
+    writeRecord(record(recordStart(e.sat, toc), v));
     return true;
 }
 
@@ -241,7 +241,7 @@ bool RinexNavWriter::write(const GlonassEphemeris& e)
         km(e.positionM[2]), km(e.velocityMps[2]), km(e.accelerationMps2[2]), double(e.ageDays),
         status, e.deltaTauNS.value_or(kUnknown), double(e.accuracyIndexFt.value_or(15)), health,
     };
-    emit(record(recordStart(e.sat, tocUtc), v));
+    writeRecord(record(recordStart(e.sat, tocUtc), v));
     return true;
 }
 

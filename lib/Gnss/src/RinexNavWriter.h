@@ -39,7 +39,7 @@ public:
 private:
     using Key = std::tuple<int, int, int64_t, int64_t, int, int, int>;
     bool firstTime(const Key& key);
-    void emit(const std::string& record);
+    void writeRecord(const std::string& record);
 
     std::ostream& mOut;
     bool mBegan = false;
