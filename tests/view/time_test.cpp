@@ -1,1 +1,262 @@
+// Dating epochs: week rollover, day boundary, GLONASS day of week, BeiDou time, held-back
+// epochs, and how MSMs of one instant gather into one epoch. Records are built by hand, as
+// the decoder leaves them.
+
+#include "view_support.h"
+
 #include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace Kvt;
+using Gnss::GpsTime;
+using Nuvrix::_RTCM3_message_t;
+using Nuvrix::View::GnssView;
+using Nuvrix::View::ViewNotice;
+
+namespace {
+
+// An MSM4 with satellite 1, signal 2.
+_RTCM3_message_t msm(int number, uint32_t epochTime, bool more = false, int dayOfWeek = 0)
+{
+    _RTCM3_message_t r;
+    std::memset(&r, 0, sizeof r);
+    auto& m = r.Message_Type_1077;
+    m.Message_Number = uint16_t(number);
+    m.Reference_Station_ID = 7;
+    m.Epoch_Time = epochTime;
+    m.Day_of_Week = uint8_t(dayOfWeek);
+    m.Multiple_Message_Flag = more;
+    m.Satellite_Mask = 1ULL << 63;
+    m.Signal_Mask = 1u << 30;
+    m.Nsat = m.Nsig = m.Ncell = m.Cell_Mask_Length = 1;
+    m.Cell_Mask[0] = 1;
+    m.MSM_Satellite_Data.Satellite_Rough_Range_Integer_ms[0] = 70;
+    m.MSM_Signal_Data.CNR[0] = 40;
+    return r;
+}
+
+// A 1012 without satellites: only its time of day counts here.
+_RTCM3_message_t glonassLegacy(uint32_t timeOfDayMs)
+{
+    _RTCM3_message_t r;
+    std::memset(&r, 0, sizeof r);
+    r.Message_Type_1012.Message_Number = 1012;
+    r.Message_Type_1012.Epoch_Time = timeOfDayMs;
+    return r;
+}
+
+_RTCM3_message_t systemParameters(int mjd, int secondOfDayUtc, int leap)
+{
+    _RTCM3_message_t r;
+    std::memset(&r, 0, sizeof r);
+    r.Message_Type_1013.Message_Number = 1013;
+    r.Message_Type_1013.MJD_Number = uint16_t(mjd);
+    r.Message_Type_1013.Seconds_of_Day = uint32_t(secondOfDayUtc);
+    r.Message_Type_1013.Leap_Seconds = uint8_t(leap);
+    return r;
+}
+
+class TimeTest : public ::testing::Test {
+protected:
+    viewtest::CollectSink sink;
+    GnssView view{sink};
+
+    void add(const _RTCM3_message_t& r) { view.add(r); }
+    std::vector<GpsTime> times() const
+    {
+        std::vector<GpsTime> t;
+        for (const auto& e : sink.epochs)
+            t.push_back(e.time);
+        return t;
+    }
+    size_t notices(ViewNotice::Kind kind) const
+    {
+        size_t n = 0;
+        for (const auto& v : sink.notices)
+            if (v.kind == kind)
+                n += v.count ? v.count : 1;
+        return n;
+    }
+};
+
+TEST_F(TimeTest, TimeOfWeekStartingAgainBelongsToTheNextWeek)
+{
+    view.setTimeHint(GpsTime(2143, 604000));
+    add(msm(1074, 604799000));
+    add(msm(1074, 0));
+    add(msm(1074, 1000));
+    EXPECT_EQ(times(), (std::vector<GpsTime>{{2143, 604799}, {2144, 0}, {2144, 1}}));
+}
+
+TEST_F(TimeTest, BeiDouTimeIsFourteenSecondsBehind)
+{
+    view.setTimeHint(GpsTime(2143, 604000));
+    add(msm(1124, 604780000));
+    add(msm(1124, 604790000));  // 4 s into the next GPS week
+    EXPECT_EQ(times(), (std::vector<GpsTime>{{2143, 604794}, {2144, 4}}));
+}
+
+TEST_F(TimeTest, GlonassDayOfWeekWrapsAtMoscowMidnight)
+{
+    // Moscow is UTC + 3 h; GPS is UTC + 18 s in 2021.
+    view.setTimeHint(GpsTime(2143, 590000));
+    add(msm(1084, 86399000, false, 6));  // Saturday 23:59:59 Moscow
+    add(msm(1084, 0, false, 0));         // Sunday 00:00:00 Moscow: still the same GPS week
+    add(msm(1084, 10782000, false, 0));  // Sunday 02:59:42 Moscow: the GPS week starts
+    const int saturday = 6 * 86400;
+    EXPECT_EQ(times(), (std::vector<GpsTime>{
+                           {2143, saturday + 20 * 3600 + 59 * 60 + 59 + 18.0},
+                           {2143, saturday + 21 * 3600 + 18.0},
+                           {2144, 0}}));
+}
+
+TEST_F(TimeTest, GlonassTimeOfDayWithoutADayCrossesMidnight)
+{
+    view.setTimeHint(GpsTime(2143, 4 * 86400));  // Thursday 00:00 GPST
+    add(glonassLegacy(86399000));
+    add(glonassLegacy(0));
+    add(glonassLegacy(1000));
+    // 23:59:59 Moscow on Wednesday is 21:00:17 GPST, three hours before the hint.
+    const double wednesday = 3 * 86400 + 21 * 3600 + 17;
+    EXPECT_EQ(times(), (std::vector<GpsTime>{{2143, wednesday}, {2143, wednesday + 1}, {2143, wednesday + 2}}));
+}
+
+TEST_F(TimeTest, HeldBackEpochsAreReleasedWithTheirTime)
+{
+    add(msm(1077, 488646000));
+    add(msm(1077, 488647000));
+    EXPECT_TRUE(sink.epochs.empty());
+    EXPECT_EQ(notices(ViewNotice::Kind::HeldBack), 1u);
+    // 2021-02-05 (MJD 59250) 15:43:50 UTC is 15:44:08 GPST, 488648 s into week 2143.
+    add(systemParameters(59250, 15 * 3600 + 43 * 60 + 50, 18));
+    add(msm(1077, 488648000));
+    EXPECT_EQ(times(), (std::vector<GpsTime>{{2143, 488646}, {2143, 488647}, {2143, 488648}}));
+    EXPECT_EQ(notices(ViewNotice::Kind::Released), 2u);
+}
+
+TEST_F(TimeTest, EpochsNeverDatedAreCountedNotHandedOn)
+{
+    add(msm(1077, 1000));
+    add(msm(1077, 2000));
+    view.finish();
+    EXPECT_TRUE(sink.epochs.empty());
+    EXPECT_EQ(notices(ViewNotice::Kind::Undated), 2u);
+}
+
+TEST_F(TimeTest, HoldingSpaceIsBoundedAndItsOverflowReported)
+{
+    const size_t extra = 3;
+    for (size_t i = 0; i < GnssView::kHoldLimit + extra; ++i)
+        add(msm(1074, uint32_t(i * 1000)));
+    add(systemParameters(59245, 0, 18));  // Sunday 2021-01-31, the start of week 2143
+    EXPECT_EQ(notices(ViewNotice::Kind::Dropped), extra);
+    ASSERT_EQ(sink.epochs.size(), GnssView::kHoldLimit);
+    EXPECT_EQ(sink.epochs.front().time, GpsTime(2143, double(extra)));  // the oldest went
+}
+
+TEST_F(TimeTest, EphemerisWeekInTheMiddleOfItsWeekDatesTheStream)
+{
+    add(msm(1094, 488648000));
+    _RTCM3_message_t e;
+    std::memset(&e, 0, sizeof e);
+    e.Message_Type_1045.Message_Number = 1045;
+    e.Message_Type_1045.Week_Number = 1119;  // GST week: GPS week 2143
+    e.Message_Type_1045.t_oe = 604000 / 60;  // at the end of the week: no reference
+    add(e);
+    EXPECT_TRUE(sink.epochs.empty());
+    e.Message_Type_1045.t_oe = 486000 / 60;
+    add(e);
+    EXPECT_EQ(times(), (std::vector<GpsTime>{{2143, 488648}}));
+}
+
+TEST_F(TimeTest, TenBitWeekTakesTheLatestWeekNotAfterTheClock)
+{
+    view.setClock(GpsTime(2300, 100));
+    _RTCM3_message_t e;
+    std::memset(&e, 0, sizeof e);
+    e.Message_Type_1019.Message_Number = 1019;
+    e.Message_Type_1019.Week_Number = 2300 % 1024;
+    e.Message_Type_1019.t_oe = 300000 / 16;
+    add(e);
+    ASSERT_EQ(sink.kepler.size(), 1u);
+    EXPECT_EQ(sink.kepler[0].week, 2300);
+    EXPECT_EQ(sink.kepler[0].toe, GpsTime(2300, 300000));
+    // The epochs are dated by it; no clock would have dated them alone.
+    add(msm(1074, 300000000));
+    EXPECT_EQ(times(), (std::vector<GpsTime>{{2300, 300000}}));
+}
+
+TEST_F(TimeTest, TenBitWeekWithoutEraWaits)
+{
+    _RTCM3_message_t e;
+    std::memset(&e, 0, sizeof e);
+    e.Message_Type_1019.Message_Number = 1019;
+    e.Message_Type_1019.Week_Number = 1;
+    e.Message_Type_1019.t_oe = 300000 / 16;
+    add(e);
+    EXPECT_TRUE(sink.kepler.empty());
+    view.setClock(GpsTime(2100, 0));  // era 2048..3071: week 2049
+    ASSERT_EQ(sink.kepler.size(), 1u);
+    EXPECT_EQ(sink.kepler[0].week, 2049);
+}
+
+TEST_F(TimeTest, MessagesOfOneInstantGatherIntoOneEpoch)
+{
+    view.setTimeHint(GpsTime(2143, 488000));
+    add(msm(1074, 488648000, true));
+    add(msm(1084, (18 * 3600 + 43 * 60 + 50) * 1000, true, 5));  // Friday 18:43:50 Moscow
+    add(msm(1124, 488634000, false));                             // BDT
+    add(msm(1074, 488649000, true));
+    add(msm(1074, 488650000, true));  // a later instant closes the one before
+    view.finish();
+    ASSERT_EQ(sink.epochs.size(), 3u);
+    ASSERT_EQ(sink.epochs[0].satellites.size(), 3u);
+    EXPECT_EQ(sink.epochs[0].satellites[1].sat.toString(), "R01");
+    EXPECT_EQ(sink.epochs[0].satellites[2].sat.toString(), "C01");
+    EXPECT_EQ(times(), (std::vector<GpsTime>{{2143, 488648}, {2143, 488649}, {2143, 488650}}));
+}
+
+TEST_F(TimeTest, EpochTimeBeyondAWeekIsRejected)
+{
+    view.setTimeHint(GpsTime(2143, 0));
+    add(msm(1074, 604800000));
+    add(msm(1084, 86401000, false, 2));
+    EXPECT_TRUE(sink.epochs.empty());
+    EXPECT_EQ(notices(ViewNotice::Kind::BadTime), 2u);
+}
+
+} // namespace
+
+namespace {
+
+// Records of any content (as a damaged or hostile stream may decode to) never make the view
+// read outside a record, crash or hand on an epoch without a date.
+TEST(HostileRecords, AnyFieldValuesAreSafe)
+{
+    const int numbers[] = {1071, 1074, 1077, 1081, 1084, 1085, 1087, 1097, 1107, 1117, 1127, 1137,
+                           1005, 1006, 1007, 1008, 1013, 1019, 1020, 1029, 1033, 1041, 1042, 1044,
+                           1045, 1046, 1230};
+    uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    viewtest::CollectSink sink;
+    GnssView view(sink);
+    for (int round = 0; round < 3000; ++round) {
+        _RTCM3_message_t r;
+        auto* bytes = reinterpret_cast<uint8_t*>(&r);
+        for (size_t i = 0; i < sizeof r; ++i)
+            bytes[i] = uint8_t(next() >> 24);
+        r.Message_Type_1005.Message_Number = uint16_t(numbers[next() % std::size(numbers)]);
+        view.add(r);
+        if (round % 500 == 0)
+            view.setClock(GpsTime(int32_t(next() % 4000), 0));
+    }
+    view.finish();
+    for (const auto& e : sink.epochs) {
+        EXPECT_GE(e.time.tow, 0.0);
+        EXPECT_LT(e.time.tow, 604800.0);
+    }
+    EXPECT_FALSE(sink.positions.empty());
+}
+
+} // namespace

@@ -1,5 +1,6 @@
 #include "GnssFormat.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -50,15 +51,29 @@ void appendJsonNumber(std::string& out, double value)
         out += "null";
         return;
     }
-    double r = std::round(value * 1000.0) / 1000.0;
-    if (r == 0.0)
-        r = 0.0;  // no "-0.0"
-    char text[64];
-    const auto res = std::to_chars(text, text + sizeof text, r, std::chars_format::fixed);
-    const std::string_view s(text, std::size_t(res.ptr - text));
-    out += s;
-    if (s.find('.') == std::string_view::npos)
-        out += ".0";
+    // In thousandths as an integer, then its digits: the shortest form of a number of three
+    // decimals at most is its digits without trailing zeros.
+    const double scaled = std::round(value * 1000.0);
+    if (std::fabs(scaled) >= 9e15) {
+        char text[400];
+        const auto r = std::to_chars(text, text + sizeof text, scaled / 1000.0, std::chars_format::fixed);
+        out.append(text, r.ptr);
+        if (std::string_view(text, std::size_t(r.ptr - text)).find('.') == std::string_view::npos)
+            out += ".0";
+        return;
+    }
+    long long thousandths = static_cast<long long>(scaled);
+    if (thousandths < 0) {
+        out += '-';
+        thousandths = -thousandths;
+    }
+    appendInt(out, thousandths / 1000);
+    int fraction = int(thousandths % 1000);
+    char digits[4] = {'.', char('0' + fraction / 100), char('0' + fraction / 10 % 10), char('0' + fraction % 10)};
+    int length = 4;
+    while (length > 2 && digits[length - 1] == '0')
+        --length;
+    out.append(digits, std::size_t(length));
 }
 
 void appendJsonString(std::string& out, std::string_view bytes)
@@ -107,7 +122,9 @@ void appendEpochJson(std::string& out, const ObservationEpoch& epoch)
             out += ',';
         firstSat = false;
         out += '"';
-        out += s.sat.toString();
+        out += systemLetter(s.sat.system);
+        out += char('0' + s.sat.number / 10 % 10);
+        out += char('0' + s.sat.number % 10);
         out += "\":{";
         bool first = true;
         auto value = [&](const char* prefix, const SignalCode& code, double v) {
@@ -197,6 +214,126 @@ void appendStationTextJson(std::string& out, const StationText& t)
     out += "}\n";
 }
 
+namespace {
+
+// Ephemeris terms span twenty decades: exponent form with all the digits a double keeps.
+void appendScientific(std::string& out, const char* key, double value)
+{
+    out += ",\"";
+    out += key;
+    out += "\":";
+    if (!std::isfinite(value)) {
+        out += "null";
+        return;
+    }
+    char text[32];
+    const auto r = std::to_chars(text, text + sizeof text, value);
+    out.append(text, r.ptr);
+}
+
+void appendTime(std::string& out, const char* key, const GpsTime& t)
+{
+    out += ",\"";
+    out += key;
+    out += "\":\"";
+    out += t.toIso();
+    out += '"';
+}
+
+void appendIntKey(std::string& out, const char* key, long long value)
+{
+    out += ",\"";
+    out += key;
+    out += "\":";
+    appendInt(out, value);
+}
+
+// Text for a person: bytes a terminal would act on as \xNN.
+void appendPrintable(std::string& out, std::string_view bytes)
+{
+    for (const char c : bytes) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F || u == '\\')
+            appendf(out, "\\x%02x", unsigned(u));
+        else
+            out += c;
+    }
+}
+
+} // namespace
+
+void appendKeplerJson(std::string& out, const KeplerEphemeris& k)
+{
+    out += "{\"sat\":\"";
+    out += k.sat.toString();
+    out += '"';
+    appendIntKey(out, "message", k.messageNumber);
+    appendIntKey(out, "week", k.week);
+    appendTime(out, "toc", k.toc);
+    appendTime(out, "toe", k.toe);
+    const std::pair<const char*, double> terms[] = {
+        {"af0", k.af0}, {"af1", k.af1}, {"af2", k.af2}, {"crs", k.crs}, {"crc", k.crc},
+        {"cuc", k.cuc}, {"cus", k.cus}, {"cic", k.cic}, {"cis", k.cis}, {"deltaN", k.deltaN},
+        {"m0", k.m0}, {"omega0", k.omega0}, {"i0", k.i0}, {"omega", k.omega},
+        {"omegaDot", k.omegaDot}, {"idot", k.idot}, {"e", k.e}, {"sqrtA", k.sqrtA},
+        {"tgd1", k.tgd1}, {"tgd2", k.tgd2}};
+    for (const auto& [key, value] : terms)
+        appendScientific(out, key, value);
+    appendIntKey(out, "iode", k.iode);
+    appendIntKey(out, "iodc", k.iodc);
+    appendIntKey(out, "health", k.health);
+    appendIntKey(out, "accuracy", k.accuracyIndex);
+    out += "}\n";
+}
+
+void appendGlonassJson(std::string& out, const GlonassEphemeris& g)
+{
+    out += "{\"sat\":\"";
+    out += g.sat.toString();
+    out += '"';
+    appendIntKey(out, "channel", g.frequencyChannel);
+    appendTime(out, "toe", g.toe);
+    appendTime(out, "tk", g.frameTime);
+    appendScientific(out, "tauN", g.tauN);
+    appendScientific(out, "gammaN", g.gammaN);
+    const std::pair<const char*, const std::array<double, 3>*> vectors[] = {
+        {"pos", &g.positionM}, {"vel", &g.velocityMps}, {"acc", &g.accelerationMps2}};
+    for (const auto& [key, v] : vectors) {
+        out += ",\"";
+        out += key;
+        out += "\":[";
+        for (int i = 0; i < 3; ++i) {
+            if (i)
+                out += ',';
+            char text[32];
+            const auto r = std::to_chars(text, text + sizeof text, (*v)[std::size_t(i)]);
+            out.append(text, r.ptr);
+        }
+        out += ']';
+    }
+    appendIntKey(out, "health", g.health);
+    appendIntKey(out, "age", g.ageDays);
+    out += "}\n";
+}
+
+void appendGlonassBiasesJson(std::string& out, const GlonassBiases& b)
+{
+    out += "{\"station\":";
+    appendInt(out, b.stationId);
+    out += ",\"aligned\":";
+    out += b.aligned ? "true" : "false";
+    const std::pair<const char*, const std::optional<double>*> biases[] = {
+        {"L1CA", &b.l1ca}, {"L1P", &b.l1p}, {"L2CA", &b.l2ca}, {"L2P", &b.l2p}};
+    for (const auto& [key, v] : biases)
+        if (*v) {
+            out += ",\"";
+            out += key;
+            out += "\":";
+            appendJsonNumber(out, **v);
+        }
+    out += "}\n";
+}
+
 void appendEpochText(std::string& out, const ObservationEpoch& epoch)
 {
     const std::string iso = epoch.time.toIso();
@@ -235,17 +372,26 @@ void appendStationPositionText(std::string& out, const StationPosition& p)
 void appendStationDescriptionText(std::string& out, const StationDescription& d)
 {
     appendf(out, "station %u  antenna \"", unsigned(d.stationId));
-    out += d.antennaDescriptor;
+    appendPrintable(out, d.antennaDescriptor);
     appendf(out, "\" setup %d", d.antennaSetupId);
-    if (!d.antennaSerialNumber.empty())
-        out += "  serial \"" + d.antennaSerialNumber + '"';
-    if (!d.receiverDescriptor.empty())
-        out += "  receiver \"" + d.receiverDescriptor + '"';
-    if (!d.receiverFirmwareVersion.empty())
-        out += "  firmware \"" + d.receiverFirmwareVersion + '"';
-    if (!d.receiverSerialNumber.empty())
-        out += "  serial \"" + d.receiverSerialNumber + '"';
+    const std::pair<const char*, const std::string*> parts[] = {
+        {"  serial \"", &d.antennaSerialNumber}, {"  receiver \"", &d.receiverDescriptor},
+        {"  firmware \"", &d.receiverFirmwareVersion}, {"  serial \"", &d.receiverSerialNumber}};
+    for (const auto& [label, text] : parts)
+        if (!text->empty()) {
+            out += label;
+            appendPrintable(out, *text);
+            out += '"';
+        }
     out += '\n';
+}
+
+void appendStationTextText(std::string& out, const StationText& t)
+{
+    const std::string iso = t.time.toIso();
+    appendf(out, "station %u  %.10s %s GPST  text \"", unsigned(t.stationId), iso.c_str(), iso.c_str() + 11);
+    appendPrintable(out, t.text);
+    out += "\"\n";
 }
 
 std::optional<GpsTime> parseTimeHint(std::string_view text)

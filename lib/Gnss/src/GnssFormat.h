@@ -28,12 +28,19 @@ void appendEpochJson(std::string& out, const ObservationEpoch& epoch);
 void appendStationPositionJson(std::string& out, const StationPosition& position);
 void appendStationDescriptionJson(std::string& out, const StationDescription& description);
 void appendStationTextJson(std::string& out, const StationText& text);
+// Orbits and clocks with every term in SI units, times as ISO GPST; and GLONASS biases.
+// {"sat":"G02","message":1019,"week":2305,"toc":"...","toe":"...","af0":...,...}
+void appendKeplerJson(std::string& out, const KeplerEphemeris& ephemeris);
+// {"sat":"R09","channel":-2,"toe":"...","tk":"...","tauN":...,"pos":[x,y,z],"vel":[...],"acc":[...],...}
+void appendGlonassJson(std::string& out, const GlonassEphemeris& ephemeris);
+void appendGlonassBiasesJson(std::string& out, const GlonassBiases& biases);
 
 // A block: a header line with the GPST date and time, week, time of week and station, then
 // one line per satellite and signal in aligned columns (blank where a value is absent).
 void appendEpochText(std::string& out, const ObservationEpoch& epoch);
 void appendStationPositionText(std::string& out, const StationPosition& position);
 void appendStationDescriptionText(std::string& out, const StationDescription& description);
+void appendStationTextText(std::string& out, const StationText& text);
 
 // "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM:SS" (GPST) as an instant; a date alone stands for its noon,
 // so that times of day without a day fall on that date. Nothing for any other text.

@@ -1,6 +1,8 @@
 #include "GnssTime.h"
 
+#include <array>
 #include <cmath>
+#include <iterator>
 #include <cstdio>
 
 namespace Kvt::Gnss {
@@ -99,15 +101,18 @@ std::string GpsTime::toIso() const
 
 int leapSecondsAt(const GpsTime& t)
 {
+    // The GPS instants at which each step takes effect, worked out once.
+    static const auto kStepAt = [] {
+        std::array<double, std::size(kLeapSteps)> at{};
+        for (std::size_t i = 0; i < at.size(); ++i)
+            at[i] = secondsOf(DateTime{kLeapSteps[i].year, kLeapSteps[i].month, kLeapSteps[i].day, 0, 0, 0.0})
+                + double(i + 1);
+        return at;
+    }();
     const double s = t.secondsSinceEpoch();
     int leap = 0;
-    for (const LeapStep& step : kLeapSteps) {
-        // The step's instant in GPS time carries the new count.
-        const double at = secondsOf(DateTime{step.year, step.month, step.day, 0, 0, 0.0}) + (leap + 1);
-        if (s < at)
-            break;
+    while (leap < int(kStepAt.size()) && s >= kStepAt[std::size_t(leap)])
         ++leap;
-    }
     return leap;
 }
 

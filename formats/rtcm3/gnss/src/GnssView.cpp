@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <utility>
+#include <variant>
 
 namespace Kvt::Nuvrix::View {
 
@@ -26,13 +27,10 @@ constexpr int64_t kLeapToleranceMs = 30 * 1000;
 // be sent at the end of one: only one whose reference time is this far from either end of
 // its week dates the stream.
 constexpr double kEphemerisMargin = 6 * 3600.0;
-// A legacy L1 phase is sent against the pseudorange and brought back by this many cycles
-// when it drifts away from it.
-constexpr double kLegacyPhaseRollover = 1500.0;
 // Any week after the last leap second of the table.
 constexpr int32_t kLatestWeek = 100000;
 
-double pow2(int e) { return std::ldexp(1.0, e); }
+constexpr double pow2(int e) { return e < 0 ? 1.0 / double(1ULL << -e) : double(1ULL << e); }
 
 int64_t floorMod(int64_t a, int64_t m) { return ((a % m) + m) % m; }
 
@@ -113,23 +111,42 @@ struct PendingSatellite {
 } // namespace
 
 struct GnssView::Pending {
+    bool active = false;
     uint16_t station = 0;
     std::optional<RawTime> weekTime, glonassTime;
     bool open = true;  // more messages of this epoch announced
     int clockSteering = -1;
+    // Entries past `count` are kept from earlier epochs with their room for signals: epochs
+    // follow each other without allocating.
     std::vector<PendingSatellite> satellites;
+    std::size_t count = 0;
 
+    void start(uint16_t stationId)
+    {
+        active = true;
+        station = stationId;
+        weekTime.reset();
+        glonassTime.reset();
+        open = true;
+        clockSteering = -1;
+        count = 0;
+    }
     PendingSatellite& satellite(const SatId& sat)
     {
-        for (PendingSatellite& s : satellites)
-            if (s.sat == sat)
-                return s;
-        satellites.push_back(PendingSatellite{sat, std::nullopt, {}});
-        return satellites.back();
+        for (std::size_t i = 0; i < count; ++i)
+            if (satellites[i].sat == sat)
+                return satellites[i];
+        if (count == satellites.size())
+            satellites.emplace_back();
+        PendingSatellite& s = satellites[count++];
+        s.sat = sat;
+        s.channel.reset();
+        s.signals.clear();
+        return s;
     }
-    void put(const SatId& sat, PendingSignal&& signal)
+    void put(const SatId& sat, PendingSignal&& signal) { put(satellite(sat), std::move(signal)); }
+    static void put(PendingSatellite& s, PendingSignal&& signal)
     {
-        PendingSatellite& s = satellite(sat);
         for (PendingSignal& old : s.signals)
             if (old.code == signal.code) {
                 if (signal.rank >= old.rank)
@@ -151,7 +168,7 @@ struct GnssView::Held {
         item;
 };
 
-GnssView::GnssView(GnssSink& sink) : mSink(sink) {}
+GnssView::GnssView(GnssSink& sink) : mSink(sink), mPending(std::make_unique<Pending>()) {}
 GnssView::~GnssView() = default;
 
 void GnssView::setTimeHint(const GpsTime& nearData)
@@ -329,6 +346,7 @@ void GnssView::addMsm(int number, const void* record)
         std::optional<double> roughRate;
         if (content.rate && sd.Satellite_Rough_PhaseRangeRate[i] != -8192)
             roughRate = sd.Satellite_Rough_PhaseRangeRate[i];
+        PendingSatellite* entry = nullptr;
 
         for (int j = 0; j < nsig; ++j) {
             if (!m.Cell_Mask[i * nsig + j])
@@ -365,10 +383,12 @@ void GnssView::addMsm(int number, const void* record)
                                                : msmLockTimeS(cd.PhaseRange_Lock_Time_Indicator[c]);
                 s.halfCycle = cd.HalfCycle_Ambiguity_Indicator[c] != 0;
             }
-            PendingSatellite& ps = pending.satellite(*sat);
-            if (channel)
-                ps.channel = channel;
-            pending.put(*sat, std::move(s));
+            if (!entry) {
+                entry = &pending.satellite(*sat);
+                if (channel)
+                    entry->channel = channel;
+            }
+            Pending::put(*entry, std::move(s));
         }
     }
     pending.open = m.Multiple_Message_Flag != 0;
@@ -507,12 +527,10 @@ void GnssView::addLegacy(int number, const void* record)
 
 GnssView::Pending& GnssView::pendingFor(uint16_t station, const RawTime& time)
 {
-    if (mPending && !(mPending->open && mPending->station == station && sameInstant(*mPending, time)))
+    if (mPending->active && !(mPending->open && mPending->station == station && sameInstant(*mPending, time)))
         completePending();
-    if (!mPending) {
-        mPending = std::make_unique<Pending>();
-        mPending->station = station;
-    }
+    if (!mPending->active)
+        mPending->start(station);
     (time.glonass() ? mPending->glonassTime : mPending->weekTime) = time;
     return *mPending;
 }
@@ -530,28 +548,34 @@ bool GnssView::sameInstant(const Pending& pending, const RawTime& time) const
 
 void GnssView::completePending()
 {
-    if (!mPending)
+    Pending& p = *mPending;
+    if (!p.active)
         return;
-    std::unique_ptr<Pending> p = std::move(mPending);
-    Held::Epoch e;
-    e.epoch.stationId = p->station;
-    e.epoch.clockSteering = p->clockSteering;
-    e.time = p->weekTime ? *p->weekTime : *p->glonassTime;
-    std::sort(p->satellites.begin(), p->satellites.end(),
+    p.active = false;
+    Gnss::ObservationEpoch& e = mEpoch;
+    e.stationId = p.station;
+    e.clockSteering = p.clockSteering;
+    const RawTime time = p.weekTime ? *p.weekTime : *p.glonassTime;
+    const auto satellites = p.satellites.begin();
+    std::sort(satellites, satellites + long(p.count),
               [](const PendingSatellite& a, const PendingSatellite& b) { return a.sat < b.sat; });
-    e.epoch.satellites.reserve(p->satellites.size());
-    for (PendingSatellite& ps : p->satellites) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < p.count; ++i) {
+        PendingSatellite& ps = p.satellites[i];
         if (ps.signals.empty())
             continue;
-        SatelliteObservations so;
+        if (n == e.satellites.size())
+            e.satellites.emplace_back();
+        SatelliteObservations& so = e.satellites[n++];
         so.sat = ps.sat;
+        so.glonassChannel.reset();
         if (ps.sat.system == System::Glonass)
             so.glonassChannel = ps.channel ? ps.channel : glonassChannel(ps.sat.number);
         std::sort(ps.signals.begin(), ps.signals.end(),
                   [](const PendingSignal& a, const PendingSignal& b) { return a.code < b.code; });
-        so.signals.reserve(ps.signals.size());
+        so.signals.clear();
         for (const PendingSignal& s : ps.signals) {
-            Observation o;
+            Observation& o = so.signals.emplace_back();
             o.code = s.code;
             o.pseudorangeM = s.pseudorangeM;
             o.cn0DbHz = s.cn0DbHz;
@@ -562,15 +586,21 @@ void GnssView::completePending()
                 o.phaseCycles = *s.phaseM * *f / kSpeedOfLight;
             if (f && s.rangeRateMps)
                 o.dopplerHz = -*s.rangeRateMps * *f / kSpeedOfLight;
-            so.signals.push_back(std::move(o));
         }
-        e.epoch.satellites.push_back(std::move(so));
     }
-    Held item{std::move(e)};
-    if (mReference && mHeld.empty())
-        dispatch(item);
-    else
-        hold(std::move(item));
+    e.satellites.resize(n);
+    if (mHeld.empty() && mReference) {
+        dateAndHandOn(e, time);
+        return;
+    }
+    hold(Held{Held::Epoch{e, time}});
+}
+
+void GnssView::dateAndHandOn(Gnss::ObservationEpoch& epoch, const RawTime& time)
+{
+    epoch.time = time.resolve(*mReference, leapSeconds());
+    mReference = epoch.time;
+    mSink.epoch(epoch);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -607,6 +637,15 @@ void GnssView::setReference(const GpsTime& t, bool exact)
     releaseHeld();
 }
 
+void GnssView::handOn(Held&& item)
+{
+    // Behind items still waiting, so that everything leaves in the order it came.
+    if (mHeld.empty())
+        dispatch(item);
+    else
+        hold(std::move(item));
+}
+
 void GnssView::hold(Held&& item)
 {
     if (mHeld.empty() && !mStarted) {
@@ -618,14 +657,14 @@ void GnssView::hold(Held&& item)
         mHeld.pop_front();
         ++mDropped;
     }
-    mHeld.push_back(std::move(item));
+    mHeld.push_back(std::make_unique<Held>(std::move(item)));
 }
 
 void GnssView::releaseHeld()
 {
     if (mHeld.empty())
         return;
-    std::deque<Held> held;
+    std::deque<std::unique_ptr<Held>> held;
     held.swap(mHeld);
     if (mDropped) {
         mSink.notice({ViewNotice::Kind::Dropped, mDropped,
@@ -636,12 +675,12 @@ void GnssView::releaseHeld()
         mSink.notice({ViewNotice::Kind::Released, held.size(),
                       std::to_string(held.size()) + " held items follow with their time"});
     while (!held.empty()) {
-        Held item = std::move(held.front());
+        std::unique_ptr<Held> item = std::move(held.front());
         held.pop_front();
         if (!mHeld.empty())
             mHeld.push_back(std::move(item));  // still waiting behind an earlier one
         else
-            dispatch(item);
+            dispatch(*item);
     }
 }
 
@@ -695,9 +734,7 @@ void GnssView::dispatch(Held& held)
     if (auto* e = std::get_if<Held::Epoch>(&held.item)) {
         if (!mReference)
             return wait();
-        e->epoch.time = e->time.resolve(*mReference, leapSeconds());
-        mReference = e->epoch.time;
-        mSink.epoch(e->epoch);
+        dateAndHandOn(e->epoch, e->time);
         return;
     }
     if (auto* r = std::get_if<RTCM3_Message_Type_1019_s>(&held.item)) {
@@ -912,11 +949,7 @@ void GnssView::addEphemeris(int number, const void* record)
             if (const std::optional<int32_t> w = fullWeek10(m.Week_Number))
                 offerReference(GpsTime(*w, m.t_oe * 16.0));
         }
-        Held h{m};
-        if (mHeld.empty())
-            dispatch(h);
-        else
-            hold(std::move(h));
+        handOn(Held{m});
         break;
     }
     case 1044: {
@@ -925,30 +958,18 @@ void GnssView::addEphemeris(int number, const void* record)
             if (const std::optional<int32_t> w = fullWeek10(m.Week_Number))
                 offerReference(GpsTime(*w, m.t_oe * 16.0));
         }
-        Held h{m};
-        if (mHeld.empty())
-            dispatch(h);
-        else
-            hold(std::move(h));
+        handOn(Held{m});
         break;
     }
     case 1041: {
-        Held h{r.Message_Type_1041};
-        if (mHeld.empty())
-            dispatch(h);
-        else
-            hold(std::move(h));
+        handOn(Held{r.Message_Type_1041});
         break;
     }
     case 1020: {
         const auto& m = r.Message_Type_1020;
         if (validChannel(glonassChannelOfField(m.Channel_Number)))
             mGlonassChannels[m.Satellite_ID] = glonassChannelOfField(m.Channel_Number);
-        Held h{m};
-        if (mHeld.empty())
-            dispatch(h);
-        else
-            hold(std::move(h));
+        handOn(Held{m});
         break;
     }
     case 1042: {

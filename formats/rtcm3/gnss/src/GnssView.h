@@ -28,7 +28,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <variant>
 
 namespace Kvt::Nuvrix {
 union _RTCM3_message_t;
@@ -113,10 +112,12 @@ private:
     Pending& pendingFor(uint16_t station, const RawTime& time);
     bool sameInstant(const Pending& pending, const RawTime& time) const;
     void completePending();
+    void dateAndHandOn(Gnss::ObservationEpoch& epoch, const RawTime& time);
 
     // Time.
     void setReference(const GpsTime& t, bool exact);
     void releaseHeld();
+    void handOn(Held&& item);
     void hold(Held&& item);
     void dispatch(Held& item);
     int leapSeconds() const;
@@ -131,7 +132,8 @@ private:
     bool mStarted = false;
     std::map<int, int> mGlonassChannels;
     std::unique_ptr<Pending> mPending;
-    std::deque<Held> mHeld;
+    Gnss::ObservationEpoch mEpoch;  // the one being handed on, its room kept
+    std::deque<std::unique_ptr<Held>> mHeld;
     std::size_t mDropped = 0;
 };
 

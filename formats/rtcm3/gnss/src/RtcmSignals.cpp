@@ -1,5 +1,7 @@
 #include "RtcmSignals.h"
 
+#include <array>
+
 namespace Kvt::Nuvrix::View {
 
 namespace {
@@ -85,13 +87,18 @@ std::optional<double> msmLockTimeS(int indicator)
 std::optional<double> msmExtendedLockTimeS(int indicator)
 {
     // 0..63 in ms, then steps of 32 values each doubling the resolution: 2^k i - k 2^(k+5) ms
-    // for k = 1..21; 705 and above are reserved.
-    if (indicator < 0 || indicator > 704)
+    // for k = 1..21; 705 and above are reserved. Every cell of every MSM6-7 asks: a table.
+    static const auto kSeconds = [] {
+        std::array<double, 705> s{};
+        for (int i = 0; i < int(s.size()); ++i) {
+            const int k = i < 64 ? 0 : (i - 64) / 32 + 1;
+            s[std::size_t(i)] = double((1LL << k) * i - k * (1LL << (k + 5))) / 1000.0;
+        }
+        return s;
+    }();
+    if (indicator < 0 || indicator >= int(kSeconds.size()))
         return std::nullopt;
-    if (indicator < 64)
-        return indicator / 1000.0;
-    const int k = (indicator - 64) / 32 + 1;
-    return double((1LL << k) * indicator - k * (1LL << (k + 5))) / 1000.0;
+    return kSeconds[std::size_t(indicator)];
 }
 
 std::optional<double> legacyLockTimeS(int indicator)
