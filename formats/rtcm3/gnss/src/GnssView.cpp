@@ -30,7 +30,12 @@ constexpr double kEphemerisMargin = 6 * 3600.0;
 // Any week after the last leap second of the table.
 constexpr int32_t kLatestWeek = 100000;
 
-constexpr double pow2(int e) { return e < 0 ? 1.0 / double(1ULL << -e) : double(1ULL << e); }
+// A shift by 64 or more is undefined (BeiDou's a2 scale is 2^-66): larger powers in steps.
+constexpr double pow2(int e)
+{
+    return e <= -63 ? pow2(e + 62) / double(1ULL << 62)
+                    : e < 0 ? 1.0 / double(1ULL << -e) : double(1ULL << e);
+}
 
 int64_t floorMod(int64_t a, int64_t m) { return ((a % m) + m) % m; }
 
