@@ -348,7 +348,7 @@ TEST(RinexNavTest, RecordsOfEverySystemReadBackInTheirOwnScale)
         EXPECT_NEAR(r.values[size_t(index)], value, std::abs(value) * 1e-11) << "R07 value " << index;
 }
 
-TEST(RinexConverterTest, LiveStreamHoldsALookAheadWritesAsItGoesAndNamesTheSpanAtTheEnd)
+TEST(RinexConverterTest, LiveStreamIsOrderedMergedHeldForTheHeaderAndNamedForItsSpan)
 {
     const auto dir = std::filesystem::temp_directory_path() / ("rinex_converter_" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
@@ -356,17 +356,23 @@ TEST(RinexConverterTest, LiveStreamHoldsALookAheadWritesAsItGoesAndNamesTheSpanA
     options.directory = dir.string();
     options.markerName = "wtzr";
     options.lookAheadEpochs = 2;
+    options.reorderWindowS = 45.0;
     options.flushEachEpoch = true;
     std::vector<std::string> names;
     {
         RinexConverter converter(options);
         converter.addEphemeris(kepler("G15", 1019, kStart));  // before any epoch: held
-        for (int k = 0; k < 5; ++k) {
+        const auto epoch = [](int k, const char* id) {
             ObservationEpoch e;
             e.stationId = 7;
             e.time = kStart.plusSeconds(30.0 * k);
-            e.satellites.push_back({sat("G05"), std::nullopt, {{SignalCode{'1', 'C'}, 2.2e7 + k, {}, {}, 40.0, {}, false}}});
-            if (k == 3)  // after the header: dropped
+            e.satellites.push_back({sat(id), std::nullopt, {{SignalCode{'1', 'C'}, 2.2e7 + k, {}, {}, 40.0, {}, false}}});
+            return e;
+        };
+        // Instant 2 comes before 1 and in two parts; instant 3 brings a type after the header.
+        for (const auto& [k, id] : {std::pair{0, "G05"}, {2, "G05"}, {1, "G05"}, {2, "G07"}, {3, "G05"}, {4, "G05"}}) {
+            ObservationEpoch e = epoch(k, id);
+            if (k == 3)
                 e.satellites.back().signals.push_back({SignalCode{'5', 'Q'}, 2.2e7, {}, {}, {}, {}, false});
             converter.addEpoch(e);
         }
@@ -378,7 +384,10 @@ TEST(RinexConverterTest, LiveStreamHoldsALookAheadWritesAsItGoesAndNamesTheSpanA
                                                "WTZR00XXX_S_20210361544_03M_MN.rnx"}));
     const rinexreader::ObsFile obs = rinexreader::readObs((dir / names[0]).string());
     EXPECT_TRUE(obs.errors.empty());
-    EXPECT_EQ(obs.epochs.size(), 5u);
+    ASSERT_EQ(obs.epochs.size(), 5u);
+    for (size_t k = 0; k < 5; ++k)
+        EXPECT_EQ(obs.epochs[k].time.key() - obs.epochs[0].time.key(), 30.0 * double(k));  // in order, once each
+    EXPECT_EQ(obs.epochs[2].satellites.size(), 2u);  // both parts of the instant
     EXPECT_EQ(obs.find("MARKER NAME")->content.substr(0, 4), "wtzr");
     EXPECT_EQ(rinexreader::readNav((dir / names[1]).string()).records.size(), 1u);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2);  // nothing left under a provisional name

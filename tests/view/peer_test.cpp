@@ -167,7 +167,8 @@ TEST_P(PeerTest, EveryPeerEpochIsOursWithTheSameValues)
     const double peerShift = known ? known->peerWeekShift * double(Gnss::kSecondsPerWeek) : 0.0;
     ASSERT_FALSE(ours.epochs.empty()) << path;
 
-    const std::string out = testing::TempDir() + "peer.obs";
+    // One file per capture: ctest runs the captures side by side.
+    const std::string out = testing::TempDir() + "peer_" + std::filesystem::path(path).filename().string() + ".obs";
     std::remove(out.c_str());
     const std::string cmd = std::string(kConvbin) + " -r rtcm3 -tr \"" + convbinTime(hint)
         + "\" -v 3.04 -od -os -o " + out + " '" + path + "' >/dev/null 2>&1";

@@ -12,6 +12,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kMaxWaiting = 1024;
+// Orbits held while no observation has started the files; beyond this the navigation file
+// starts on its own.
+constexpr size_t kMaxPendingOrbits = 512;
 
 // Adds what `more` tells of the same instant; a value both tell keeps the first one's.
 void merge(ObservationEpoch& epoch, const ObservationEpoch& more)
@@ -97,6 +100,8 @@ void RinexConverter::addEphemeris(const KeplerEphemeris& ephemeris)
         beginNavigation(mObsStart);
     if (!mNav) {
         mPendingKepler.push_back(ephemeris);
+        if (mPendingKepler.size() + mPendingGlonass.size() >= kMaxPendingOrbits)
+            beginNavigation(earliestPendingOrbit());  // a stream of orbits alone
         return;
     }
     if (mNav->write(ephemeris) && mOptions.flushEachEpoch)
@@ -112,6 +117,8 @@ void RinexConverter::addEphemeris(const GlonassEphemeris& ephemeris)
         beginNavigation(mObsStart);
     if (!mNav) {
         mPendingGlonass.push_back(ephemeris);
+        if (mPendingKepler.size() + mPendingGlonass.size() >= kMaxPendingOrbits)
+            beginNavigation(earliestPendingOrbit());  // a stream of orbits alone
         return;
     }
     if (mNav->write(ephemeris) && mOptions.flushEachEpoch)
@@ -205,6 +212,19 @@ void RinexConverter::beginNavigation(const GpsTime& start)
     check(mNavFile, mNavName);
 }
 
+// Orbits without observations: the file starts at the earliest reference time.
+GpsTime RinexConverter::earliestPendingOrbit() const
+{
+    std::optional<GpsTime> start;
+    for (const KeplerEphemeris& e : mPendingKepler)
+        if (!start || e.toc < *start)
+            start = e.toc;
+    for (const GlonassEphemeris& e : mPendingGlonass)
+        if (!start || e.toe < *start)
+            start = e.toe;
+    return start.value_or(GpsTime());
+}
+
 std::string RinexConverter::rename(const std::string& from, const std::string& to)
 {
     if (from == to)
@@ -228,18 +248,8 @@ std::vector<std::string> RinexConverter::finish()
             pass(epoch);
     mWaiting.clear();
     beginObservations();  // a stream shorter than the look-ahead
-    if (!mNav) {
-        // Orbits without observations: the file starts at the earliest reference time.
-        std::optional<GpsTime> start;
-        for (const KeplerEphemeris& e : mPendingKepler)
-            if (!start || e.toc < *start)
-                start = e.toc;
-        for (const GlonassEphemeris& e : mPendingGlonass)
-            if (!start || e.toe < *start)
-                start = e.toe;
-        if (start)
-            beginNavigation(*start);
-    }
+    if (!mNav && (!mPendingKepler.empty() || !mPendingGlonass.empty()))
+        beginNavigation(earliestPendingOrbit());
     mFinished = true;
     std::vector<std::string> names;
     double span = 0.0;

@@ -70,6 +70,7 @@ private:
     void pass(const ObservationEpoch& epoch);
     void beginObservations();
     void beginNavigation(const GpsTime& start);
+    GpsTime earliestPendingOrbit() const;
     RinexFileStation fileStation(std::optional<uint16_t> stationId) const;
     bool open(std::ofstream& file, const std::string& name);
     void check(const std::ofstream& file, const std::string& name);
