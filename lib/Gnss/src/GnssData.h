@@ -84,11 +84,13 @@ struct KeplerEphemeris {
     int iode = 0;                       // IODE (GPS, QZSS, NavIC), IODnav (Galileo), AODE (BeiDou)
     int iodc = 0;                       // IODC (GPS, QZSS), AODC (BeiDou)
     double tgd1 = 0, tgd2 = 0;          // s: GPS/QZSS/NavIC TGD; Galileo BGD E5a/E1, E5b/E1; BeiDou TGD1, TGD2
-    int health = 0;
+    int health = 0;                     // Galileo: bit 0 E1-B DVS, 1-2 E1-B HS, 3 E5a DVS, 4-5 E5a HS,
+                                        // 6 E5b DVS, 7-8 E5b HS (the signals the message covers)
     int accuracyIndex = 0;              // URA, SISA or URAI index as broadcast
     int codesOnL2 = 0, l2pDataFlag = 0;
     int fitIntervalFlag = 0;
     int dataSources = 0;                // Galileo: which navigation message and signals
+    std::optional<GpsTime> transmissionTime;  // when the message was sent, where known
 };
 
 // GLONASS broadcast ephemeris: position, velocity and acceleration in PZ-90 at toe.
@@ -105,6 +107,17 @@ struct GlonassEphemeris {
     int health = 0;                     // Bn
     int ageDays = 0;                    // En
     int tbIndex = 0;                    // tb in 15-minute units of the GLONASS day
+    // Further broadcast terms, where the producer has them.
+    std::optional<double> deltaTauNS;   // L1/L2 group delay difference, s
+    std::optional<int> accuracyIndexFt; // F_T (GLONASS-M)
+    struct Flags {
+        int p = 0, p1 = 0, p2 = 0, p3 = 0, p4 = 0;  // P (2 bits), P1 (2 bits), P2, P3, P4
+        int m = 0;                      // satellite type: 0 GLONASS, 1 GLONASS-M
+        int ln3 = 0;                    // health bit l of string 3 (GLONASS-M)
+        int almanacHealth = 0;          // Cn: 1 healthy
+        bool almanacHealthAvailable = false;
+    };
+    std::optional<Flags> flags;
 };
 
 // GLONASS code-phase biases a station announces, m.
