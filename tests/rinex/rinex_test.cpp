@@ -74,7 +74,7 @@ std::vector<ObservationEpoch> epochsOf(const Row* rows, size_t n)
         auto& sats = epochs[size_t(r.epoch)].satellites;
         if (sats.empty() || sats.back().sat != sat(r.sat))
             sats.push_back({sat(r.sat), r.sat[0] == 'R' ? std::optional<int>(5) : std::nullopt, {}});
-        sats.back().signals.push_back(
+        sats.back().observations.push_back(
             {SignalCode{r.code[0], r.code[1]}, r.c, r.l, r.d, r.s, r.lock, r.half});
     }
     return epochs;
@@ -373,7 +373,7 @@ TEST(RinexConverterTest, LiveStreamIsOrderedMergedHeldForTheHeaderAndNamedForIts
         for (const auto& [k, id] : {std::pair{0, "G05"}, {2, "G05"}, {1, "G05"}, {2, "G07"}, {3, "G05"}, {4, "G05"}}) {
             ObservationEpoch e = epoch(k, id);
             if (k == 3)
-                e.satellites.back().signals.push_back({SignalCode{'5', 'Q'}, 2.2e7, {}, {}, {}, {}, false});
+                e.satellites.back().observations.push_back({SignalCode{'5', 'Q'}, 2.2e7, {}, {}, {}, {}, false});
             converter.addEpoch(e);
         }
         names = converter.finish();

@@ -20,7 +20,7 @@ ObservationEpoch exampleEpoch()
     o.phaseCycles = 118219883.1016;
     o.dopplerHz = -935.2100004;
     o.cn0DbHz = 45.0;
-    s.signals.push_back(o);
+    s.observations.push_back(o);
     e.satellites.push_back(s);
     return e;
 }
@@ -44,7 +44,7 @@ TEST(EpochJson, ExtrasFollowTheObservationsAndAbsentValuesAreLeftOut)
     l2.halfCycleAmbiguity = true;
     e.satellites[0].sat = SatId{System::Glonass, 7};
     e.satellites[0].glonassChannel = -3;
-    e.satellites[0].signals.push_back(l2);
+    e.satellites[0].observations.push_back(l2);
     std::string out = "kept ";
     appendEpochJson(out, e);
     EXPECT_NE(out.find("kept {"), std::string::npos) << "appends";
@@ -91,7 +91,7 @@ TEST(EpochText, HeaderAndAlignedColumns)
     Observation bare;
     bare.code = SignalCode{'5', 'Q'};
     bare.dopplerHz = 12.5;
-    e.satellites[0].signals.push_back(bare);
+    e.satellites[0].observations.push_back(bare);
     std::string out;
     appendEpochText(out, e);
     const size_t firstEnd = out.find('\n');

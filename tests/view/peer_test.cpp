@@ -182,7 +182,7 @@ void compareEpoch(const rinexreader::ObsFile& peer, const rinexreader::ObsEpoch&
                 continue;
             const std::string& type = types[t];
             std::optional<double> mine;
-            for (const auto& o : s ? s->signals : std::vector<Gnss::Observation>{})
+            for (const auto& o : s ? s->observations : std::vector<Gnss::Observation>{})
                 if (o.code.toString() == type.substr(1))
                     mine = ourValue(o, type[0]);
             const std::string where = e.time.toIso() + ' ' + ps.sat + ' ' + type;

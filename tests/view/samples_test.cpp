@@ -61,7 +61,7 @@ TEST_P(SampleTest, ValuesAndDateOfTheFirstEpochWithTheSignal)
     const CollectSink sink = runCapture(path, hint);
     for (const Gnss::ObservationEpoch& e : sink.epochs)
         for (const Gnss::SatelliteObservations& s : e.satellites)
-            for (const Gnss::Observation& o : s.signals) {
+            for (const Gnss::Observation& o : s.observations) {
                 if (s.sat.toString() != x.sat || o.code.toString() != x.code)
                     continue;
                 EXPECT_EQ(e.time.toIso(), x.time);

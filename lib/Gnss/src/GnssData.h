@@ -29,7 +29,7 @@ struct Observation {
 struct SatelliteObservations {
     SatId sat;
     std::optional<int> glonassChannel;   // -7..+6 where known
-    std::vector<Observation> signals;    // ordered by band, then attribute
+    std::vector<Observation> observations;  // one per signal, ordered by band, then attribute
 };
 
 // All observations of one station at one instant, across constellations.

@@ -134,13 +134,13 @@ void appendEpochJson(std::string& out, const ObservationEpoch& epoch)
             appendKey(out, prefix, code);
             appendJsonNumber(out, v);
         };
-        for (const Observation& o : s.signals) {
+        for (const Observation& o : s.observations) {
             if (o.pseudorangeM) value("C", o.code, *o.pseudorangeM);
             if (o.phaseCycles) value("L", o.code, *o.phaseCycles);
             if (o.dopplerHz) value("D", o.code, *o.dopplerHz);
             if (o.cn0DbHz) value("S", o.code, *o.cn0DbHz);
         }
-        for (const Observation& o : s.signals) {
+        for (const Observation& o : s.observations) {
             if (o.lockTimeS)
                 value("lock", o.code, *o.lockTimeS);
             if (o.halfCycleAmbiguity) {
@@ -342,7 +342,7 @@ void appendEpochText(std::string& out, const ObservationEpoch& epoch)
             epoch.satellites.size());
     for (const SatelliteObservations& s : epoch.satellites) {
         const std::string sat = s.sat.toString();
-        for (const Observation& o : s.signals) {
+        for (const Observation& o : s.observations) {
             appendf(out, "  %s %c%c ", sat.c_str(), o.code.band, o.code.attribute);
             appendColumn(out, o.pseudorangeM, " %14.3f", 15);
             appendColumn(out, o.phaseCycles, " %15.3f", 16);

@@ -28,11 +28,11 @@ void merge(ObservationEpoch& epoch, const ObservationEpoch& more)
         }
         if (!sat->glonassChannel)
             sat->glonassChannel = s.glonassChannel;
-        for (const Observation& o : s.signals) {
-            auto mine = std::find_if(sat->signals.begin(), sat->signals.end(),
+        for (const Observation& o : s.observations) {
+            auto mine = std::find_if(sat->observations.begin(), sat->observations.end(),
                                      [&](const Observation& x) { return x.code == o.code; });
-            if (mine == sat->signals.end()) {
-                sat->signals.push_back(o);
+            if (mine == sat->observations.end()) {
+                sat->observations.push_back(o);
                 continue;
             }
             for (auto field : {&Observation::pseudorangeM, &Observation::phaseCycles, &Observation::dopplerHz,

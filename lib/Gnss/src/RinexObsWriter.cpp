@@ -104,7 +104,7 @@ void RinexObsSurvey::add(const ObservationEpoch& epoch)
 {
     for (const SatelliteObservations& s : epoch.satellites) {
         auto& seen = mSeen[size_t(s.sat.system)];
-        for (const Observation& o : s.signals) {
+        for (const Observation& o : s.observations) {
             if (o.pseudorangeM) seen.insert({o.code, Code});
             if (o.phaseCycles) seen.insert({o.code, Phase});
             if (o.dopplerHz) seen.insert({o.code, Doppler});
@@ -351,7 +351,7 @@ void RinexObsWriter::appendSatellite(const SatelliteObservations& sat, const Gps
         mCells[size_t(col)] = Cell{*value, lli, ssi, true};
         any = true;
     };
-    for (const Observation& o : sat.signals) {
+    for (const Observation& o : sat.observations) {
         const char ssi = strengthIndicator(o.cn0DbHz);
         const char lli = lossOfLock(sat.sat, o, time);
         put(o.pseudorangeM, RinexObsSurvey::Code, o.code, ' ', ssi);

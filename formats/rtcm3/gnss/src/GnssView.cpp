@@ -115,7 +115,7 @@ int rankOfLegacy(int number) { return number % 2 == 0 ? 10 : 1; }
 struct PendingSatellite {
     SatId sat;
     std::optional<int> channel;
-    std::vector<PendingSignal> signals;
+    std::vector<PendingSignal> observations;
 };
 
 } // namespace
@@ -151,19 +151,19 @@ struct GnssView::Pending {
         PendingSatellite& s = satellites[count++];
         s.sat = sat;
         s.channel.reset();
-        s.signals.clear();
+        s.observations.clear();
         return s;
     }
     void put(const SatId& sat, PendingSignal&& signal) { put(satellite(sat), std::move(signal)); }
     static void put(PendingSatellite& s, PendingSignal&& signal)
     {
-        for (PendingSignal& old : s.signals)
+        for (PendingSignal& old : s.observations)
             if (old.code == signal.code) {
                 if (signal.rank >= old.rank)
                     old = std::move(signal);
                 return;
             }
-        s.signals.push_back(std::move(signal));
+        s.observations.push_back(std::move(signal));
     }
 };
 
@@ -185,7 +185,7 @@ struct GnssView::Held {
         if (const auto* e = std::get_if<Epoch>(&item)) {
             n += e->epoch.satellites.capacity() * sizeof(SatelliteObservations);
             for (const SatelliteObservations& s : e->epoch.satellites)
-                n += s.signals.capacity() * sizeof(Observation);
+                n += s.observations.capacity() * sizeof(Observation);
         }
         return n;
     }
@@ -585,7 +585,7 @@ void GnssView::completePending()
     std::size_t n = 0;
     for (std::size_t i = 0; i < p.count; ++i) {
         PendingSatellite& ps = p.satellites[i];
-        if (ps.signals.empty())
+        if (ps.observations.empty())
             continue;
         if (n == e.satellites.size())
             e.satellites.emplace_back();
@@ -594,11 +594,11 @@ void GnssView::completePending()
         so.glonassChannel.reset();
         if (ps.sat.system == System::Glonass)
             so.glonassChannel = ps.channel ? ps.channel : glonassChannel(ps.sat.number);
-        std::sort(ps.signals.begin(), ps.signals.end(),
+        std::sort(ps.observations.begin(), ps.observations.end(),
                   [](const PendingSignal& a, const PendingSignal& b) { return a.code < b.code; });
-        so.signals.clear();
-        for (const PendingSignal& s : ps.signals) {
-            Observation& o = so.signals.emplace_back();
+        so.observations.clear();
+        for (const PendingSignal& s : ps.observations) {
+            Observation& o = so.observations.emplace_back();
             o.code = s.code;
             o.pseudorangeM = s.pseudorangeM;
             o.cn0DbHz = s.cn0DbHz;

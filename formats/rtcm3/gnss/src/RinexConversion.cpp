@@ -40,7 +40,7 @@ public:
             if (s.glonassChannel)
                 channels[s.sat.number] = *s.glonassChannel;
             else  // no phase without the channel, but the writing pass may know it
-                for (const Observation& o : s.signals)
+                for (const Observation& o : s.observations)
                     if (o.pseudorangeM)
                         withoutChannel[s.sat.number].insert(o.code);
         }
