@@ -137,6 +137,7 @@ public:
         }
     }
     bool isLive() const override { return true; }
+    bool isNetwork() const override { return true; }
     bool takeRestart() override { return std::exchange(mRestart, false); }
 
     // Connecting happens inside the first reads: a failure before streaming began is an error

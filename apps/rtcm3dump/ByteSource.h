@@ -40,6 +40,10 @@ public:
     // Bytes that arrive while someone watches (network, pipe, terminal, device) rather than
     // a file read at full speed: the output follows every message.
     virtual bool isLive() const = 0;
+    // A network stream: its data is happening now, so the system clock dates it.
+    virtual bool isNetwork() const { return false; }
+    // Whether the input can be read again from its start (a regular file).
+    bool isRegularFile() const { return size() >= 0; }
     // Total size when known (regular files), else -1.
     virtual qint64 size() const { return -1; }
     // Whether the stream broke off and resumed since the last call: framing starts afresh.

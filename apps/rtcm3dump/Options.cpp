@@ -3,6 +3,8 @@
 #include <QtCore/QCommandLineParser>
 #include <QtCore/QCoreApplication>
 
+#include "GnssFormat.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -67,10 +69,22 @@ int Options::parse(const QCoreApplication &app)
         QStringLiteral("LAT,LON,HEIGHT"));
     const QCommandLineOption ggaInterval(QStringLiteral("gga-interval"),
         QStringLiteral("NTRIP: seconds between GGA sentences (default 10)."), QStringLiteral("S"), QStringLiteral("10"));
+    const QCommandLineOption obs(QStringLiteral("obs"),
+        QStringLiteral("Observations: one block per epoch (GPST date and time, week, time of week), one line per "
+                       "satellite and signal; stations in ECEF and latitude, longitude, height. With --json, one "
+                       "JSON object per epoch, station and orbit."));
+    const QCommandLineOption time(QStringLiteral("time"),
+        QStringLiteral("A time reference for streams that carry no date: YYYY-MM-DD[THH:MM:SS] (GPST)."),
+        QStringLiteral("DATE"));
+    const QCommandLineOption rinex(QStringLiteral("rinex"),
+        QStringLiteral("Write RINEX 3.05 observation and navigation files into DIR and print their names."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption marker(QStringLiteral("marker"),
+        QStringLiteral("With --rinex: the marker name (default: the station ID)."), QStringLiteral("NAME"));
     const QCommandLineOption describeOption(QStringLiteral("describe"),
         QStringLiteral("Print the message and field descriptions (all, or of message N given as INPUT) and exit."));
     parser.addOptions({json, raw, stats, every, only, skip, save, timeout, reconnect, ntripVersion, gga, ggaInterval,
-                       describeOption});
+                       obs, time, rinex, marker, describeOption});
 
     // Unknown options and missing values are usage errors like the others (status 2);
     // process() only handles --help and --version then.
@@ -88,6 +102,24 @@ int Options::parse(const QCoreApplication &app)
         return usageError(QStringLiteral("--raw and --stats do not go together (see --help)"));
     style = parser.isSet(json) ? Printer::Style::Json : parser.isSet(raw) ? Printer::Style::Raw : Printer::Style::Text;
     this->stats = parser.isSet(stats);
+    this->obs = parser.isSet(obs);
+    rinexDir = parser.value(rinex);
+    if (parser.isSet(rinex) && rinexDir.isEmpty())
+        return usageError(QStringLiteral("--rinex takes a folder"));
+    if ((this->obs || !rinexDir.isEmpty()) && (parser.isSet(raw) || this->stats))
+        return usageError(QStringLiteral("--obs and --rinex do not go with --raw or --stats (see --help)"));
+    if (this->obs && !rinexDir.isEmpty())
+        return usageError(QStringLiteral("give one of --obs and --rinex (see --help)"));
+    if (!rinexDir.isEmpty() && parser.isSet(json))
+        return usageError(QStringLiteral("--rinex writes files, not JSON (see --help)"));
+    this->marker = parser.value(marker);
+    if (parser.isSet(marker) && rinexDir.isEmpty())
+        return usageError(QStringLiteral("--marker goes with --rinex"));
+    if (parser.isSet(time)) {
+        timeHint = Kvt::Gnss::parseTimeHint(parser.value(time).toStdString());
+        if (!timeHint)
+            return usageError(QStringLiteral("--time takes YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS"));
+    }
 
     if (parser.isSet(every)) {
         everySeconds = seconds(parser.value(every));

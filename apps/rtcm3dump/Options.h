@@ -7,6 +7,10 @@
 
 #include <QtCore/QString>
 
+#include "GnssTime.h"
+
+#include <optional>
+
 class QCoreApplication;
 
 struct Options
@@ -17,6 +21,10 @@ struct Options
     double everySeconds = 0;     // --stats --every; 0 for a summary at the end only
     Selection selection;
     QString saveFile;
+    bool obs = false;            // observations and stations through the engineering view
+    QString rinexDir;            // RINEX files into this folder
+    QString marker;              // RINEX marker name
+    std::optional<Kvt::Gnss::GpsTime> timeHint;  // --time
     NtripSettings network;       // --timeout, --reconnect, --ntrip-version, --gga
     bool describe = false;
     int describeNumber = -1;     // -1: every description

@@ -7,6 +7,7 @@
 
 #include "ByteSource.h"
 #include "FramePipeline.h"
+#include "GnssOutputs.h"
 #include "Lifecycle.h"
 #include "Options.h"
 #include "Output.h"
@@ -19,6 +20,7 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QElapsedTimer>
+#include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 
 #include <algorithm>
@@ -125,6 +127,39 @@ QString displayName(const QString &input)
     return NtripEndpoint::isNtripUrl(input) ? NtripEndpoint::parse(input, &problem).display() : input;
 }
 
+// The first of the two passes over a file that RINEX takes: the header then lists everything
+// the file holds.
+bool surveyFile(const QString &input, const Options &options, RinexWriter &rinex)
+{
+    class Survey : public FrameSink
+    {
+    public:
+        explicit Survey(RinexWriter &rinex) : mRinex(rinex) {}
+        void frame(const Frame &frame) override { mRinex.survey(frame); }
+
+    private:
+        RinexWriter &mRinex;
+    } survey(rinex);
+    ByteSource::OpenError error;
+    const auto source = ByteSource::open(input, ByteSource::Settings{options.network}, &error);
+    if (!source) {
+        complain(error.text);
+        return false;
+    }
+    FramePipeline pipeline(options.selection, false);
+    pipeline.addSink(&survey);
+    QByteArray chunk;
+    for (;;) {
+        const ByteSource::Status status = source->read(chunk, kPollMs);
+        if (status == ByteSource::Status::Data)
+            pipeline.append(chunk);
+        else if (status != ByteSource::Status::Idle || lifecycle::stopRequested())
+            break;
+    }
+    pipeline.endOfStream();
+    return true;
+}
+
 // ntrip://host[:port]/ : one line per stream of the caster's source table.
 int listSourceTable(const NtripEndpoint &caster, const Options &options, OutputDevice &out)
 {
@@ -168,12 +203,29 @@ int dump(const Options &options, OutputDevice &out)
         complain(QStringLiteral("cannot write %1: %2").arg(options.saveFile, saved.error()));
         return 1;
     }
-    // JSON lines come straight from the records; the text outputs and the summary read
-    // message objects through their descriptions.
-    FramePipeline pipeline(options.selection, options.stats || options.style != Printer::Style::Json);
+    // JSON lines and the engineering outputs come straight from the records; the text outputs
+    // and the summary read message objects through their descriptions.
+    const bool engineering = options.obs || !options.rinexDir.isEmpty();
+    FramePipeline pipeline(options.selection, options.stats || (options.style != Printer::Style::Json && !engineering));
+    const TimeSetup time{options.timeHint, source && source->isNetwork()};
     std::unique_ptr<Stats> stats;
     std::unique_ptr<Printer> printer;
-    if (options.stats) {
+    std::unique_ptr<ObservationPrinter> observations;
+    std::unique_ptr<RinexWriter> rinex;
+    if (options.obs) {
+        observations = std::make_unique<ObservationPrinter>(out, options.style == Printer::Style::Json, time);
+        pipeline.addSink(observations.get());
+    } else if (engineering) {
+        if (!QDir().mkpath(options.rinexDir)) {
+            complain(QStringLiteral("cannot create the folder %1").arg(options.rinexDir));
+            return 1;
+        }
+        rinex = std::make_unique<RinexWriter>(QFile::encodeName(options.rinexDir).toStdString(),
+                                              options.marker.toStdString(), source && source->isLive(), time);
+        if (source && source->isRegularFile() && !surveyFile(input, options, *rinex))
+            return 1;
+        pipeline.addSink(rinex.get());
+    } else if (options.stats) {
         stats = std::make_unique<Stats>(out, options.style == Printer::Style::Json ? Stats::Style::Json : Stats::Style::Text);
         pipeline.addSink(stats.get());
     } else {
@@ -188,8 +240,14 @@ int dump(const Options &options, OutputDevice &out)
     const bool readAll = !source || pump(*source, pipeline, stats.get(), options.everySeconds);
     if (pipeline.writeError().isEmpty())
         pipeline.endOfStream();
+    if (observations)
+        observations->finish();
     if (stats)
         stats->printTotal();
+    if (QString error; rinex && !rinex->finish(out, &error)) {
+        complain(QStringLiteral("writing RINEX into %1: %2").arg(options.rinexDir, error));
+        return 1;
+    }
     pipeline.flush();
     saved.close();
     if (const QString error = pipeline.writeError(); !error.isEmpty()) {

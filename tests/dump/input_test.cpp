@@ -264,6 +264,15 @@ TEST(Options, BadOptionsEndWithAMessageAndStatus2)
         {QStringLiteral("one.rtcm3"), QStringLiteral("two.rtcm3")},
         {QStringLiteral("localhost:0")},
         {QStringLiteral("[::1]:65536")},
+        {QStringLiteral("--time"), QStringLiteral("2021-13-01")},
+        {QStringLiteral("--time"), QStringLiteral("yesterday")},
+        {QStringLiteral("--obs"), QStringLiteral("--stats")},
+        {QStringLiteral("--obs"), QStringLiteral("--rinex"), QStringLiteral("out")},
+        {QStringLiteral("--rinex"), QStringLiteral("out"), QStringLiteral("--json")},
+        {QStringLiteral("--marker"), QStringLiteral("ABCD")},
+        {QStringLiteral("--ntrip-version"), QStringLiteral("3")},
+        {QStringLiteral("--gga"), QStringLiteral("91,0,0")},
+        {QStringLiteral("ntrip://host:99999/MNT")},
     };
     for (const QStringList &arguments : bad) {
         SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());

@@ -1,0 +1,70 @@
+#pragma once
+// rtcm3dump's engineering outputs: observation epochs and station records as text or JSON
+// lines (--obs), and RINEX files (--rinex). Both read the records of the frames through the
+// engineering view; its notices (epochs held back for a time reference, undated) go to
+// standard error.
+
+#include "Frame.h"
+
+#include "GnssView.h"
+#include "RinexConversion.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class OutputDevice;
+
+// How the view learns the time: a hint from the user, the system clock's era, and the clock
+// as a full reference for live network input.
+struct TimeSetup
+{
+    std::optional<Kvt::Gnss::GpsTime> hint;
+    bool liveNetwork = false;
+
+    template <class View>
+    void apply(View &view) const;
+};
+
+class ObservationPrinter : public FrameSink, private Kvt::Nuvrix::View::GnssSink
+{
+public:
+    ObservationPrinter(OutputDevice &device, bool json, const TimeSetup &time);
+    void frame(const Frame &frame) override;
+    void flush() override;
+    QString writeError() const override;
+    // End of input: the epoch being gathered, and a word on what could not be dated.
+    void finish();
+
+private:
+    void epoch(const Kvt::Gnss::ObservationEpoch &epoch) override;
+    void stationPosition(const Kvt::Gnss::StationPosition &position) override;
+    void stationDescription(const Kvt::Gnss::StationDescription &description) override;
+    void stationText(const Kvt::Gnss::StationText &text) override;
+    void keplerEphemeris(const Kvt::Gnss::KeplerEphemeris &ephemeris) override;
+    void glonassEphemeris(const Kvt::Gnss::GlonassEphemeris &ephemeris) override;
+    void glonassBiases(const Kvt::Gnss::GlonassBiases &biases) override;
+    void notice(const Kvt::Nuvrix::View::ViewNotice &notice) override;
+    void write();
+
+    OutputDevice &mDevice;
+    const bool mJson;
+    std::string mLine;
+    Kvt::Nuvrix::View::GnssView mView;
+};
+
+// RINEX 3.05 observation and navigation files in a folder. A regular file is surveyed in a
+// first pass (survey()), so that the header lists everything the file holds; live input is
+// written as epochs complete.
+class RinexWriter : public FrameSink
+{
+public:
+    RinexWriter(const std::string &directory, const std::string &marker, bool live, const TimeSetup &time);
+    void survey(const Frame &frame);
+    void frame(const Frame &frame) override;
+    // Closes the files; their names, one per line, or an error.
+    bool finish(OutputDevice &device, QString *error);
+
+private:
+    Kvt::Nuvrix::View::RinexConversion mConversion;
+};

@@ -1,0 +1,81 @@
+// rtcm3dump's engineering outputs end to end on the bundled sample: observation epochs as
+// text and JSON, and RINEX files that read back with every epoch.
+
+#include "../support/dump_runner.h"
+#include "../support/rinex_reader.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QJsonArray>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
+#include <QtCore/QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+using dumprunner::run;
+
+const QString kSample = QStringLiteral(NUVRIX_SAMPLE_STREAM);
+// The sample holds ten epochs of MSMs of GPS, GLONASS, Galileo and BeiDou, one second apart,
+// dated by its 1013.
+constexpr int kEpochs = 10;
+
+TEST(Observations, JsonHasOneDatedEpochPerInstantAndTheStation)
+{
+    const dumprunner::Run json = run({QStringLiteral("--obs"), QStringLiteral("--json"), kSample});
+    ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
+    QList<QJsonObject> epochs;
+    bool station = false;
+    for (const QString &line : json.lines()) {
+        const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+        ASSERT_FALSE(object.isEmpty()) << line.toStdString();
+        if (object.contains(QStringLiteral("sats")))
+            epochs << object;
+        station = station || object.contains(QStringLiteral("llh"));
+    }
+    EXPECT_TRUE(station);
+    ASSERT_EQ(epochs.size(), kEpochs);
+    for (qsizetype i = 0; i < epochs.size(); ++i) {
+        const QJsonObject &e = epochs[i];
+        EXPECT_EQ(e.value(QStringLiteral("tow")).toDouble() - epochs[0].value(QStringLiteral("tow")).toDouble(), double(i));
+        EXPECT_TRUE(e.value(QStringLiteral("time")).toString().startsWith(QLatin1String("2024-06-04T")));
+        const QStringList sats = e.value(QStringLiteral("sats")).toObject().keys();
+        for (const char system : {'G', 'R', 'E', 'C'})
+            EXPECT_TRUE(std::any_of(sats.cbegin(), sats.cend(), [system](const QString &s) { return s.front() == QLatin1Char(system); }))
+                << system;
+        // Pseudoranges of satellites in metres, not raw integers.
+        const QJsonObject sat = e.value(QStringLiteral("sats")).toObject();
+        for (auto it = sat.begin(); it != sat.end(); ++it) {
+            if (!it.key().startsWith(QLatin1Char('G')))
+                continue;
+            const double range = it->toObject().value(QStringLiteral("C1C")).toDouble();
+            EXPECT_GT(range, 1.9e7) << it.key().toStdString();
+            EXPECT_LT(range, 2.6e7) << it.key().toStdString();
+        }
+    }
+    const dumprunner::Run text = run({QStringLiteral("--obs"), kSample});
+    ASSERT_EQ(text.exitCode, 0);
+    EXPECT_EQ(text.heads().filter(QStringLiteral(" GPST  week ")).size(), kEpochs);
+}
+
+TEST(Rinex, WritesFilesThatReadBackWithEveryEpoch)
+{
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("rinex"));
+    const dumprunner::Run result = run({QStringLiteral("--rinex"), out, QStringLiteral("--marker"), QStringLiteral("zurich"), kSample});
+    ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
+    const QStringList names = result.lines();
+    ASSERT_EQ(names.size(), 2);
+    EXPECT_TRUE(names[0].startsWith(QLatin1String("ZURI00XXX_S_2024156")));
+    EXPECT_TRUE(names[0].endsWith(QLatin1String("_MO.rnx")));
+    EXPECT_TRUE(names[1].endsWith(QLatin1String("_MN.rnx")));
+    const rinexreader::ObsFile obs =
+        rinexreader::parseObs(rinexreader::readText(QDir(out).filePath(names[0]).toStdString()));
+    EXPECT_TRUE(obs.errors.empty()) << obs.errors.front();
+    EXPECT_EQ(obs.epochs.size(), size_t(kEpochs));
+}
+
+} // namespace
