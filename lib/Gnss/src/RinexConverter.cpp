@@ -92,16 +92,19 @@ void RinexConverter::pass(const ObservationEpoch& epoch)
         beginObservations();
 }
 
-void RinexConverter::addEphemeris(const KeplerEphemeris& ephemeris)
+// Orbits wait for the navigation file, which takes its name from the first observation; a
+// stream of orbits alone opens it once enough have come.
+template <class Ephemeris>
+void RinexConverter::addOrbit(const Ephemeris& ephemeris, std::vector<Ephemeris>& pending)
 {
     if (mFinished || !mError.empty())
         return;
     if (!mNav && mObs)
         beginNavigation(mObsStart);
     if (!mNav) {
-        mPendingKepler.push_back(ephemeris);
+        pending.push_back(ephemeris);
         if (mPendingKepler.size() + mPendingGlonass.size() >= kMaxPendingOrbits)
-            beginNavigation(earliestPendingOrbit());  // a stream of orbits alone
+            beginNavigation(earliestPendingOrbit());
         return;
     }
     if (mNav->write(ephemeris) && mOptions.flushEachEpoch)
@@ -109,22 +112,8 @@ void RinexConverter::addEphemeris(const KeplerEphemeris& ephemeris)
     check(mNavFile, mNavName);
 }
 
-void RinexConverter::addEphemeris(const GlonassEphemeris& ephemeris)
-{
-    if (mFinished || !mError.empty())
-        return;
-    if (!mNav && mObs)
-        beginNavigation(mObsStart);
-    if (!mNav) {
-        mPendingGlonass.push_back(ephemeris);
-        if (mPendingKepler.size() + mPendingGlonass.size() >= kMaxPendingOrbits)
-            beginNavigation(earliestPendingOrbit());  // a stream of orbits alone
-        return;
-    }
-    if (mNav->write(ephemeris) && mOptions.flushEachEpoch)
-        mNavFile.flush();
-    check(mNavFile, mNavName);
-}
+void RinexConverter::addEphemeris(const KeplerEphemeris& ephemeris) { addOrbit(ephemeris, mPendingKepler); }
+void RinexConverter::addEphemeris(const GlonassEphemeris& ephemeris) { addOrbit(ephemeris, mPendingGlonass); }
 
 RinexFileStation RinexConverter::fileStation(std::optional<uint16_t> stationId) const
 {

@@ -67,6 +67,8 @@ public:
     const RinexNavWriter* navigationWriter() const { return mNav.get(); }
 
 private:
+    template <class Ephemeris>
+    void addOrbit(const Ephemeris& ephemeris, std::vector<Ephemeris>& pending);
     void pass(const ObservationEpoch& epoch);
     void beginObservations();
     void beginNavigation(const GpsTime& start);

@@ -781,6 +781,33 @@ void fillOrbit(KeplerEphemeris& k, const R& r, int crScale, int cScale)
     k.omega = r.omega * pow2(-31) * kPi;
 }
 
+// GPS (1019) and QZSS (1044) send the same ephemeris; only a few member names differ.
+template <typename R>
+KeplerEphemeris gpsLikeKepler(System system, int prn, int number, int32_t week, const R& r,
+                              const std::optional<GpsTime>& near, double idot, int accuracy)
+{
+    KeplerEphemeris k = commonKepler(system, prn);
+    k.messageNumber = number;
+    k.week = week;
+    k.toc = nearWeekTime(week, r.t_oc * 16.0, near);
+    k.toe = nearWeekTime(week, r.t_oe * 16.0, near);
+    k.af0 = r.a_f0 * pow2(-31);
+    k.af1 = r.a_f1 * pow2(-43);
+    k.af2 = r.a_f2 * pow2(-55);
+    fillOrbit(k, r, -5, -29);
+    k.deltaN = r.Delta_n * pow2(-43) * kPi;
+    k.omegaDot = r.OMEGADOT * pow2(-43) * kPi;
+    k.idot = idot * pow2(-43) * kPi;
+    k.iode = r.IODE;
+    k.iodc = r.IODC;
+    k.tgd1 = r.T_gd * pow2(-31);
+    k.health = r.SV_Health;
+    k.accuracyIndex = accuracy;
+    k.codesOnL2 = r.Code_On_L2;
+    k.fitIntervalFlag = r.Fit_Interval;
+    return k;
+}
+
 } // namespace
 
 void GnssView::dispatch(Held& held)
@@ -798,26 +825,9 @@ void GnssView::dispatch(Held& held)
         const std::optional<int32_t> week = fullWeek10(r->Week_Number);
         if (!week)
             return wait();
-        KeplerEphemeris k = commonKepler(System::Gps, r->Satellite_ID);
-        k.messageNumber = 1019;
-        k.week = *week;
-        k.toc = nearWeekTime(*week, r->t_oc * 16.0, mReference);
-        k.toe = nearWeekTime(*week, r->t_oe * 16.0, mReference);
-        k.af0 = r->a_f0 * pow2(-31);
-        k.af1 = r->a_f1 * pow2(-43);
-        k.af2 = r->a_f2 * pow2(-55);
-        fillOrbit(k, *r, -5, -29);
-        k.deltaN = r->Delta_n * pow2(-43) * kPi;
-        k.omegaDot = r->OMEGADOT * pow2(-43) * kPi;
-        k.idot = r->IDOT * pow2(-43) * kPi;
-        k.iode = r->IODE;
-        k.iodc = r->IODC;
-        k.tgd1 = r->T_gd * pow2(-31);
-        k.health = r->SV_Health;
-        k.accuracyIndex = r->SV_Accuracy;
-        k.codesOnL2 = r->Code_On_L2;
+        KeplerEphemeris k = gpsLikeKepler(System::Gps, r->Satellite_ID, 1019, *week, *r, mReference, r->IDOT,
+                                          r->SV_Accuracy);
         k.l2pDataFlag = r->L2P_Data_Flag;
-        k.fitIntervalFlag = r->Fit_Interval;
         mSink.keplerEphemeris(k);
         return;
     }
@@ -825,26 +835,8 @@ void GnssView::dispatch(Held& held)
         const std::optional<int32_t> week = fullWeek10(r->Week_Number);
         if (!week)
             return wait();
-        KeplerEphemeris k = commonKepler(System::Qzss, r->Satellite_ID + 192);
-        k.messageNumber = 1044;
-        k.week = *week;
-        k.toc = nearWeekTime(*week, r->t_oc * 16.0, mReference);
-        k.toe = nearWeekTime(*week, r->t_oe * 16.0, mReference);
-        k.af0 = r->a_f0 * pow2(-31);
-        k.af1 = r->a_f1 * pow2(-43);
-        k.af2 = r->a_f2 * pow2(-55);
-        fillOrbit(k, *r, -5, -29);
-        k.deltaN = r->Delta_n * pow2(-43) * kPi;
-        k.omegaDot = r->OMEGADOT * pow2(-43) * kPi;
-        k.idot = r->i_0_DOT * pow2(-43) * kPi;
-        k.iode = r->IODE;
-        k.iodc = r->IODC;
-        k.tgd1 = r->T_gd * pow2(-31);
-        k.health = r->SV_Health;
-        k.accuracyIndex = r->URA;
-        k.codesOnL2 = r->Code_On_L2;
-        k.fitIntervalFlag = r->Fit_Interval;
-        mSink.keplerEphemeris(k);
+        mSink.keplerEphemeris(gpsLikeKepler(System::Qzss, r->Satellite_ID + 192, 1044, *week, *r, mReference,
+                                            r->i_0_DOT, r->URA));
         return;
     }
     if (auto* r = std::get_if<RTCM3_Message_Type_1041_s>(&held.item)) {
