@@ -1,11 +1,13 @@
 #include "GnssOutputs.h"
 
 #include "Output.h"
+#include "Stats.h"
 
 #include "GnssFormat.h"
 
 #include <QtCore/QDateTime>
 
+#include <cmath>
 #include <cstdio>
 
 using namespace Kvt;
@@ -111,6 +113,37 @@ void ObservationPrinter::glonassBiases(const Gnss::GlonassBiases &biases)
 }
 
 void ObservationPrinter::notice(const Nuvrix::View::ViewNotice &notice) { tell(notice); }
+
+EpochMonitor::EpochMonitor(Stats &stats, bool live, const TimeSetup &time)
+    : mStats(stats), mLive(live), mView(*this)
+{
+    time.apply(mView);
+}
+
+void EpochMonitor::frame(const Frame &frame)
+{
+    if (frame.record)
+        mView.add(*frame.record);
+}
+
+void EpochMonitor::epoch(const Gnss::ObservationEpoch &epoch)
+{
+    if (mLive)
+        mStats.datedEpoch(epoch.stationId, clockNow() - epoch.time);
+    const auto [it, first] = mCadence.try_emplace(epoch.stationId, Cadence{epoch.time, 0});
+    if (first)
+        return;
+    Cadence &c = it->second;
+    const double step = epoch.time - c.last;
+    if (step <= 0)
+        return;  // a second epoch of the same instant (MSM after legacy), or out of order
+    c.last = epoch.time;
+    if (c.intervalS <= 0 || step < c.intervalS)
+        c.intervalS = step;
+    const auto skipped = std::llround(step / c.intervalS) - 1;
+    if (skipped > 0)
+        mStats.missingEpochs(epoch.stationId, skipped);
+}
 
 namespace {
 

@@ -9,11 +9,13 @@
 #include "GnssView.h"
 #include "RinexConversion.h"
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
 class OutputDevice;
+class Stats;
 
 // How the view learns the time: a hint from the user, the system clock's era, and the clock
 // as a full reference for live network input.
@@ -50,6 +52,29 @@ private:
     OutputDevice &mDevice;
     const bool mJson;
     std::string mLine;
+    Kvt::Nuvrix::View::GnssView mView;
+};
+
+// What --stats learns from dated epochs: latency on live input, and epochs missing from each
+// station's own interval.
+class EpochMonitor : public FrameSink, private Kvt::Nuvrix::View::GnssSink
+{
+public:
+    EpochMonitor(Stats &stats, bool live, const TimeSetup &time);
+    void frame(const Frame &frame) override;
+    void finish() { mView.finish(); }
+
+private:
+    struct Cadence
+    {
+        Kvt::Gnss::GpsTime last;
+        double intervalS = 0;  // the smallest step seen
+    };
+    void epoch(const Kvt::Gnss::ObservationEpoch &epoch) override;
+
+    Stats &mStats;
+    const bool mLive;
+    std::map<int, Cadence> mCadence;
     Kvt::Nuvrix::View::GnssView mView;
 };
 

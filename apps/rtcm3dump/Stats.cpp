@@ -89,10 +89,16 @@ void Stats::droppedBytes(unsigned count)
     mPeriod.droppedBytes += count;
 }
 
-void Stats::datedEpoch(int messageNumber, double latencySeconds)
+void Stats::missingEpochs(int station, qint64 count)
+{
+    mTotal.missing[station] += count;
+    mPeriod.missing[station] += count;
+}
+
+void Stats::datedEpoch(int station, double latencySeconds)
 {
     for (Counts *counts : {&mTotal, &mPeriod}) {
-        Latency &latency = counts->latency[messageNumber];
+        Latency &latency = counts->latency[station];
         ++latency.count;
         latency.sum += latencySeconds;
         latency.largest = latency.count == 1 ? latencySeconds : std::max(latency.largest, latencySeconds);
@@ -162,10 +168,15 @@ void Stats::printText(const Counts &counts, double seconds)
     for (auto it = counts.errors.cbegin(); it != counts.errors.cend(); ++it)
         mOut << "  " << it.key() << ": " << it.value() << '\n';
     if (!counts.latency.isEmpty()) {
-        mOut << "latency by message type:\n";
+        mOut << "latency by station:\n";
         for (auto it = counts.latency.cbegin(); it != counts.latency.cend(); ++it)
             mOut << "  " << it.key() << ": mean " << QString::number(it.value().sum / it.value().count, 'f', 3)
                  << " s, largest " << QString::number(it.value().largest, 'f', 3) << " s\n";
+    }
+    if (!counts.missing.isEmpty()) {
+        mOut << "missing epochs by station:\n";
+        for (auto it = counts.missing.cbegin(); it != counts.missing.cend(); ++it)
+            mOut << "  " << it.key() << ": " << it.value() << '\n';
     }
 }
 
@@ -202,6 +213,8 @@ QJsonObject Stats::toJson(const Counts &counts, double seconds) const
         object.insert(QStringLiteral("latency"), mapToJson(counts.latency, [](const Latency &l) {
             return QJsonObject{{QStringLiteral("mean"), l.sum / l.count}, {QStringLiteral("largest"), l.largest}};
         }));
+    if (!counts.missing.isEmpty())
+        object.insert(QStringLiteral("missingEpochs"), mapToJson(counts.missing, [](qint64 n) { return QJsonValue(n); }));
     return object;
 }
 

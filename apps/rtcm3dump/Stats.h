@@ -28,10 +28,11 @@ public:
     void flush() override;
     QString writeError() const override;
 
-    // For the engineering layer once it dates observation epochs: arrival by the system
-    // clock minus the epoch's time. Summaries then show the mean and largest latency per
-    // message type. Epochs missing from a stream's own interval belong here too.
-    void datedEpoch(int messageNumber, double latencySeconds);
+    // A dated observation epoch of a station: arrival by the system clock minus the epoch's
+    // time, on live input. Summaries show the mean and largest latency per station.
+    void datedEpoch(int station, double latencySeconds);
+    // Epochs a station's stream skipped, by its own interval.
+    void missingEpochs(int station, qint64 count);
 
     // The summary of the period that just ended, which lasted `seconds`; a new one begins.
     void printPeriod(double seconds);
@@ -62,7 +63,8 @@ private:
         QMap<int, PerType> decoded;   // by message number
         QMap<int, qint64> unknown;    // by message number
         QMap<QString, qint64> errors; // by code name
-        QMap<int, Latency> latency;   // by message number
+        QMap<int, Latency> latency;   // by station
+        QMap<int, qint64> missing;    // epochs, by station
     };
 
     void count(const Frame &frame, Counts &counts) const;

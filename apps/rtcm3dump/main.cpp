@@ -212,6 +212,7 @@ int dump(const Options &options, OutputDevice &out)
     std::unique_ptr<Printer> printer;
     std::unique_ptr<ObservationPrinter> observations;
     std::unique_ptr<RinexWriter> rinex;
+    std::unique_ptr<EpochMonitor> monitor;
     if (options.obs) {
         observations = std::make_unique<ObservationPrinter>(out, options.style == Printer::Style::Json, time);
         pipeline.addSink(observations.get());
@@ -228,6 +229,8 @@ int dump(const Options &options, OutputDevice &out)
     } else if (options.stats) {
         stats = std::make_unique<Stats>(out, options.style == Printer::Style::Json ? Stats::Style::Json : Stats::Style::Text);
         pipeline.addSink(stats.get());
+        monitor = std::make_unique<EpochMonitor>(*stats, source && source->isLive(), time);
+        pipeline.addSink(monitor.get());
     } else {
         printer = Printer::create(options.style, out);
         pipeline.addSink(printer.get());
@@ -242,6 +245,8 @@ int dump(const Options &options, OutputDevice &out)
         pipeline.endOfStream();
     if (observations)
         observations->finish();
+    if (monitor)
+        monitor->finish();
     if (stats)
         stats->printTotal();
     if (QString error; rinex && !rinex->finish(out, &error)) {

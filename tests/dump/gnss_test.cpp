@@ -3,8 +3,10 @@
 
 #include "../support/dump_runner.h"
 #include "../support/rinex_reader.h"
+#include "../support/stream_frames.h"
 
 #include <QtCore/QDir>
+#include <QtCore/QFile>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
@@ -59,6 +61,35 @@ TEST(Observations, JsonHasOneDatedEpochPerInstantAndTheStation)
     const dumprunner::Run text = run({QStringLiteral("--obs"), kSample});
     ASSERT_EQ(text.exitCode, 0);
     EXPECT_EQ(text.heads().filter(QStringLiteral(" GPST  week ")).size(), kEpochs);
+}
+
+// The summary of dated epochs: the epochs a station skipped by its own interval, and the
+// latency of live input (a replay through a pipe is years late, but it is measured).
+TEST(Observations, SummaryCountsMissingEpochsAndLatencyOfLiveInput)
+{
+    const QList<QByteArray> frames = streamframes::splitClean(streamframes::bundledSample()).frames;
+    QByteArray gapped;
+    int epoch = 0;
+    for (const QByteArray &frame : frames) {
+        const int number = streamframes::messageNumber(frame);
+        epoch += number == 1074;
+        if (epoch != 5 || number < 1071 || number > 1137)
+            gapped += frame;
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("gapped.rtcm3"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(gapped) == gapped.size());
+    file.close();
+    const QJsonObject whole = run({QStringLiteral("--stats"), QStringLiteral("--json"), kSample}).summary();
+    EXPECT_FALSE(whole.contains(QStringLiteral("missingEpochs")));
+    EXPECT_FALSE(whole.contains(QStringLiteral("latency"))) << "a file is not live";
+    const dumprunner::Run live = dumprunner::runShell(QStringLiteral("cat \"$1\" | \"$0\" --stats --json"), {path});
+    const QJsonObject summary = live.summary();
+    EXPECT_EQ(summary.value(QStringLiteral("missingEpochs")).toObject().value(QStringLiteral("2403")).toInt(), 1)
+        << live.out.toStdString();
+    EXPECT_GT(summary.value(QStringLiteral("latency")).toObject().value(QStringLiteral("2403")).toObject()
+                  .value(QStringLiteral("mean")).toDouble(), 0.0);
 }
 
 TEST(Rinex, WritesFilesThatReadBackWithEveryEpoch)
