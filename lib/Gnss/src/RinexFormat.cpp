@@ -116,4 +116,14 @@ std::string creationDateNow()
     return text;
 }
 
+std::string openingLines(std::string_view versionAndType, const std::string& program, const std::string& runBy,
+                         const std::string& date)
+{
+    std::string c;
+    putA(c, program, 20);
+    putA(c, runBy, 20);
+    putA(c, date.empty() ? creationDateNow() : date, 20);
+    return headerLine(versionAndType, "RINEX VERSION / TYPE") + '\n' + headerLine(c, "PGM / RUN BY / DATE") + '\n';
+}
+
 } // namespace Kvt::Gnss::Rinex

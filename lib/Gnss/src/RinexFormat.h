@@ -36,4 +36,9 @@ EpochFields splitEpoch(const GpsTime& t);
 // "yyyymmdd hhmmss UTC" of now.
 std::string creationDateNow();
 
+// The first two header lines of a file: version and type, then program, run by and date
+// (now where `date` is empty), each with its line end.
+std::string openingLines(std::string_view versionAndType, const std::string& program, const std::string& runBy,
+                         const std::string& date);
+
 } // namespace Kvt::Gnss::Rinex

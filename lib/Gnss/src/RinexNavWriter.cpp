@@ -123,12 +123,9 @@ void RinexNavWriter::begin(const RinexNavHeader& header)
     const auto add = [&out](const std::string& content, const char* label) {
         out += Rinex::headerLine(content, label) + '\n';
     };
-    add("     3.05           N: GNSS NAV DATA    M: Mixed", "RINEX VERSION / TYPE");
+    out += Rinex::openingLines("     3.05           N: GNSS NAV DATA    M: Mixed", header.program, header.runBy,
+                               header.creationDate);
     std::string c;
-    Rinex::putA(c, header.program, 20);
-    Rinex::putA(c, header.runBy, 20);
-    Rinex::putA(c, header.creationDate.empty() ? Rinex::creationDateNow() : header.creationDate, 20);
-    add(c, "PGM / RUN BY / DATE");
     for (const std::string& comment : header.comments)
         add(comment, "COMMENT");
     if (header.leapSeconds) {

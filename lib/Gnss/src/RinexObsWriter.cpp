@@ -197,14 +197,8 @@ void RinexObsWriter::writeHeader(const RinexObsHeader& header, const RinexObsSur
     const auto add = [&out](const std::string& content, const char* label) {
         out += headerLine(content, label) + '\n';
     };
-    add("     3.05           OBSERVATION DATA    M: Mixed", "RINEX VERSION / TYPE");
-    {
-        std::string c;
-        Rinex::putA(c, header.program, 20);
-        Rinex::putA(c, header.runBy, 20);
-        Rinex::putA(c, header.creationDate.empty() ? Rinex::creationDateNow() : header.creationDate, 20);
-        add(c, "PGM / RUN BY / DATE");
-    }
+    out += Rinex::openingLines("     3.05           OBSERVATION DATA    M: Mixed", header.program, header.runBy,
+                               header.creationDate);
     for (const std::string& comment : header.comments)
         add(comment, "COMMENT");
     std::string marker = header.markerName;
