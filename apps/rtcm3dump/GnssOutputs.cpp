@@ -30,16 +30,18 @@ void tell(const Nuvrix::View::ViewNotice &notice)
 } // namespace
 
 template <class View>
-void TimeSetup::apply(View &view) const
+void ViewSetup::apply(View &view) const
 {
     // The clock only picks the era of 10-bit weeks, unless the input is live from the network.
     view.setClock(clockNow());
     view.setLiveInput(liveNetwork);
     if (hint)
         view.setTimeHint(*hint);
+    for (const auto &[slot, channel] : glonassChannels)
+        view.setGlonassChannel(slot, channel);
 }
 
-ObservationPrinter::ObservationPrinter(OutputDevice &device, bool json, const TimeSetup &time)
+ObservationPrinter::ObservationPrinter(OutputDevice &device, bool json, const ViewSetup &time)
     : mDevice(device), mJson(json), mView(*this)
 {
     mLine.reserve(64 * 1024);
@@ -114,7 +116,7 @@ void ObservationPrinter::glonassBiases(const Gnss::GlonassBiases &biases)
 
 void ObservationPrinter::notice(const Nuvrix::View::ViewNotice &notice) { tell(notice); }
 
-EpochMonitor::EpochMonitor(Stats &stats, bool live, const TimeSetup &time)
+EpochMonitor::EpochMonitor(Stats &stats, bool live, const ViewSetup &time)
     : mStats(stats), mLive(live), mView(*this)
 {
     time.apply(mView);
@@ -159,7 +161,7 @@ Gnss::RinexConverterOptions rinexOptions(const std::string &directory, const std
 
 } // namespace
 
-RinexWriter::RinexWriter(const std::string &directory, const std::string &marker, bool live, const TimeSetup &time)
+RinexWriter::RinexWriter(const std::string &directory, const std::string &marker, bool live, const ViewSetup &time)
     : mConversion(rinexOptions(directory, marker, live))
 {
     time.apply(mConversion);

@@ -17,12 +17,13 @@
 class OutputDevice;
 class Stats;
 
-// How the view learns the time: a hint from the user, the system clock's era, and the clock
-// as a full reference for live network input.
-struct TimeSetup
+// What the view is told besides the stream: a time hint from the user, the system clock's
+// era (and the clock as a full reference for live network input), GLONASS channels.
+struct ViewSetup
 {
     std::optional<Kvt::Gnss::GpsTime> hint;
     bool liveNetwork = false;
+    std::map<int, int> glonassChannels;  // slot -> frequency channel
 
     template <class View>
     void apply(View &view) const;
@@ -31,7 +32,7 @@ struct TimeSetup
 class ObservationPrinter : public FrameSink, private Kvt::Nuvrix::View::GnssSink
 {
 public:
-    ObservationPrinter(OutputDevice &device, bool json, const TimeSetup &time);
+    ObservationPrinter(OutputDevice &device, bool json, const ViewSetup &time);
     void frame(const Frame &frame) override;
     void flush() override;
     QString writeError() const override;
@@ -60,7 +61,7 @@ private:
 class EpochMonitor : public FrameSink, private Kvt::Nuvrix::View::GnssSink
 {
 public:
-    EpochMonitor(Stats &stats, bool live, const TimeSetup &time);
+    EpochMonitor(Stats &stats, bool live, const ViewSetup &time);
     void frame(const Frame &frame) override;
     void finish() { mView.finish(); }
 
@@ -84,7 +85,7 @@ private:
 class RinexWriter : public FrameSink
 {
 public:
-    RinexWriter(const std::string &directory, const std::string &marker, bool live, const TimeSetup &time);
+    RinexWriter(const std::string &directory, const std::string &marker, bool live, const ViewSetup &time);
     void survey(const Frame &frame);
     void frame(const Frame &frame) override;
     // Closes the files; their names, one per line, or an error.

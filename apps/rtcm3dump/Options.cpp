@@ -76,6 +76,9 @@ int Options::parse(const QCoreApplication &app)
     const QCommandLineOption time(QStringLiteral("time"),
         QStringLiteral("A time reference for streams that carry no date: YYYY-MM-DD[THH:MM:SS] (GPST)."),
         QStringLiteral("DATE"));
+    const QCommandLineOption channels(QStringLiteral("glonass-channels"),
+        QStringLiteral("GLONASS frequency channels the stream does not tell: SLOT:CHANNEL,... e.g. 1:1,2:-4."),
+        QStringLiteral("LIST"));
     const QCommandLineOption rinex(QStringLiteral("rinex"),
         QStringLiteral("Write RINEX 3.05 observation and navigation files into DIR and print their names."),
         QStringLiteral("DIR"));
@@ -84,7 +87,7 @@ int Options::parse(const QCoreApplication &app)
     const QCommandLineOption describeOption(QStringLiteral("describe"),
         QStringLiteral("Print the message and field descriptions (all, or of message N given as INPUT) and exit."));
     parser.addOptions({json, raw, stats, every, only, skip, save, timeout, reconnect, ntripVersion, gga, ggaInterval,
-                       obs, time, rinex, marker, describeOption});
+                       obs, time, channels, rinex, marker, describeOption});
 
     // Unknown options and missing values are usage errors like the others (status 2);
     // process() only handles --help and --version then.
@@ -115,6 +118,16 @@ int Options::parse(const QCoreApplication &app)
     this->marker = parser.value(marker);
     if (parser.isSet(marker) && rinexDir.isEmpty())
         return usageError(QStringLiteral("--marker goes with --rinex"));
+    for (const QString &pair : parser.value(channels).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool slotOk = false, channelOk = false;
+        const int slot = pair.section(QLatin1Char(':'), 0, 0).toInt(&slotOk);
+        const int channel = pair.section(QLatin1Char(':'), 1).toInt(&channelOk);
+        if (!slotOk || !channelOk || slot < 1 || slot > 24 || channel < -7 || channel > 6)
+            return usageError(QStringLiteral("--glonass-channels takes SLOT:CHANNEL pairs, slots 1-24, channels -7 to 6"));
+        glonassChannels[slot] = channel;
+    }
+    if (parser.isSet(channels) && glonassChannels.empty())
+        return usageError(QStringLiteral("--glonass-channels takes SLOT:CHANNEL pairs"));
     if (parser.isSet(time)) {
         timeHint = Kvt::Gnss::parseTimeHint(parser.value(time).toStdString());
         if (!timeHint)

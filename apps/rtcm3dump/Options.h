@@ -9,6 +9,7 @@
 
 #include "GnssTime.h"
 
+#include <map>
 #include <optional>
 
 class QCoreApplication;
@@ -25,6 +26,7 @@ struct Options
     QString rinexDir;            // RINEX files into this folder
     QString marker;              // RINEX marker name
     std::optional<Kvt::Gnss::GpsTime> timeHint;  // --time
+    std::map<int, int> glonassChannels;          // --glonass-channels: slot -> channel
     NtripSettings network;       // --timeout, --reconnect, --ntrip-version, --gga
     bool describe = false;
     int describeNumber = -1;     // -1: every description

@@ -207,7 +207,7 @@ int dump(const Options &options, OutputDevice &out)
     // and the summary read message objects through their descriptions.
     const bool engineering = options.obs || !options.rinexDir.isEmpty();
     FramePipeline pipeline(options.selection, options.stats || (options.style != Printer::Style::Json && !engineering));
-    const TimeSetup time{options.timeHint, source && source->isNetwork()};
+    const ViewSetup time{options.timeHint, source && source->isNetwork(), options.glonassChannels};
     std::unique_ptr<Stats> stats;
     std::unique_ptr<Printer> printer;
     std::unique_ptr<ObservationPrinter> observations;

@@ -275,6 +275,8 @@ TEST(Options, BadOptionsEndWithAMessageAndStatus2)
         {QStringLiteral("--marker"), QStringLiteral("ABCD")},
         {QStringLiteral("--ntrip-version"), QStringLiteral("3")},
         {QStringLiteral("--gga"), QStringLiteral("91,0,0")},
+        {QStringLiteral("--glonass-channels"), QStringLiteral("3:9")},
+        {QStringLiteral("--glonass-channels"), QStringLiteral("3")},
         {QStringLiteral("ntrip://host:99999/MNT")},
     };
     for (const QStringList &arguments : bad) {
