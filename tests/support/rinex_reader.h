@@ -60,13 +60,12 @@ struct ObsEpoch {
     std::vector<SatelliteRecord> satellites;
 };
 
-struct ObsFile {
+// What observation and navigation files share.
+struct File {
     double version = 0;
     char fileType = ' ';
     char system = ' ';
     std::vector<HeaderLine> header;
-    std::map<char, std::vector<std::string>> obsTypes;  // 'G' -> {"C1C", "L1C", ...}
-    std::vector<ObsEpoch> epochs;
     std::vector<std::string> errors;
 
     const HeaderLine* find(const std::string& label) const
@@ -76,6 +75,12 @@ struct ObsFile {
                 return &h;
         return nullptr;
     }
+};
+
+struct ObsFile : File {
+    std::map<char, std::vector<std::string>> obsTypes;  // 'G' -> {"C1C", "L1C", ...}
+    std::vector<ObsEpoch> epochs;
+
     // The value of one observation type of one satellite record, if the type is listed.
     const ObsValue* value(const SatelliteRecord& s, const std::string& type) const
     {
@@ -96,21 +101,8 @@ struct NavRecord {
                                   // NaN for a blank field
 };
 
-struct NavFile {
-    double version = 0;
-    char fileType = ' ';
-    char system = ' ';
-    std::vector<HeaderLine> header;
+struct NavFile : File {
     std::vector<NavRecord> records;
-    std::vector<std::string> errors;
-
-    const HeaderLine* find(const std::string& label) const
-    {
-        for (const HeaderLine& h : header)
-            if (h.label == label)
-                return &h;
-        return nullptr;
-    }
 };
 
 namespace detail {
@@ -175,9 +167,7 @@ inline std::vector<std::string> lines(const std::string& text)
 }
 
 // Header lines up to END OF HEADER; returns the index of the first line after it.
-inline size_t readHeader(const std::vector<std::string>& ls, std::vector<HeaderLine>& header,
-                         double& version, char& fileType, char& system,
-                         std::vector<std::string>& errors)
+inline size_t readHeader(const std::vector<std::string>& ls, File& f)
 {
     size_t i = 0;
     for (; i < ls.size(); ++i) {
@@ -185,18 +175,16 @@ inline size_t readHeader(const std::vector<std::string>& ls, std::vector<HeaderL
         h.content = field(ls[i], 0, 60);
         h.label = trim(field(ls[i], 60, 20));
         h.width = ls[i].size();
-        header.push_back(h);
+        f.header.push_back(h);
         if (h.label == "RINEX VERSION / TYPE") {
-            version = real(field(ls[i], 0, 9)).value_or(0);
-            const std::string t = field(ls[i], 20, 1);
-            const std::string s = field(ls[i], 40, 1);
-            fileType = t.empty() ? ' ' : t[0];
-            system = s.empty() ? ' ' : s[0];
+            f.version = real(field(ls[i], 0, 9)).value_or(0);
+            f.fileType = ls[i].size() > 20 ? ls[i][20] : ' ';
+            f.system = ls[i].size() > 40 ? ls[i][40] : ' ';
         }
         if (h.label == "END OF HEADER")
             return i + 1;
     }
-    errors.push_back("no END OF HEADER");
+    f.errors.push_back("no END OF HEADER");
     return i;
 }
 
@@ -204,20 +192,15 @@ inline EpochTime epochTime(const std::string& line, size_t at, std::vector<std::
 {
     // I4 year, then five 1X,I2 fields (or F11.7 seconds in an observation epoch).
     EpochTime t;
-    const auto y = integer(field(line, at, 4));
-    const auto mo = integer(field(line, at + 5, 2));
-    const auto d = integer(field(line, at + 8, 2));
-    const auto h = integer(field(line, at + 11, 2));
-    const auto mi = integer(field(line, at + 14, 2));
-    if (!y || !mo || !d || !h || !mi) {
-        errors.push_back("bad epoch: " + line);
-        return t;
+    int* const parts[] = {&t.year, &t.month, &t.day, &t.hour, &t.minute};
+    for (size_t k = 0; k < 5; ++k) {
+        const auto v = integer(field(line, k == 0 ? at : at + 2 + 3 * k, k == 0 ? 4 : 2));
+        if (!v) {
+            errors.push_back("bad epoch: " + line);
+            return EpochTime{};
+        }
+        *parts[k] = *v;
     }
-    t.year = *y;
-    t.month = *mo;
-    t.day = *d;
-    t.hour = *h;
-    t.minute = *mi;
     return t;
 }
 
@@ -228,7 +211,7 @@ inline ObsFile parseObs(const std::string& text)
     using namespace detail;
     ObsFile f;
     const std::vector<std::string> ls = lines(text);
-    size_t i = readHeader(ls, f.header, f.version, f.fileType, f.system, f.errors);
+    size_t i = readHeader(ls, f);
 
     // SYS / # / OBS TYPES: A1,2X,I3,13(1X,A3), continued on lines of 6X,13(1X,A3).
     char current = ' ';
@@ -314,7 +297,7 @@ inline NavFile parseNav(const std::string& text)
     using namespace detail;
     NavFile f;
     const std::vector<std::string> ls = lines(text);
-    size_t i = readHeader(ls, f.header, f.version, f.fileType, f.system, f.errors);
+    size_t i = readHeader(ls, f);
     auto numbers = [](const std::string& line, size_t at, size_t count, std::vector<double>& out) {
         for (size_t k = 0; k < count; ++k)
             out.push_back(real(field(line, at + 19 * k, 19)).value_or(std::nan("")));

@@ -12,39 +12,16 @@
 // ephemerides); convbin is given our first epoch as its -tr hint. Without one, both get the
 // same hint.
 
-#include "view_support.h"
-
-#include "rinex_reader.h"
-
-#include <gtest/gtest.h>
+#include "convbin_peer.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <algorithm>
 #include <map>
-#include <set>
-#include <sstream>
 
 using namespace Kvt;
 using namespace viewtest;
+using namespace peertest;
 
 namespace {
-
-const char* kConvbin = "/usr/bin/convbin";
-// For captures that carry no time reference of their own: the middle of a week, where the
-// nearest week (ours) and the hint's own week (the peer's) are the same.
-const Gnss::GpsTime kHint = Gnss::GpsTime::fromCalendar({2021, 2, 3, 12, 0, 0.0});
-
-bool hasObservations(const std::vector<Bytes>& frames)
-{
-    for (const Bytes& f : frames) {
-        const int n = f.size() > 5 ? (f[3] << 4 | f[4] >> 4) : 0;
-        if ((n >= 1001 && n <= 1004) || (n >= 1009 && n <= 1012) || Nuvrix::View::msmSystem(n))
-            return true;
-    }
-    return false;
-}
 
 // Captures without a 1013 or 1029, dated by hand from their messages. The offset between
 // GPS and GLONASS times of one epoch gives the leap seconds of the time and so its years; the
@@ -73,67 +50,10 @@ const KnownDate* knownDate(const std::string& path)
     return nullptr;
 }
 
-std::vector<std::string> capturesWithObservations()
-{
-    std::vector<std::string> out;
-    if (!haveSamples())
-        return out;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(samplesDir())) {
-        const std::string ext = e.path().extension().string();
-        if (!e.is_regular_file() || ext == ".md" || ext == ".txt" || ext == ".chk" || ext == ".dcd")
-            continue;
-        // Those two folders hold single generated messages (fields all zero, at their maximum
-        // or random), not a receiver's epochs: the peer writes nothing for most of them.
-        const std::string folder = e.path().parent_path().filename().string();
-        if (folder == "rtcm-rs" || folder == "go-gnss-rtcm")
-            continue;
-        if (hasObservations(framesOf(readFile(e.path().string()))))
-            out.push_back(e.path().string());
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-std::string convbinTime(const Gnss::GpsTime& t)
-{
-    const Gnss::DateTime d = t.toCalendar();
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", d.year, d.month, d.day, d.hour,
-                  d.minute, int(d.second));
-    return text;
-}
-
 // The calendar keys count from a Thursday, 1970-01-01; weeks start on Sundays.
 constexpr double kFirstSunday = 3 * 86400.0;
 
-// The peer marks a change of station with an event record (without its '>') and the new
-// station's header lines: they hold no observations and are left out.
-std::string withoutEvents(const std::string& text)
-{
-    std::istringstream in(text);
-    std::string line, out;
-    while (std::getline(in, line)) {
-        if (line.size() >= 35 && line[0] != '>' && line.find_first_not_of(' ') == 31) {
-            for (int skip = std::atoi(line.c_str() + 32); skip > 0 && std::getline(in, line); --skip) {
-            }
-            continue;
-        }
-        out += line + '\n';
-    }
-    return out;
-}
-
-double keyOf(const Gnss::GpsTime& t)
-{
-    const Gnss::DateTime d = t.toCalendar();
-    return rinexreader::EpochTime{d.year, d.month, d.day, d.hour, d.minute, d.second}.key();
-}
-
-struct Tolerance {
-    char type;
-    double limit;
-};
-constexpr Tolerance kTolerances[] = {{'C', 0.002}, {'L', 0.002}, {'D', 0.002}, {'S', 0.26}};
+double keyOf(const Gnss::GpsTime& t) { return epochOf(t).key(); }
 
 std::optional<double> ourValue(const Gnss::Observation& o, char type)
 {
@@ -154,11 +74,9 @@ std::optional<rinexreader::ObsFile> peerObservations(const std::string& path, co
     std::replace(name.begin(), name.end(), '/', '_');
     const std::string out = testing::TempDir() + "peer_" + name + ".obs";
     std::remove(out.c_str());
-    const std::string cmd = std::string(kConvbin) + " -r rtcm3 -tr \"" + convbinTime(hint)
-        + "\" -v 3.04 -od -os -o " + out + " '" + path + "' >/dev/null 2>&1";
-    if (std::system(cmd.c_str()) != 0 || !std::filesystem::exists(out))
+    if (!runConvbin(path, epochOf(hint), out) || !std::filesystem::exists(out))
         return std::nullopt;
-    rinexreader::ObsFile peer = rinexreader::parseObs(withoutEvents(rinexreader::readText(out)));
+    rinexreader::ObsFile peer = peerObs(out);
     std::remove(out.c_str());
     return peer;
 }
@@ -195,10 +113,9 @@ void compareEpoch(const rinexreader::ObsFile& peer, const rinexreader::ObsEpoch&
             ++c.compared;
             if (!mine)
                 c.problems.push_back(where + ": peer has " + std::to_string(*ps.values[t].value) + ", we nothing");
-            for (const Tolerance& tol : kTolerances)
-                if (mine && tol.type == type[0] && std::fabs(*mine - *ps.values[t].value) > tol.limit)
-                    c.problems.push_back(where + ": ours " + std::to_string(*mine) + " peer "
-                                         + std::to_string(*ps.values[t].value));
+            else if (std::fabs(*mine - *ps.values[t].value) > tolerance(type[0]))
+                c.problems.push_back(where + ": ours " + std::to_string(*mine) + " peer "
+                                     + std::to_string(*ps.values[t].value));
         }
     }
 }
@@ -270,26 +187,10 @@ TEST_P(PeerTest, EveryPeerEpochIsOursWithTheSameValues)
     EXPECT_TRUE(c.problems.empty()) << c.problems.size() << " problems, first:\n" << first.str();
 }
 
-std::string nameOf(const ::testing::TestParamInfo<std::string>& info)
-{
-    std::string n = std::filesystem::path(info.param).parent_path().filename().string() + "_"
-        + std::filesystem::path(info.param).filename().string();
-    for (char& c : n)
-        if (!std::isalnum(static_cast<unsigned char>(c)))
-            c = c == '.' ? 'x' : '_';
-    return n;
-}
-
-INSTANTIATE_TEST_SUITE_P(Captures, PeerTest, ::testing::ValuesIn(capturesWithObservations()), nameOf);
+const std::vector<std::string> kCaptures = captures(isObservation);
+INSTANTIATE_TEST_SUITE_P(Captures, PeerTest, ::testing::ValuesIn(kCaptures), captureName);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(PeerTest);
 
-TEST(PeerAvailable, ConvbinAndSamples)
-{
-    if (!std::filesystem::exists(kConvbin))
-        GTEST_SKIP() << "convbin is not installed: the peer comparison does not run";
-    if (!haveSamples())
-        GTEST_SKIP() << "no samples folder at " << samplesDir() << ": the peer comparison does not run";
-    EXPECT_FALSE(capturesWithObservations().empty());
-}
+TEST(PeerAvailable, ConvbinAndSamples) { expectRunnable(kCaptures); }
 
 } // namespace

@@ -80,46 +80,38 @@ protected:
     }
 };
 
-TEST_F(TimeTest, TimeOfWeekStartingAgainBelongsToTheNextWeek)
-{
-    view.setTimeHint(GpsTime(2143, 604000));
-    add(msm(1074, 604799000));
-    add(msm(1074, 0));
-    add(msm(1074, 1000));
-    EXPECT_EQ(times(), (std::vector<GpsTime>{{2143, 604799}, {2144, 0}, {2144, 1}}));
-}
-
-TEST_F(TimeTest, BeiDouTimeIsFourteenSecondsBehind)
-{
-    view.setTimeHint(GpsTime(2143, 604000));
-    add(msm(1124, 604780000));
-    add(msm(1124, 604790000));  // 4 s into the next GPS week
-    EXPECT_EQ(times(), (std::vector<GpsTime>{{2143, 604794}, {2144, 4}}));
-}
-
-TEST_F(TimeTest, GlonassDayOfWeekWrapsAtMoscowMidnight)
+// Streams dated from a hint, across week, day and time scale boundaries.
+TEST(Dating, TimesOfEpochsFromAHint)
 {
     // Moscow is UTC + 3 h; GPS is UTC + 18 s in 2021.
-    view.setTimeHint(GpsTime(2143, 590000));
-    add(msm(1084, 86399000, false, 6));  // Saturday 23:59:59 Moscow
-    add(msm(1084, 0, false, 0));         // Sunday 00:00:00 Moscow: still the same GPS week
-    add(msm(1084, 10782000, false, 0));  // Sunday 02:59:42 Moscow: the GPS week starts
     const int saturday = 6 * 86400;
-    EXPECT_EQ(times(), (std::vector<GpsTime>{
-                           {2143, saturday + 20 * 3600 + 59 * 60 + 59 + 18.0},
-                           {2143, saturday + 21 * 3600 + 18.0},
-                           {2144, 0}}));
-}
-
-TEST_F(TimeTest, GlonassTimeOfDayWithoutADayCrossesMidnight)
-{
-    view.setTimeHint(GpsTime(2143, 4 * 86400));  // Thursday 00:00 GPST
-    add(glonassLegacy(86399000));
-    add(glonassLegacy(0));
-    add(glonassLegacy(1000));
-    // 23:59:59 Moscow on Wednesday is 21:00:17 GPST, three hours before the hint.
-    const double wednesday = 3 * 86400 + 21 * 3600 + 17;
-    EXPECT_EQ(times(), (std::vector<GpsTime>{{2143, wednesday}, {2143, wednesday + 1}, {2143, wednesday + 2}}));
+    const double wednesday = 3 * 86400 + 21 * 3600 + 17;  // 23:59:59 Moscow on Wednesday
+    struct Case { const char* name; GpsTime hint; std::vector<_RTCM3_message_t> records; std::vector<GpsTime> times; };
+    const Case cases[] = {
+        {"time of week starting again is the next week", {2143, 604000},
+         {msm(1074, 604799000), msm(1074, 0), msm(1074, 1000)}, {{2143, 604799}, {2144, 0}, {2144, 1}}},
+        {"BDT is 14 s behind, here into the next GPS week", {2143, 604000},
+         {msm(1124, 604780000), msm(1124, 604790000)}, {{2143, 604794}, {2144, 4}}},
+        // Saturday 23:59:59 and Sunday 00:00:00 Moscow are GPS week 2143; Sunday 02:59:42 starts 2144.
+        {"GLONASS day of week wraps at Moscow midnight", {2143, 590000},
+         {msm(1084, 86399000, false, 6), msm(1084, 0, false, 0), msm(1084, 10782000, false, 0)},
+         {{2143, saturday + 20 * 3600 + 59 * 60 + 59 + 18.0}, {2143, saturday + 21 * 3600 + 18.0}, {2144, 0}}},
+        // The hint is Thursday 00:00 GPST, three hours after the first epoch.
+        {"GLONASS time of day without a day crosses midnight", {2143, 4 * 86400},
+         {glonassLegacy(86399000), glonassLegacy(0), glonassLegacy(1000)},
+         {{2143, wednesday}, {2143, wednesday + 1}, {2143, wednesday + 2}}},
+    };
+    for (const Case& c : cases) {
+        viewtest::CollectSink sink;
+        GnssView view(sink);
+        view.setTimeHint(c.hint);
+        for (const _RTCM3_message_t& r : c.records)
+            view.add(r);
+        std::vector<GpsTime> times;
+        for (const auto& e : sink.epochs)
+            times.push_back(e.time);
+        EXPECT_EQ(times, c.times) << c.name;
+    }
 }
 
 TEST_F(TimeTest, HeldBackEpochsAreReleasedWithTheirTime)

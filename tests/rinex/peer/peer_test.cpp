@@ -27,28 +27,18 @@
 //    (transmission time, spares, the GLONASS fourth line of 3.05) are not compared; the peer
 //    reads message 63 of rtcm3.2.log (a draft number) as BeiDou orbits dated 2035.
 
-#include "../../view/view_support.h"
+#include "convbin_peer.h"
 #include "RinexConversion.h"
-#include "rinex_reader.h"
-
-#include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <set>
-#include <sstream>
 
 using namespace Kvt;
 using namespace viewtest;
-namespace fs = std::filesystem;
+using namespace peertest;
 
 namespace {
-
-const char* kConvbin = "/usr/bin/convbin";
-const Gnss::GpsTime kHint = Gnss::GpsTime::fromCalendar({2021, 2, 3, 12, 0, 0.0});
 
 // Captures without a time reference of their own, dated by hand from their messages: the
 // offset of GLONASS to GPS time gives the leap seconds and so the years, a 10-bit week of a
@@ -74,36 +64,9 @@ const KnownDate* knownDate(const std::string& path)
     return nullptr;
 }
 
-int messageNumber(const Bytes& f) { return f.size() > 5 ? (f[3] << 4 | f[4] >> 4) : 0; }
-
-bool convertible(const std::vector<Bytes>& frames)
+bool convertible(int n)
 {
-    for (const Bytes& f : frames) {
-        const int n = messageNumber(f);
-        if ((n >= 1001 && n <= 1004) || (n >= 1009 && n <= 1012) || Nuvrix::View::msmSystem(n)
-            || n == 1019 || n == 1020 || n == 1041 || n == 1042 || n == 1044 || n == 1045 || n == 1046)
-            return true;
-    }
-    return false;
-}
-
-std::vector<std::string> captures()
-{
-    std::vector<std::string> out;
-    if (!haveSamples())
-        return out;
-    for (const auto& e : fs::recursive_directory_iterator(samplesDir())) {
-        const std::string ext = e.path().extension().string();
-        const std::string folder = e.path().parent_path().filename().string();
-        // rtcm-rs and go-gnss-rtcm hold single generated messages, not a receiver's stream.
-        if (!e.is_regular_file() || ext == ".md" || ext == ".txt" || ext == ".chk" || ext == ".dcd"
-            || folder == "rtcm-rs" || folder == "go-gnss-rtcm")
-            continue;
-        if (convertible(framesOf(readFile(e.path().string()))))
-            out.push_back(e.path().string());
-    }
-    std::sort(out.begin(), out.end());
-    return out;
+    return isObservation(n) || n == 1019 || n == 1020 || n == 1041 || n == 1042 || (n >= 1044 && n <= 1046);
 }
 
 // Both passes of a file through decoder, view and converter.
@@ -135,40 +98,6 @@ std::string ending(const std::vector<std::string>& names, const std::string& end
         if (n.size() > end.size() && n.compare(n.size() - end.size(), end.size(), end) == 0)
             return n;
     return {};
-}
-
-std::string convbinTime(const rinexreader::EpochTime& t)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                  int(t.second));
-    return text;
-}
-
-// The peer marks a change of station with an event record and the new station's header
-// lines: no observations, left out.
-std::string withoutEvents(const std::string& text)
-{
-    std::istringstream in(text);
-    std::string line, out;
-    while (std::getline(in, line)) {
-        if (line.size() >= 35 && line[0] != '>' && line.find_first_not_of(' ') == 31) {
-            for (int skip = std::atoi(line.c_str() + 32); skip > 0 && std::getline(in, line); --skip) {
-            }
-            continue;
-        }
-        out += line + '\n';
-    }
-    return out;
-}
-
-double tolerance(char type)
-{
-    switch (type) {
-    case 'C': case 'L': case 'D': return 0.002;
-    case 'S': return 0.26;
-    }
-    return 0.0;
 }
 
 struct Tally {
@@ -361,18 +290,15 @@ TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
     std::vector<std::string> names = convert(frames, dir + "/ours", known ? std::optional(Gnss::GpsTime::fromCalendar(known->hint)) : std::nullopt);
     if (names.empty())  // no time reference of its own: both sides get the same hint
         names = convert(frames, dir + "/ours", kHint);
-    const std::string peerObs = dir + "/peer.obs", peerNav = dir + "/peer.nav";
+    const std::string obsPath = dir + "/peer.obs", navPath = dir + "/peer.nav";
     const auto runPeer = [&](const rinexreader::EpochTime& hint) {
-        const std::string cmd = std::string(kConvbin) + " -r rtcm3 -tr \"" + convbinTime(hint)
-            + "\" -v 3.04 -od -os -o " + peerObs + " -n " + peerNav + " '" + path + "' >/dev/null 2>&1";
-        ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        ASSERT_TRUE(runConvbin(path, hint, obsPath, navPath)) << path;
     };
     if (names.empty()) {
         // Epochs without a value we can stand by (MSM1-3 give ranges modulo a millisecond):
         // neither side writes a file.
-        const Gnss::DateTime d = kHint.toCalendar();
-        runPeer({d.year, d.month, d.day, d.hour, d.minute, d.second});
-        EXPECT_FALSE(fs::exists(peerObs) && !rinexreader::readObs(peerObs).epochs.empty()) << path;
+        runPeer(epochOf(kHint));
+        EXPECT_FALSE(fs::exists(obsPath) && !rinexreader::readObs(obsPath).epochs.empty()) << path;
         std::printf("[ peer     ] %s: no observations on either side\n", fs::path(path).filename().c_str());
         fs::remove_all(dir);
         return;
@@ -397,13 +323,13 @@ TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
     runPeer(first);
 
     Tally tally;
-    if (fs::exists(peerObs)) {
-        const rinexreader::ObsFile peer = rinexreader::parseObs(withoutEvents(rinexreader::readText(peerObs)));
+    if (fs::exists(obsPath)) {
+        const rinexreader::ObsFile peer = peerObs(obsPath);
         ASSERT_TRUE(peer.errors.empty()) << peer.errors.front();
         compareObservations(ours, peer, tally);
     }
-    if (fs::exists(peerNav))
-        compareNavigation(ourNav, rinexreader::readNav(peerNav), frames, tally);
+    if (fs::exists(navPath))
+        compareNavigation(ourNav, rinexreader::readNav(navPath), frames, tally);
 
     std::ostringstream report;
     for (size_t i = 0; i < tally.problems.size() && i < 20; ++i)
@@ -420,25 +346,10 @@ TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
     fs::remove_all(dir);
 }
 
-std::string nameOf(const ::testing::TestParamInfo<std::string>& info)
-{
-    std::string n = fs::path(info.param).parent_path().filename().string() + "_" + fs::path(info.param).filename().string();
-    for (char& c : n)
-        if (!std::isalnum(static_cast<unsigned char>(c)))
-            c = c == '.' ? 'x' : '_';
-    return n;
-}
-
-INSTANTIATE_TEST_SUITE_P(Captures, RinexPeerTest, ::testing::ValuesIn(captures()), nameOf);
+const std::vector<std::string> kCaptures = captures(convertible);
+INSTANTIATE_TEST_SUITE_P(Captures, RinexPeerTest, ::testing::ValuesIn(kCaptures), captureName);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RinexPeerTest);
 
-TEST(RinexPeerAvailable, ConvbinAndSamples)
-{
-    if (!fs::exists(kConvbin))
-        GTEST_SKIP() << "convbin is not installed: the RINEX peer comparison does not run";
-    if (!haveSamples())
-        GTEST_SKIP() << "no samples folder at " << samplesDir() << ": the RINEX peer comparison does not run";
-    EXPECT_FALSE(captures().empty());
-}
+TEST(RinexPeerAvailable, ConvbinAndSamples) { expectRunnable(kCaptures); }
 
 } // namespace

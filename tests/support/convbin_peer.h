@@ -1,0 +1,116 @@
+#pragma once
+// Shared by the comparisons with Debian's convbin (view and RINEX): the captures that take
+// part, the peer's run and what of its output holds no observations.
+
+#include "../view/view_support.h"
+#include "rinex_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+namespace peertest {
+
+using viewtest::Bytes;
+namespace fs = std::filesystem;
+
+inline const char* const kConvbin = "/usr/bin/convbin";
+// For captures without a time reference of their own: the middle of a week, where the nearest
+// week (ours) and the hint's own week (the peer's) are the same.
+inline const Kvt::Gnss::GpsTime kHint = Kvt::Gnss::GpsTime::fromCalendar({2021, 2, 3, 12, 0, 0.0});
+
+inline int messageNumber(const Bytes& f) { return f.size() > 5 ? (f[3] << 4 | f[4] >> 4) : 0; }
+
+inline bool isObservation(int n)
+{
+    return (n >= 1001 && n <= 1004) || (n >= 1009 && n <= 1012) || Kvt::Nuvrix::View::msmSystem(n);
+}
+
+// The shared captures with a message `wanted` accepts. rtcm-rs and go-gnss-rtcm hold single
+// generated messages (fields all zero, at their maximum or random), not a receiver's epochs.
+inline std::vector<std::string> captures(bool (*wanted)(int))
+{
+    std::vector<std::string> out;
+    if (!viewtest::haveSamples())
+        return out;
+    for (const auto& e : fs::recursive_directory_iterator(viewtest::samplesDir())) {
+        const std::string ext = e.path().extension().string();
+        const std::string folder = e.path().parent_path().filename().string();
+        if (!e.is_regular_file() || ext == ".md" || ext == ".txt" || ext == ".chk" || ext == ".dcd"
+            || folder == "rtcm-rs" || folder == "go-gnss-rtcm")
+            continue;
+        const std::vector<Bytes> frames = viewtest::framesOf(viewtest::readFile(e.path().string()));
+        if (std::any_of(frames.begin(), frames.end(), [&](const Bytes& f) { return wanted(messageNumber(f)); }))
+            out.push_back(e.path().string());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// How far a value of ours may be from the peer's: its print precision, and a quarter dB-Hz.
+inline double tolerance(char type) { return type == 'S' ? 0.26 : 0.002; }
+
+inline rinexreader::EpochTime epochOf(const Kvt::Gnss::GpsTime& t)
+{
+    const Kvt::Gnss::DateTime d = t.toCalendar();
+    return {d.year, d.month, d.day, d.hour, d.minute, d.second};
+}
+
+inline std::string convbinTime(const rinexreader::EpochTime& t)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  int(t.second));
+    return text;
+}
+
+// convbin's RINEX 3.04 of a capture dated from `hint`, observations to `obs`, navigation to
+// `nav` where given; false where it fails.
+inline bool runConvbin(const std::string& path, const rinexreader::EpochTime& hint, const std::string& obs,
+                       const std::string& nav = {})
+{
+    const std::string cmd = std::string(kConvbin) + " -r rtcm3 -tr \"" + convbinTime(hint) + "\" -v 3.04 -od -os -o "
+        + obs + (nav.empty() ? "" : " -n " + nav) + " '" + path + "' >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+}
+
+// The peer's observation file without the event records (no '>') and new station's header
+// lines it writes at a change of station: they hold no observations.
+inline rinexreader::ObsFile peerObs(const std::string& path)
+{
+    std::istringstream in(rinexreader::readText(path));
+    std::string line, out;
+    while (std::getline(in, line)) {
+        if (line.size() >= 35 && line[0] != '>' && line.find_first_not_of(' ') == 31) {
+            for (int skip = std::atoi(line.c_str() + 32); skip > 0 && std::getline(in, line); --skip) {
+            }
+            continue;
+        }
+        out += line + '\n';
+    }
+    return rinexreader::parseObs(out);
+}
+
+inline std::string captureName(const ::testing::TestParamInfo<std::string>& info)
+{
+    std::string n = fs::path(info.param).parent_path().filename().string() + "_" + fs::path(info.param).filename().string();
+    for (char& c : n)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = c == '.' ? 'x' : '_';
+    return n;
+}
+
+// Says why a comparison does not run, or that it has captures to run on.
+inline void expectRunnable(const std::vector<std::string>& captures)
+{
+    if (!fs::exists(kConvbin))
+        GTEST_SKIP() << "convbin is not installed: the peer comparison does not run";
+    if (!viewtest::haveSamples())
+        GTEST_SKIP() << "no samples folder at " << viewtest::samplesDir() << ": the peer comparison does not run";
+    EXPECT_FALSE(captures.empty());
+}
+
+} // namespace peertest
