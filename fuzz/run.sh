@@ -28,7 +28,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${NUVRIX_FUZZ_BUILD:-$(dirname "$ROOT")/build-fuzz}
 JOBS=${JOBS:-2}
 MAX_LEN=${NUVRIX_FUZZ_MAX_LEN:-4096}
-TARGETS=(fuzz_codec_decode fuzz_codec_reencode fuzz_stream)
+TARGETS=(fuzz_codec_decode fuzz_codec_reencode fuzz_stream fuzz_view)
 PACKAGES=(cmake make python3 qt6-base-dev clang libclang-rt-14-dev)
 
 usage() {
