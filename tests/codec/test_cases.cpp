@@ -63,7 +63,6 @@ Bytes frame1005(uint64_t ecefX)
 TEST(Decode, Complete1005ReadsSignExtendedCoordinates)
 {
     const Bytes f = frame1005(uint64_t(1) << 37);
-    ASSERT_EQ(f.size(), 25u);
     _RTCM3_message_t m;
     EXPECT_EQ(decode(f, m), 200);
     const auto& r = m.Message_Type_1005;
@@ -109,7 +108,6 @@ TEST(Decode, SigilStatusBitsAreSplit)
     for (int i = 0; i < 3; ++i) b.put(9, 32);
     _RTCM3_message_t m;
     const Bytes f = b.frame();
-    ASSERT_EQ(f.size(), 59u);
     EXPECT_EQ(decode(f, m), 472);
     const auto& s = m.SIGIL_1;
     EXPECT_EQ(s.kvtcg_message, RTCM3_SIGIL_1);

@@ -96,8 +96,9 @@ TEST_P(EveryMessage, EncodingIntoShortBuffersNeverWritesOutside)
         std::vector<uint8_t> buffer(size);  // exact size: ASan sees any write past it
         const int32_t r = RTCM3_encode_message(buffer.data(), static_cast<uint16_t>(size), &record);
         ASSERT_LT(r, 0) << "size " << size;
-        if (size == bits / 8 - 1)
+        if (size == bits / 8 - 1) {
             EXPECT_EQ(r, l.crcExtCode);
+        }
     }
     RTCM3_free_message_children(&record);
 }
