@@ -30,8 +30,6 @@ testframes::Bytes withClearedPad(testframes::Bytes frame, unsigned bits)
     return frame;
 }
 
-
-
 FileResult checkFile(const fs::path& path)
 {
     FileResult result;

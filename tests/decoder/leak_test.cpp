@@ -1,10 +1,5 @@
-// What a decode allocates goes again: the element arrays of a failed decode and of messages
-// that the codec alone decodes are released at once, and every host object of a whole
-// stream is released with the last reference and the decoder.
-//
-// Leaks of plain heap arrays are invisible to the allocation tracer; these tests measure the
-// heap in use around repeated decodes instead (and the sanitizer build checks the same at
-// exit).
+// What a decode allocates goes again. Plain heap arrays are invisible to the allocation
+// tracer, so the tests of failed and codec-only decodes measure the heap in use instead.
 
 #include "../support/live_objects.h"
 #include "../support/message_dump.h"
