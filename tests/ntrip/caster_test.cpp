@@ -254,10 +254,9 @@ TEST_F(NetTest, SendsGgaOnConnectAndPeriodically)
 // The source table of both versions, in pieces, chunked or not; the end needs no close.
 TEST_F(NetTest, FetchesTheSourceTable)
 {
-    const QByteArray table = "CAS;caster.example;2101;Example;Op;0;DEU;50.1;8.6;;0;\r\nNET;NETX;Op;B;N;;;;\r\n" + kTable;
     for (const QByteArray &answer :
-         {"SOURCETABLE 200 OK\r\nContent-Length: " + QByteArray::number(table.size()) + "\r\n\r\n" + table,
-          "HTTP/1.1 200 OK\r\nContent-Type: gnss/sourcetable\r\nTransfer-Encoding: chunked\r\n\r\n" + chunked(table)}) {
+         {"SOURCETABLE 200 OK\r\nContent-Length: " + QByteArray::number(kTable.size()) + "\r\n\r\n" + kTable,
+          "HTTP/1.1 200 OK\r\nContent-Type: gnss/sourcetable\r\nTransfer-Encoding: chunked\r\n\r\n" + chunked(kTable)}) {
         ScriptedServer caster({{[&](Peer &peer) {
             peer.request();
             peer.trickle(answer, 11);
@@ -268,7 +267,6 @@ TEST_F(NetTest, FetchesTheSourceTable)
         EXPECT_TRUE(error.isEmpty()) << qPrintable(error);
         ASSERT_EQ(got.streams.size(), 1);
         EXPECT_EQ(got.streams[0].mountpoint, QStringLiteral("OTHER"));
-        EXPECT_EQ(got.casters.size() + got.networks.size(), 2);
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <future>
@@ -44,13 +45,18 @@ struct Peer
     QTcpSocket *socket;
     QByteArray received;
 
-    QByteArray request()
+    // Reads for `ms`, until `done` or until the client closes.
+    void readFor(int ms, const std::function<bool()> &done = [] { return false; })
     {
         QElapsedTimer clock;
         clock.start();
-        while (!received.contains("\r\n\r\n") && clock.elapsed() < 5000 && socket->state() == QAbstractSocket::ConnectedState)
-            if (socket->waitForReadyRead(100))
+        while (!done() && clock.elapsed() < ms && socket->state() == QAbstractSocket::ConnectedState)
+            if (socket->waitForReadyRead(int(std::clamp<qint64>(ms - clock.elapsed(), 1, 100))))
                 received += socket->readAll();
+    }
+    QByteArray request()
+    {
+        readFor(5000, [this] { return received.contains("\r\n\r\n"); });
         return received.left(received.indexOf("\r\n\r\n") + 4);
     }
     void send(const QByteArray &bytes)
@@ -70,15 +76,7 @@ struct Peer
                 QThread::msleep(1);
         }
     }
-    // Silent for `ms`, or until the client closes.
-    void hold(int ms)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < ms && socket->state() == QAbstractSocket::ConnectedState)
-            if (socket->waitForReadyRead(int(std::max<qint64>(1, ms - clock.elapsed()))))
-                received += socket->readAll();
-    }
+    void hold(int ms) { readFor(ms); }   // silent
 };
 
 // Plays one script per connection, in order. A turn may first refuse connections for a while.

@@ -6,6 +6,8 @@
 
 #include <QByteArray>
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -44,7 +46,8 @@ inline std::vector<Frame> framesOf(const QByteArray& stream)
     return frames;
 }
 
-// Calls `visit` with every frame of the sample and its decoded record.
+// Calls `visit` with every frame of the sample and its decoded record; every frame must decode
+// to exactly its length.
 inline void forEachDecoded(const std::function<void(const Frame&, const _RTCM3_message_t&, int32_t)>& visit)
 {
     for (const Frame& frame : framesOf(sampleStream())) {
@@ -52,6 +55,8 @@ inline void forEachDecoded(const std::function<void(const Frame&, const _RTCM3_m
         std::memset(&message, 0, sizeof(message)); // a failed dispatch leaves nothing to release
         const int32_t bits = RTCM3_decode(nullptr, reinterpret_cast<const uint8_t*>(frame.bytes.constData()),
                                           uint16_t(frame.bytes.size()), &message);
+        EXPECT_EQ(bits, 8 * frame.bytes.size())
+            << "message " << frame.number << ": " << (bits < 0 ? RTCM3_error_to_string(bits) : "short");
         if (bits > 0)
             visit(frame, message, bits);
         RTCM3_free_message_children(&message);
