@@ -242,25 +242,4 @@ TEST(FieldDescriptions, KeepExactScalesUnitsPrecisionAndDoNotUseValuesInTheField
     EXPECT_FALSE(field("Refsig Extended", "CNR")->hasDoNotUseValue());
 }
 
-TEST(FieldDescriptions, KeepSymbolicValuesInTableOrderInTheirKindAndInTheirOwnHash)
-{
-    const auto *quarterCycle = RTCM3_Message_Type_1005_Quarter_Cycle_Indicator_FieldInfo::getInstance();
-    EXPECT_EQ(quarterCycle, RTCM3_Message_Type_1005_Quarter_Cycle_Indicator_FieldInfo::getInstance_nonconst());
-    EXPECT_EQ(quarterCycle, description("Message Type 1005")->getFieldInfo(14));
-    const QStringList texts = {"Unspecified", "Corrected", "Not Corrected", "Reserved"};
-    const auto &symbols = quarterCycle->getSymbolicValues();
-    ASSERT_EQ(symbols.size(), 4);
-    ASSERT_NE(quarterCycle->symbolTexts(), nullptr);
-    for (int v = 0; v < 4; ++v) {
-        EXPECT_EQ(symbols[v].first, FieldValue::byte(quint8(v)));
-        EXPECT_EQ(symbols[v].second, texts[v]);
-        EXPECT_EQ(quarterCycle->symbolTexts()->value(v), texts[v]);
-    }
-    EXPECT_EQ(RTCM3_Message_Type_1005_ECEF_X_FieldInfo::getInstance()->symbolTexts(), nullptr);
-    const FieldInfo *plates = field("Message Type 1022", "Plate_Number");
-    ASSERT_NE(plates, nullptr);
-    EXPECT_EQ(plates->getSymbolicValues().size(), 17);
-    EXPECT_EQ(plates->getSymbolicValues().last().first, FieldValue::u(16, 5));
-}
-
 } // namespace

@@ -101,17 +101,6 @@ TEST_F(Sample, TextNamesEveryFrameInOrderAndIndentsNestedBlocks)
     EXPECT_EQ(lines.count(QStringLiteral("  MSM Signal Data:")), msmFrames);
 }
 
-TEST_F(Sample, TextShowsInterpretedValuesWithTheirUnits)
-{
-    const dumprunner::Run text = run({kSample});
-    ASSERT_EQ(text.exitCode, 0);
-    // Broadcast ephemerides: a week number in weeks, clock and ephemeris epochs in seconds.
-    const QRegularExpression week(QStringLiteral("^  Week Number: \\S+ week$"), QRegularExpression::MultilineOption);
-    const QRegularExpression seconds(QStringLiteral("^  .+: -?[0-9.,]+ second$"), QRegularExpression::MultilineOption);
-    EXPECT_TRUE(week.match(text.text()).hasMatch());
-    EXPECT_TRUE(seconds.match(text.text()).hasMatch());
-}
-
 // ---- JSON -------------------------------------------------------------------------------
 
 TEST_F(Sample, JsonIsOneParsableObjectPerFrameKeyedByRecordMembers)

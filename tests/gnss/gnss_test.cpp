@@ -34,15 +34,6 @@ TEST(GpsTimeTest, CalendarRoundTripsAcrossWeekDayAndYearBoundaries)
     }
 }
 
-TEST(GpsTimeTest, NormalisesTimeOfWeekIntoItsWeek)
-{
-    EXPECT_EQ(GpsTime(2000, 604800.25).week, 2001);
-    EXPECT_DOUBLE_EQ(GpsTime(2000, 604800.25).tow, 0.25);
-    EXPECT_EQ(GpsTime(2000, -1.0).week, 1999);
-    EXPECT_DOUBLE_EQ(GpsTime(2000, -1.0).tow, 604799.0);
-    EXPECT_DOUBLE_EQ(GpsTime(2001, 1.0) - GpsTime(2000, 604799.0), 2.0);
-}
-
 TEST(GpsTimeTest, LeapSecondsChangeAtTheirUtcInstant)
 {
     const GpsTime justBefore = GpsTime::fromCalendar({2016, 12, 31, 23, 59, 59.0}).plusSeconds(17);
@@ -58,20 +49,6 @@ TEST(GpsTimeTest, LeapSecondsChangeAtTheirUtcInstant)
     EXPECT_DOUBLE_EQ(t.toUtc().second, 50.0);
 }
 
-TEST(GpsTimeTest, BeiDouTimeIsFourteenSecondsBehindFromWeek1356)
-{
-    const GpsTime t = GpsTime::fromBdt(0, 0.0);
-    EXPECT_EQ(t.week, 1356);
-    EXPECT_DOUBLE_EQ(t.tow, 14.0);
-    EXPECT_EQ(t.toUtc().year, 2006);  // BDT began at 2006-01-01 00:00:00 UTC
-    EXPECT_EQ(t.toUtc().hour, 0);
-    const GpsTime endOfBdtWeek = GpsTime::fromBdt(800, 604795.0);
-    EXPECT_EQ(endOfBdtWeek.week, 2157);
-    EXPECT_DOUBLE_EQ(endOfBdtWeek.tow, 9.0);
-    EXPECT_EQ(endOfBdtWeek.bdtWeek(), 800);
-    EXPECT_DOUBLE_EQ(endOfBdtWeek.bdtSow(), 604795.0);
-}
-
 TEST(GpsTimeTest, TruncatedWeeksResolveToTheNearestOfTheirEra)
 {
     EXPECT_EQ(resolveWeek(100, 1024, 2148), 2148);
@@ -82,11 +59,9 @@ TEST(GpsTimeTest, TruncatedWeeksResolveToTheNearestOfTheirEra)
 
 TEST(GnssIdsTest, SatellitesAreNamedAsRinexNamesThem)
 {
-    EXPECT_EQ(satelliteFromPrn(System::Sbas, 123)->toString(), "S23");
-    EXPECT_EQ(satelliteFromPrn(System::Qzss, 194)->toString(), "J02");
-    EXPECT_EQ(satelliteFromPrn(System::Gps, 5)->toString(), "G05");
+    // The MSM satellite tests name S23 and J02; here the ends of the ranges.
     EXPECT_FALSE(satelliteFromPrn(System::Sbas, 119));
-    EXPECT_FALSE(satelliteFromPrn(System::Gps, 0));
+    EXPECT_EQ(satelliteFromPrn(System::Sbas, 158)->toString(), "S58");
     std::set<char> letters;
     for (int s = 0; s < kSystemCount; ++s) {
         const char letter = systemLetter(System(s));

@@ -111,26 +111,6 @@ TEST(SamplePlausibility, Msm4AndMsm7OfOneEpochReportTheSameMeasurements)
     }
 }
 
-// GPS and Galileo count milliseconds of the GPS week, BeiDou 14 s behind, GLONASS milliseconds
-// of the Moscow day with the day of week apart.
-TEST(SamplePlausibility, EpochTimesFollowEachSystemsTimeScale)
-{
-    const std::vector<MsmView> gps = msmViews(1074), glonass = msmViews(1084), galileo = msmViews(1094),
-                               beidou = msmViews(1124);
-    ASSERT_EQ(gps.size(), 10u);
-    for (size_t e = 0; e < gps.size(); ++e) {
-        const uint32_t t = gps[e].epochTime;
-        if (e > 0) {
-            EXPECT_EQ(t, gps[e - 1].epochTime + 1000) << "epochs one second apart";
-        }
-        EXPECT_EQ(galileo[e].epochTime, t);
-        EXPECT_EQ(beidou[e].epochTime, t - 14000);
-        const uint64_t moscow = uint64_t(t) - 18000 + 3 * 3600 * 1000;
-        EXPECT_EQ(glonass[e].epochTime, moscow % 86400000);
-        EXPECT_EQ(glonass[e].dayOfWeek, moscow / 86400000);
-    }
-}
-
 // Carrier phase grows by the phase range rate: a rate of the wrong sign or scale misses by
 // metres, whereas the troposphere of a low satellite adds a centimetre per second at most.
 TEST(SamplePlausibility, PhaseRangesMoveAtTheReportedRates)

@@ -70,14 +70,6 @@ inline Split splitClean(const QByteArray &stream)
     return split;
 }
 
-inline QMap<int, int> countByNumber(const QList<QByteArray> &frames)
-{
-    QMap<int, int> counts;
-    for (const QByteArray &frame : frames)
-        ++counts[messageNumber(frame)];
-    return counts;
-}
-
 inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
