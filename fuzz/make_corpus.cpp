@@ -96,6 +96,36 @@ Bytes readFile(const fs::path& path)
 }
 
 // Pieces of the sample stream, and for every message two encoded records back to back.
+// The engineering view reads whole frames: the sample cut at frame boundaries into pieces
+// that each begin with the sample's first frames (station, date), so that epochs get dated.
+int writeViewSeeds(const fs::path& dir, const fs::path& sample)
+{
+    fs::create_directories(dir);
+    const Bytes whole = sample.empty() ? Bytes() : readFile(sample);
+    std::vector<Bytes> frames;
+    for (size_t at = 0; at + 6 <= whole.size();) {
+        const size_t length = size_t(whole[at + 1] & 0x03) << 8 | whole[at + 2];
+        frames.emplace_back(whole.begin() + long(at), whole.begin() + long(std::min(whole.size(), at + length + 6)));
+        at += length + 6;
+    }
+    constexpr size_t kHead = 5;  // 1006, 1033, 1013, 1230, 1029
+    int written = 0;
+    Bytes seed;
+    for (size_t i = kHead; i < frames.size(); ++i) {
+        if (seed.empty())
+            for (size_t h = 0; h < kHead && h < frames.size(); ++h)
+                seed.insert(seed.end(), frames[h].begin(), frames[h].end());
+        seed.insert(seed.end(), frames[i].begin(), frames[i].end());
+        if (seed.size() > 3000 || i + 1 == frames.size()) {
+            if (!writeFile(dir / ("sample_" + std::to_string(written)), seed))
+                return -1;
+            ++written;
+            seed.clear();
+        }
+    }
+    return written;
+}
+
 int writeStreamSeeds(const fs::path& dir, const fs::path& sample)
 {
     fs::create_directories(dir);
@@ -195,36 +225,6 @@ int writeDictionary(const fs::path& file)
 }
 
 } // namespace
-
-// The engineering view reads whole frames: the sample cut at frame boundaries into pieces
-// that each begin with the sample's first frames (station, date), so that epochs get dated.
-int writeViewSeeds(const fs::path& dir, const fs::path& sample)
-{
-    fs::create_directories(dir);
-    const Bytes whole = sample.empty() ? Bytes() : readFile(sample);
-    std::vector<Bytes> frames;
-    for (size_t at = 0; at + 6 <= whole.size();) {
-        const size_t length = size_t(whole[at + 1] & 0x03) << 8 | whole[at + 2];
-        frames.emplace_back(whole.begin() + long(at), whole.begin() + long(std::min(whole.size(), at + length + 6)));
-        at += length + 6;
-    }
-    constexpr size_t kHead = 5;  // 1006, 1033, 1013, 1230, 1029
-    int written = 0;
-    Bytes seed;
-    for (size_t i = kHead; i < frames.size(); ++i) {
-        if (seed.empty())
-            for (size_t h = 0; h < kHead && h < frames.size(); ++h)
-                seed.insert(seed.end(), frames[h].begin(), frames[h].end());
-        seed.insert(seed.end(), frames[i].begin(), frames[i].end());
-        if (seed.size() > 3000 || i + 1 == frames.size()) {
-            if (!writeFile(dir / ("sample_" + std::to_string(written)), seed))
-                return -1;
-            ++written;
-            seed.clear();
-        }
-    }
-    return written;
-}
 
 int main(int argc, char** argv)
 {
