@@ -4,14 +4,13 @@
 #include "RTCM3_codec.h"
 #include "kvtcg.h"
 
+#include "captures.h"
+
 #include <benchmark/benchmark.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 extern "C" void* __libc_malloc(size_t);
@@ -106,35 +105,6 @@ _RTCM3_message_t record1005()
     m.Message_Type_1005.ECEF_X = 39700001234;
     m.Message_Type_1005.ECEF_Y = -1234567;
     return m;
-}
-
-// The CRC-valid frames of every capture, back to back.
-std::vector<Bytes> captureFrames()
-{
-    std::vector<Bytes> frames;
-    const std::filesystem::path root(NUVRIX_SAMPLES_DIR);
-    if (!std::filesystem::exists(root))
-        return frames;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-        const auto ext = entry.path().extension().string();
-        if (!entry.is_regular_file() || ext == ".md" || ext == ".txt" || ext == ".chk" || ext == ".dcd")
-            continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        const Bytes s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        for (size_t i = 0; i + 6 <= s.size();) {
-            const size_t size = (((s[i + 1] & 3u) << 8) | s[i + 2]) + 6;
-            if (s[i] == 0xD3 && (s[i + 1] & 0xFC) == 0 && i + size <= s.size()) {
-                const uint32_t crc = CRC_compute24Q(&s[i], static_cast<int32_t>(size - 3));
-                if (crc == ((uint32_t(s[i + size - 3]) << 16) | (uint32_t(s[i + size - 2]) << 8) | s[i + size - 1])) {
-                    frames.emplace_back(s.begin() + i, s.begin() + i + size);
-                    i += size;
-                    continue;
-                }
-            }
-            ++i;
-        }
-    }
-    return frames;
 }
 
 void decodeFrames(benchmark::State& state, const std::vector<Bytes>& frames)

@@ -3,11 +3,11 @@
 
 #include "RTCM3RecordWriter.h"
 #include "RTCM3_codec.h"
-#include "../tests/codec/frames.h"
+
+#include "captures.h"
 
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <string>
 
 using namespace Kvt::Nuvrix;
@@ -15,22 +15,6 @@ using namespace Kvt::Nuvrix;
 namespace {
 
 std::vector<testframes::Bytes> sampleFrames() { return testframes::validFrames(testframes::readFile(NUVRIX_SAMPLE_STREAM)); }
-
-std::vector<testframes::Bytes> captureFrames()
-{
-    std::vector<testframes::Bytes> frames;
-    const std::filesystem::path root(NUVRIX_SAMPLES_DIR);
-    if (!std::filesystem::exists(root))
-        return frames;
-    for (const auto &entry : std::filesystem::recursive_directory_iterator(root)) {
-        const auto ext = entry.path().extension().string();
-        if (!entry.is_regular_file() || ext == ".md" || ext == ".txt" || ext == ".chk" || ext == ".dcd")
-            continue;
-        for (auto &frame : testframes::validFrames(testframes::readFile(entry.path().string())))
-            frames.push_back(std::move(frame));
-    }
-    return frames;
-}
 
 enum class Output { None, Json, Text };
 

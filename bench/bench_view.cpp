@@ -6,12 +6,11 @@
 #include "RTCM3_codec.h"
 #include "kvtcg.h"
 
+#include "captures.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 using namespace Kvt;
@@ -60,34 +59,6 @@ std::vector<Bytes> msm7Epoch()
         const int32_t bits = RTCM3_encode_message(buffer.data(), uint16_t(buffer.size()), &m);
         buffer.resize(bits > 0 ? size_t(bits) / 8 : 0);
         frames.push_back(buffer);
-    }
-    return frames;
-}
-
-// The CRC-valid frames of every shared capture, back to back.
-std::vector<Bytes> captureFrames()
-{
-    std::vector<Bytes> frames;
-    const std::filesystem::path root(NUVRIX_SAMPLES_DIR);
-    if (!std::filesystem::exists(root))
-        return frames;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-        const auto ext = entry.path().extension().string();
-        if (!entry.is_regular_file() || ext == ".md" || ext == ".txt" || ext == ".chk" || ext == ".dcd")
-            continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        const Bytes s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        for (size_t i = 0; i + 6 <= s.size();) {
-            const size_t size = (((s[i + 1] & 3u) << 8) | s[i + 2]) + 6;
-            if (s[i] == 0xD3 && (s[i + 1] & 0xFC) == 0 && i + size <= s.size()
-                && CRC_compute24Q(&s[i], int32_t(size - 3))
-                       == ((uint32_t(s[i + size - 3]) << 16) | (uint32_t(s[i + size - 2]) << 8) | s[i + size - 1])) {
-                frames.emplace_back(s.begin() + long(i), s.begin() + long(i + size));
-                i += size;
-                continue;
-            }
-            ++i;
-        }
     }
     return frames;
 }

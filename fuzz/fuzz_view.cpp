@@ -66,9 +66,7 @@ private:
 
 void setCrc(std::vector<uint8_t>& frame)
 {
-    uint32_t crc = 0;
-    for (size_t i = 0; i + 3 < frame.size(); ++i)
-        crc = (crc << 8) ^ kvtcg_crc24q_table[((crc >> 16) ^ frame[i]) & 0xFF];
+    const uint32_t crc = CRC_compute24Q(frame.data(), int32_t(frame.size() - 3));
     frame[frame.size() - 3] = uint8_t(crc >> 16);
     frame[frame.size() - 2] = uint8_t(crc >> 8);
     frame[frame.size() - 1] = uint8_t(crc);
