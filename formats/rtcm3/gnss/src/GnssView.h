@@ -18,16 +18,14 @@
 // handed on with a guessed date. Then each epoch is dated against the one before, so that a
 // time of week that starts again at zero falls in the next week.
 
-#include "GnssData.h"
+#include "GnssSink.h"
 #include "RtcmSignals.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <memory>
 #include <optional>
-#include <string>
 
 namespace Kvt::Nuvrix {
 union _RTCM3_message_t;
@@ -37,33 +35,6 @@ namespace Kvt::Nuvrix::View {
 
 using Gnss::GpsTime;
 struct RawTime;
-
-// Something the reader of the view should know that is not data.
-struct ViewNotice {
-    enum class Kind {
-        HeldBack,      // the first epoch without a time reference: epochs wait from here on
-        Released,      // a reference came; `count` held items follow with their time
-        Dropped,       // the holding space was full: `count` oldest items are lost, undated
-        Undated,       // at finish, `count` items never got a reference and are not handed on
-        BadTime,       // an epoch time outside its range: the message is skipped
-    };
-    Kind kind = Kind::HeldBack;
-    std::size_t count = 0;
-    std::string text;   // one line for a person
-};
-
-class GnssSink {
-public:
-    virtual ~GnssSink() = default;
-    virtual void epoch(const Gnss::ObservationEpoch&) {}
-    virtual void stationPosition(const Gnss::StationPosition&) {}
-    virtual void stationDescription(const Gnss::StationDescription&) {}
-    virtual void stationText(const Gnss::StationText&) {}
-    virtual void keplerEphemeris(const Gnss::KeplerEphemeris&) {}
-    virtual void glonassEphemeris(const Gnss::GlonassEphemeris&) {}
-    virtual void glonassBiases(const Gnss::GlonassBiases&) {}
-    virtual void notice(const ViewNotice&) {}
-};
 
 class GnssView {
 public:
@@ -100,46 +71,45 @@ public:
     std::optional<GpsTime> reference() const { return mReference; }
 
 private:
-    struct Pending;
-    struct Held;
+    struct Parts;
+    // Something waiting for a date: an epoch, or an ephemeris whose week or day is not sent.
+    struct Waiting;
 
-    void addMsm(int number, const void* record);
-    void addLegacy(int number, const void* record);
-    void addStation(int number, const void* record);
-    void addEphemeris(int number, const void* record);
-    void addSystemParameters(const void* record);
-    void addText(const void* record);
+    void addStation(int number, const _RTCM3_message_t& record);
+    void addSystemParameters(const _RTCM3_message_t& record);
+    void addText(const _RTCM3_message_t& record);
 
-    // Epoch gathering.
-    Pending& pendingFor(uint16_t station, const RawTime& time);
-    bool sameInstant(const Pending& pending, const RawTime& time) const;
-    void completePending();
-    void dateAndHandOn(Gnss::ObservationEpoch& epoch, const RawTime& time);
-
-    // Time.
+    // Dating (ViewDating.cpp).
+    void addEphemeris(int number, const _RTCM3_message_t& record);
+    void epochCompleted(Gnss::ObservationEpoch& epoch, const RawTime& time);
+    void handOnEpoch(Gnss::ObservationEpoch& epoch, const RawTime& time);
     void setReference(const GpsTime& t, bool exact);
-    void releaseHeld();
     // Whether an ephemeris reference time sent ahead of (or behind) its week's own time dates
     // the stream; takes it as the reference where there is none.
     bool datesTheStream(const GpsTime& toe, bool toeAhead);
-    void handOn(Held&& item);
-    void hold(Held&& item);
-    void keep(std::unique_ptr<Held> held);
-    void dispatch(Held& item);
     int leapSeconds() const;
     std::optional<int32_t> fullWeek10(int week10) const;
 
+    // The queue of what waits for a date. Everything leaves in the order it came.
+    // Delivers now, or queues behind what already waits.
+    void deliverInTurn(Waiting&& item);
+    // Dates and hands on; false where no date can be given yet.
+    bool deliver(Waiting& item);
+    // Queues at the back, dropping the oldest past the bounds.
+    void enqueue(std::unique_ptr<Waiting> item);
+    // Delivers from the front what a new reference or era dates.
+    void releaseWaiting();
+    void reportDropped();
+
     GnssSink& mSink;
+    std::unique_ptr<Parts> mParts;
     std::optional<GpsTime> mReference;
     std::optional<GpsTime> mClock;
     std::optional<int> mLeapFromStream;
     bool mLive = false;
     bool mStarted = false;
-    std::map<int, int> mGlonassChannels;
-    std::unique_ptr<Pending> mPending;
-    Gnss::ObservationEpoch mEpoch;  // the one being handed on, its room kept
-    std::deque<std::unique_ptr<Held>> mHeld;
-    std::size_t mHeldBytes = 0;
+    std::deque<std::unique_ptr<Waiting>> mWaiting;
+    std::size_t mWaitingBytes = 0;
     std::size_t mDropped = 0;
 };
 

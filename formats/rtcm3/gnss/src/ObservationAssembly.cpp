@@ -1,0 +1,438 @@
+#include "ObservationAssembly.h"
+
+#include "RTCM3_codec.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace Kvt::Nuvrix::View {
+
+using namespace Gnss;
+
+namespace {
+
+constexpr double kMsToM = kSpeedOfLight / 1000.0;
+// A GLONASS time may differ from the same instant in another scale by the leap seconds only.
+constexpr int64_t kLeapToleranceMs = 30 * 1000;
+
+// Exact powers of two, folded by the compiler for the constant scales of the message tables.
+constexpr double pow2(int e)
+{
+    double r = 1.0;
+    for (; e < 0; ++e)
+        r /= 2;
+    for (; e > 0; --e)
+        r *= 2;
+    return r;
+}
+
+struct PendingSignal {
+    SignalCode code;
+    std::optional<double> pseudorangeM, phaseM, rangeRateMps, cn0DbHz, lockTimeS;
+    bool halfCycle = false;
+    // Of two messages on one signal of one epoch (1003 and 1004, 1004 and 1074) the one of
+    // the higher rank gives the values, of equal ranks the later one.
+    int rank = 0;
+};
+
+// Full MSMs over legacy messages with the range ambiguity, over MSM1-3, over legacy messages
+// with ranges modulo a light-millisecond only.
+int rankOfMsm(int level) { return level >= 4 ? 100 + level : 2 + level; }
+int rankOfLegacy(int number) { return number % 2 == 0 ? 10 : 1; }
+
+struct PendingSatellite {
+    SatId sat;
+    std::optional<int> channel;
+    std::vector<PendingSignal> observations;
+};
+
+} // namespace
+
+struct ObservationAssembly::Pending {
+    bool active = false;
+    uint16_t station = 0;
+    std::optional<RawTime> weekTime, glonassTime;
+    bool open = true;  // more messages of this epoch announced
+    int clockSteering = -1;
+    // Entries past `count` are kept from earlier epochs with their room for signals: epochs
+    // follow each other without allocating.
+    std::vector<PendingSatellite> satellites;
+    std::size_t count = 0;
+
+    void start(uint16_t stationId)
+    {
+        active = true;
+        station = stationId;
+        weekTime.reset();
+        glonassTime.reset();
+        open = true;
+        clockSteering = -1;
+        count = 0;
+    }
+    PendingSatellite& satellite(const SatId& sat)
+    {
+        for (std::size_t i = 0; i < count; ++i)
+            if (satellites[i].sat == sat)
+                return satellites[i];
+        if (count == satellites.size())
+            satellites.emplace_back();
+        PendingSatellite& s = satellites[count++];
+        s.sat = sat;
+        s.channel.reset();
+        s.observations.clear();
+        return s;
+    }
+    void put(const SatId& sat, PendingSignal&& signal) { put(satellite(sat), std::move(signal)); }
+    static void put(PendingSatellite& s, PendingSignal&& signal)
+    {
+        for (PendingSignal& old : s.observations)
+            if (old.code == signal.code) {
+                if (signal.rank >= old.rank)
+                    old = std::move(signal);
+                return;
+            }
+        s.observations.push_back(std::move(signal));
+    }
+};
+
+
+ObservationAssembly::ObservationAssembly(Output& output, GlonassChannels& channels)
+    : mOutput(output), mChannels(channels), mPending(std::make_unique<Pending>())
+{
+}
+
+ObservationAssembly::~ObservationAssembly() = default;
+
+namespace {
+
+// What an MSM of a level carries.
+struct MsmContent {
+    bool integerMs, finePseudorange, finePhase, extended, rate, cnr, lock;
+};
+
+MsmContent contentOf(int level)
+{
+    MsmContent c{};
+    c.integerMs = level >= 4;
+    c.extended = level >= 6;
+    c.finePseudorange = level == 1 || level == 3 || level >= 4;
+    c.finePhase = level == 2 || level == 3 || level >= 4;
+    c.rate = level == 5 || level == 7;
+    c.cnr = level >= 4;
+    c.lock = level >= 2;
+    return c;
+}
+
+int popcount64(uint64_t v) { return __builtin_popcountll(v); }
+
+} // namespace
+
+void ObservationAssembly::addMsm(int number, const _RTCM3_message_t& record)
+{
+    const auto& m = record.Message_Type_1077;
+    const System system = *msmSystem(number);
+    const int level = msmLevel(number);
+    const MsmContent content = contentOf(level);
+
+    RawTime time;
+    if (system == System::Glonass) {
+        if (m.Epoch_Time >= kMsPerDay + 1000 || m.Day_of_Week > 7) {
+            mOutput.notice({ViewNotice::Kind::BadTime, 1, "GLONASS epoch time out of range in " + std::to_string(number)});
+            return;
+        }
+        if (m.Day_of_Week == 7) {
+            time = {RawTime::Scale::GlonassDay, int64_t(m.Epoch_Time)};
+        } else {
+            time = {RawTime::Scale::GlonassWeek, int64_t(m.Day_of_Week) * kMsPerDay + m.Epoch_Time};
+        }
+    } else {
+        if (m.Epoch_Time >= kMsPerWeek) {
+            mOutput.notice({ViewNotice::Kind::BadTime, 1, "epoch time out of range in " + std::to_string(number)});
+            return;
+        }
+        const int64_t bdt = system == System::BeiDou ? kBdtSecondsBehindGps * 1000 : 0;
+        time = {RawTime::Scale::Week, floorMod(int64_t(m.Epoch_Time) + bdt, kMsPerWeek)};
+    }
+
+    const int nsat = popcount64(m.Satellite_Mask);
+    const int nsig = popcount64(m.Signal_Mask);
+    if (nsat * nsig > 64)
+        return;  // no frame holds such a cell mask
+
+    // Which satellite and signal each index of the masks stands for.
+    int satIds[64], sigIds[32];
+    for (int id = 1, k = 0; id <= 64; ++id)
+        if (m.Satellite_Mask >> (64 - id) & 1)
+            satIds[k++] = id;
+    for (int id = 1, k = 0; id <= 32; ++id)
+        if (m.Signal_Mask >> (32 - id) & 1)
+            sigIds[k++] = id;
+
+    Pending& pending = pendingFor(m.Reference_Station_ID, time);
+    if (m.Clock_Steering_Indicator <= 1)
+        pending.clockSteering = m.Clock_Steering_Indicator;
+
+    const auto& sd = m.MSM_Satellite_Data;
+    const auto& cd = m.MSM_Signal_Data;
+    int cell = 0;
+    for (int i = 0; i < nsat; ++i) {
+        const std::optional<SatId> sat = msmSatellite(system, satIds[i]);
+        std::optional<int> channel;
+        if (system == System::Glonass) {
+            if (content.rate)
+                mChannels.setFromField(satIds[i], sd.GLONASS_Satellite_Frequency_Channel_Number[i]);
+            channel = mChannels.of(satIds[i]);
+        }
+        // Rough range in ms: the integer part only MSM4 and above send.
+        std::optional<double> roughMs;
+        if (content.integerMs && sd.Satellite_Rough_Range_Integer_ms[i] != 255)
+            roughMs = sd.Satellite_Rough_Range_Integer_ms[i] + sd.Satellite_Rough_Range_Mod_1ms[i] / 1024.0;
+        std::optional<double> roughRate;
+        if (content.rate && sd.Satellite_Rough_PhaseRangeRate[i] != -8192)
+            roughRate = sd.Satellite_Rough_PhaseRangeRate[i];
+        PendingSatellite* entry = nullptr;
+
+        for (int j = 0; j < nsig; ++j) {
+            if (!m.Cell_Mask[i * nsig + j])
+                continue;
+            const int c = cell++;
+            const std::optional<SignalCode> code = msmSignal(system, sigIds[j]);
+            if (!sat || !code)
+                continue;
+            PendingSignal s;
+            s.code = *code;
+            s.rank = rankOfMsm(level);
+            if (roughMs && content.finePseudorange) {
+                if (content.extended && cd.Fine_PseudoRange_Extended_Resolution[c] != -524288)
+                    s.pseudorangeM = (*roughMs + cd.Fine_PseudoRange_Extended_Resolution[c] * pow2(-29)) * kMsToM;
+                else if (!content.extended && cd.Fine_PseudoRange[c] != -16384)
+                    s.pseudorangeM = (*roughMs + cd.Fine_PseudoRange[c] * pow2(-24)) * kMsToM;
+            }
+            if (roughMs && content.finePhase) {
+                if (content.extended && cd.Fine_PhaseRange_Extended_Resolution[c] != -8388608)
+                    s.phaseM = (*roughMs + cd.Fine_PhaseRange_Extended_Resolution[c] * pow2(-31)) * kMsToM;
+                else if (!content.extended && cd.Fine_PhaseRange[c] != -2097152)
+                    s.phaseM = (*roughMs + cd.Fine_PhaseRange[c] * pow2(-29)) * kMsToM;
+            }
+            if (roughRate && cd.Fine_PhaseRangeRate[c] != -16384)
+                s.rangeRateMps = *roughRate + cd.Fine_PhaseRangeRate[c] * 0.0001;
+            if (content.cnr) {
+                if (content.extended && cd.CNR_Extended_Resolution[c] != 0)
+                    s.cn0DbHz = cd.CNR_Extended_Resolution[c] * pow2(-4);
+                else if (!content.extended && cd.CNR[c] != 0)
+                    s.cn0DbHz = cd.CNR[c];
+            }
+            if (content.lock) {
+                s.lockTimeS = content.extended ? msmExtendedLockTimeS(cd.PhaseRange_Lock_Time_Indicator_Extended_Resolution[c])
+                                               : msmLockTimeS(cd.PhaseRange_Lock_Time_Indicator[c]);
+                s.halfCycle = cd.HalfCycle_Ambiguity_Indicator[c] != 0;
+            }
+            if (!entry) {
+                entry = &pending.satellite(*sat);
+                if (channel)
+                    entry->channel = channel;
+            }
+            Pending::put(*entry, std::move(s));
+        }
+    }
+    pending.open = m.Multiple_Message_Flag != 0;
+    if (!pending.open)
+        complete();
+}
+
+namespace {
+
+// The L1 (and L2) block of a legacy message in one shape.
+struct LegacyBlock {
+    const RTCM3_Refsig_Basic_s* l1 = nullptr;
+    const RTCM3_Refsig_Extended_s* l1x = nullptr;
+    const RTCM3_Deltasig_Basic_s* l2 = nullptr;
+    const RTCM3_Deltasig_Extended_s* l2x = nullptr;
+};
+
+template <typename Message, typename Element>
+std::vector<LegacyBlock> legacyBlocks(const Message& m, Element* const& group)
+{
+    std::vector<LegacyBlock> blocks;
+    if (!group)
+        return blocks;
+    for (int i = 0; i < m.Nr_Of_Satellites; ++i) {
+        const Element& e = group[i];
+        LegacyBlock b;
+        b.l1 = &e.Refsig_Basic;
+        if constexpr (std::is_same_v<Element, RTCM3_Extended_1_s> || std::is_same_v<Element, RTCM3_Extended_2_s>)
+            b.l1x = &e.Refsig_Extended;
+        if constexpr (std::is_same_v<Element, RTCM3_Basic_2_s> || std::is_same_v<Element, RTCM3_Extended_2_s>)
+            b.l2 = &e.Deltasig_Basic;
+        if constexpr (std::is_same_v<Element, RTCM3_Extended_2_s>)
+            b.l2x = &e.Deltasig_Extended;
+        blocks.push_back(b);
+    }
+    return blocks;
+}
+
+} // namespace
+
+void ObservationAssembly::addLegacy(int number, const _RTCM3_message_t& record)
+{
+    const auto& r = record;
+    const bool glonass = number >= 1009;
+    // The header is the same in all eight.
+    const auto& h = r.Message_Type_1001;
+    std::vector<LegacyBlock> blocks;
+    switch (number) {
+    case 1001: blocks = legacyBlocks(r.Message_Type_1001, r.Message_Type_1001.L1_Basic); break;
+    case 1002: blocks = legacyBlocks(r.Message_Type_1002, r.Message_Type_1002.L1_Extended); break;
+    case 1003: blocks = legacyBlocks(r.Message_Type_1003, r.Message_Type_1003.L1_L2_Basic); break;
+    case 1004: blocks = legacyBlocks(r.Message_Type_1004, r.Message_Type_1004.L1_L2_Extended); break;
+    case 1009: blocks = legacyBlocks(r.Message_Type_1009, r.Message_Type_1009.L1_Basic); break;
+    case 1010: blocks = legacyBlocks(r.Message_Type_1010, r.Message_Type_1010.L1_Extended); break;
+    case 1011: blocks = legacyBlocks(r.Message_Type_1011, r.Message_Type_1011.L1_L2_Basic); break;
+    case 1012: blocks = legacyBlocks(r.Message_Type_1012, r.Message_Type_1012.L1_L2_Extended); break;
+    }
+
+    RawTime time;
+    if (glonass) {
+        if (h.Epoch_Time >= kMsPerDay + 1000) {
+            mOutput.notice({ViewNotice::Kind::BadTime, 1, "GLONASS epoch time out of range in " + std::to_string(number)});
+            return;
+        }
+        time = {RawTime::Scale::GlonassDay, int64_t(h.Epoch_Time)};
+    } else {
+        if (h.Epoch_Time >= kMsPerWeek) {
+            mOutput.notice({ViewNotice::Kind::BadTime, 1, "epoch time out of range in " + std::to_string(number)});
+            return;
+        }
+        time = {RawTime::Scale::Week, int64_t(h.Epoch_Time)};
+    }
+    Pending& pending = pendingFor(h.Reference_Station_ID, time);
+
+    // One light millisecond, and the GLONASS unit of the ambiguity: two of them.
+    const double ambiguityM = glonass ? 599584.916 : kMsToM;
+    for (const LegacyBlock& b : blocks) {
+        const int id = b.l1->Satellite_Id;
+        std::optional<SatId> sat;
+        std::optional<int> channel;
+        if (glonass) {
+            sat = satelliteFromPrn(System::Glonass, id <= 24 ? id : 0);
+            mChannels.setFromField(id, b.l1->Frequency_Number);
+            channel = mChannels.of(id);
+        } else {
+            // Ids 40 to 58 are the SBAS satellites of PRN 120 to 138.
+            sat = id <= 32 ? satelliteFromPrn(System::Gps, id)
+                : (id >= 40 && id <= 58 ? satelliteFromPrn(System::Sbas, id + 80) : std::nullopt);
+        }
+        if (!sat)
+            continue;
+        // Without the ambiguity (1001, 1003, 1009, 1011) the range is known modulo it only.
+        std::optional<double> pr1;
+        if (b.l1x && b.l1->Pseudorange != 524288)
+            pr1 = b.l1x->Modulus_Ambiguity * ambiguityM + b.l1->Pseudorange * 0.02;
+
+        PendingSignal l1;
+        l1.code = glonass ? SignalCode{'1', b.l1->Code_Indicator ? 'P' : 'C'}
+                          : SignalCode{'1', b.l1->Code_Indicator ? 'P' : 'C'};
+        l1.pseudorangeM = pr1;
+        if (pr1 && b.l1->Phaserange_Min_Pseudorange != -524288)
+            l1.phaseM = *pr1 + b.l1->Phaserange_Min_Pseudorange * 0.0005;
+        l1.rank = rankOfLegacy(number);
+        l1.lockTimeS = legacyLockTimeS(b.l1->Lock_Time_Indicator);
+        if (b.l1x && b.l1x->CNR != 0)
+            l1.cn0DbHz = b.l1x->CNR * 0.25;
+        PendingSatellite& ps = pending.satellite(*sat);
+        if (channel)
+            ps.channel = channel;
+        pending.put(*sat, std::move(l1));
+
+        if (!b.l2)
+            continue;
+        // L2 codes: C/A or L2C, P(Y) direct, P(Y) cross-correlated, correlated P/Y.
+        static constexpr char kGpsL2[] = {'X', 'P', 'D', 'W'};
+        if (glonass && b.l2->Code_Indicator > 1)
+            continue;  // reserved
+        PendingSignal l2;
+        l2.code = glonass ? SignalCode{'2', b.l2->Code_Indicator ? 'P' : 'C'}
+                          : SignalCode{'2', kGpsL2[b.l2->Code_Indicator & 3]};
+        if (pr1 && b.l2->Pseudorange_Min_Pseudorange != -8192)
+            l2.pseudorangeM = *pr1 + b.l2->Pseudorange_Min_Pseudorange * 0.02;
+        if (pr1 && b.l2->Phaserange_Min_Pseudorange != -524288)
+            l2.phaseM = *pr1 + b.l2->Phaserange_Min_Pseudorange * 0.0005;
+        l2.rank = rankOfLegacy(number);
+        l2.lockTimeS = legacyLockTimeS(b.l2->Lock_Time_Indicator);
+        if (b.l2x && b.l2x->CNR != 0)
+            l2.cn0DbHz = b.l2x->CNR * 0.25;
+        pending.put(*sat, std::move(l2));
+    }
+    pending.open = h.Sync_Flag != 0;
+    if (!pending.open)
+        complete();
+}
+
+ObservationAssembly::Pending& ObservationAssembly::pendingFor(uint16_t station, const RawTime& time)
+{
+    if (mPending->active && !(mPending->open && mPending->station == station && sameInstant(*mPending, time)))
+        complete();
+    if (!mPending->active)
+        mPending->start(station);
+    (time.glonass() ? mPending->glonassTime : mPending->weekTime) = time;
+    return *mPending;
+}
+
+bool ObservationAssembly::sameInstant(const Pending& pending, const RawTime& time) const
+{
+    const int leap = mOutput.leapSeconds();
+    const RawTime& known = pending.weekTime ? *pending.weekTime : *pending.glonassTime;
+    const int64_t d = wrapHalf(time.gpsMsOfDay(leap) - known.gpsMsOfDay(leap), kMsPerDay);
+    if (d == 0)
+        return true;
+    // Between GLONASS and another scale, leap seconds not yet known may stand between them.
+    return known.glonass() != time.glonass() && d % 1000 == 0 && std::llabs(d) <= kLeapToleranceMs;
+}
+
+void ObservationAssembly::complete()
+{
+    Pending& p = *mPending;
+    if (!p.active)
+        return;
+    p.active = false;
+    Gnss::ObservationEpoch& e = mEpoch;
+    e.stationId = p.station;
+    e.clockSteering = p.clockSteering;
+    const RawTime time = p.weekTime ? *p.weekTime : *p.glonassTime;
+    const auto satellites = p.satellites.begin();
+    std::sort(satellites, satellites + long(p.count),
+              [](const PendingSatellite& a, const PendingSatellite& b) { return a.sat < b.sat; });
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < p.count; ++i) {
+        PendingSatellite& ps = p.satellites[i];
+        if (ps.observations.empty())
+            continue;
+        if (n == e.satellites.size())
+            e.satellites.emplace_back();
+        SatelliteObservations& so = e.satellites[n++];
+        so.sat = ps.sat;
+        so.glonassChannel.reset();
+        if (ps.sat.system == System::Glonass)
+            so.glonassChannel = ps.channel ? ps.channel : mChannels.of(ps.sat.number);
+        std::sort(ps.observations.begin(), ps.observations.end(),
+                  [](const PendingSignal& a, const PendingSignal& b) { return a.code < b.code; });
+        so.observations.clear();
+        for (const PendingSignal& s : ps.observations) {
+            Observation& o = so.observations.emplace_back();
+            o.code = s.code;
+            o.pseudorangeM = s.pseudorangeM;
+            o.cn0DbHz = s.cn0DbHz;
+            o.lockTimeS = s.lockTimeS;
+            o.halfCycleAmbiguity = s.halfCycle;
+            const std::optional<double> f = carrierFrequencyHz(ps.sat.system, s.code.band, so.glonassChannel);
+            if (f && s.phaseM)
+                o.phaseCycles = *s.phaseM * *f / kSpeedOfLight;
+            if (f && s.rangeRateMps)
+                o.dopplerHz = -*s.rangeRateMps * *f / kSpeedOfLight;
+        }
+    }
+    e.satellites.resize(n);
+    mOutput.completed(e, time);
+}
+
+} // namespace Kvt::Nuvrix::View

@@ -1,0 +1,86 @@
+#pragma once
+// Gathers the MSMs and legacy observation messages of one instant of one station into one
+// epoch of observables in SI units, its time still as the messages give it. Internal to the
+// view.
+
+#include "GnssSink.h"
+#include "RtcmSignals.h"
+#include "ViewTime.h"
+
+#include <array>
+#include <memory>
+#include <optional>
+
+namespace Kvt::Nuvrix {
+union _RTCM3_message_t;
+}
+
+namespace Kvt::Nuvrix::View {
+
+// The frequency channel (-7..+6) of each GLONASS slot, as far as told.
+class GlonassChannels {
+public:
+    static bool valid(int channel) { return channel >= -7 && channel <= 6; }
+    // Channel fields carry the channel plus 7.
+    static int ofField(int value) { return value - 7; }
+
+    void set(int slot, int channel)
+    {
+        if (valid(channel) && slot >= 0 && slot < int(mChannels.size()))
+            mChannels[std::size_t(slot)] = int8_t(channel);
+    }
+    void setFromField(int slot, int value) { set(slot, ofField(value)); }
+    std::optional<int> of(int slot) const
+    {
+        if (slot < 0 || slot >= int(mChannels.size()) || mChannels[std::size_t(slot)] == kUnknown)
+            return std::nullopt;
+        return mChannels[std::size_t(slot)];
+    }
+
+private:
+    static constexpr int8_t kUnknown = -128;
+    std::array<int8_t, 65> mChannels = filled();
+    static constexpr std::array<int8_t, 65> filled()
+    {
+        std::array<int8_t, 65> a{};
+        for (int8_t& c : a)
+            c = kUnknown;
+        return a;
+    }
+};
+
+class ObservationAssembly {
+public:
+    // Where completed epochs go, and what the assembly needs to know of time.
+    class Output {
+    public:
+        virtual ~Output() = default;
+        // The epoch is the assembly's own: it may be read or copied, and is reused after.
+        virtual void completed(Gnss::ObservationEpoch& epoch, const RawTime& time) = 0;
+        virtual void notice(const ViewNotice& notice) = 0;
+        virtual int leapSeconds() const = 0;
+    };
+
+    ObservationAssembly(Output& output, GlonassChannels& channels);
+    ~ObservationAssembly();
+    ObservationAssembly(const ObservationAssembly&) = delete;
+    ObservationAssembly& operator=(const ObservationAssembly&) = delete;
+
+    void addMsm(int number, const _RTCM3_message_t& record);
+    void addLegacy(int number, const _RTCM3_message_t& record);
+    // Hands on the epoch being gathered, if any.
+    void complete();
+
+private:
+    struct Pending;
+
+    Pending& pendingFor(uint16_t station, const RawTime& time);
+    bool sameInstant(const Pending& pending, const RawTime& time) const;
+
+    Output& mOutput;
+    GlonassChannels& mChannels;
+    std::unique_ptr<Pending> mPending;
+    Gnss::ObservationEpoch mEpoch;  // the one being handed on, its room kept
+};
+
+} // namespace Kvt::Nuvrix::View

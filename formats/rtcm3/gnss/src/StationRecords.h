@@ -1,0 +1,24 @@
+#pragma once
+// Station positions, descriptions, GLONASS biases and texts of the RTCM 3 records in SI
+// units. Internal to the view.
+
+#include "GnssData.h"
+#include "RTCM3_codec.h"
+
+#include <optional>
+
+namespace Kvt::Nuvrix::View {
+
+// 1005 or 1006.
+Gnss::StationPosition stationPosition(int number, const _RTCM3_message_t& record);
+// 1007, 1008 or 1033.
+Gnss::StationDescription stationDescription(int number, const _RTCM3_message_t& record);
+Gnss::GlonassBiases glonassBiases(const RTCM3_Message_Type_1230_s& r);
+// A 1029, its UTC instant in GPS time given GPS - UTC where the stream told it.
+Gnss::StationText stationText(const RTCM3_Message_Type_1029_s& r, std::optional<int> leap);
+// Whether a 1029 carries a date that can be taken for one.
+bool textIsDated(const RTCM3_Message_Type_1029_s& r);
+// The GPS instant of a 1013 and GPS - UTC if it tells it; nothing for an impossible date.
+std::optional<Gnss::GpsTime> systemParametersTime(const RTCM3_Message_Type_1013_s& r);
+
+} // namespace Kvt::Nuvrix::View
