@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <optional>
 
 using namespace Kvt;
 using Gnss::GpsTime;
@@ -171,37 +174,172 @@ TEST_F(TimeTest, HoldingSpaceIsBoundedInMemoryToo)
     EXPECT_EQ(sink.epochs.back().time, GpsTime(2143, double(sent - 1)));
 }
 
-TEST_F(TimeTest, EphemerisWeekInTheMiddleOfItsWeekDatesTheStream)
+_RTCM3_message_t gpsOrbit(int sat, int32_t week, double toe, double toc = -1)
 {
-    add(msm(1094, 488648000));
-    _RTCM3_message_t e;
-    std::memset(&e, 0, sizeof e);
-    e.Message_Type_1045.Message_Number = 1045;
-    e.Message_Type_1045.Week_Number = 1119;  // GST week: GPS week 2143
-    e.Message_Type_1045.t_oe = 604000 / 60;  // at the end of the week: no reference
-    add(e);
-    EXPECT_TRUE(sink.epochs.empty());
-    e.Message_Type_1045.t_oe = 486000 / 60;
-    add(e);
-    EXPECT_EQ(times(), (std::vector<GpsTime>{{2143, 488648}}));
+    _RTCM3_message_t r;
+    std::memset(&r, 0, sizeof r);
+    r.Message_Type_1019.Message_Number = 1019;
+    r.Message_Type_1019.Satellite_ID = uint8_t(sat);
+    r.Message_Type_1019.Week_Number = uint16_t(week % 1024);
+    r.Message_Type_1019.t_oe = uint16_t(toe / 16);
+    r.Message_Type_1019.t_oc = uint16_t((toc < 0 ? toe : toc) / 16);
+    return r;
 }
 
-TEST_F(TimeTest, TenBitWeekWaitsForTheClockToPickTheLatestWeekNotAfterIt)
+_RTCM3_message_t galileoOrbit(int sat, int32_t gpsWeek, double toe)
 {
-    _RTCM3_message_t e;
-    std::memset(&e, 0, sizeof e);
-    e.Message_Type_1019.Message_Number = 1019;
-    e.Message_Type_1019.Week_Number = 2300 % 1024;
-    e.Message_Type_1019.t_oe = 300000 / 16;
-    add(e);
-    EXPECT_TRUE(sink.kepler.empty());
-    view.setClock(GpsTime(2300, 100));  // week 2300 % 1024 of era 2048..3071, not 3324
+    _RTCM3_message_t r;
+    std::memset(&r, 0, sizeof r);
+    r.Message_Type_1045.Message_Number = 1045;
+    r.Message_Type_1045.Satellite_ID = uint8_t(sat);
+    r.Message_Type_1045.Week_Number = uint16_t(gpsWeek - 1024);
+    r.Message_Type_1045.t_oe = uint16_t(toe / 60);
+    return r;
+}
+
+// The 1013 of a GPS instant, 18 leap seconds.
+_RTCM3_message_t systemParametersAt(const GpsTime& t)
+{
+    const double s = t.secondsSinceEpoch() - 18;
+    return systemParameters(44244 + int(s / 86400), int(std::fmod(s, 86400.0)), 18);
+}
+
+constexpr double kWeekTow = 300000;  // the epochs' time of week
+
+// Which evidence dates the stream: the stronger wins, a lone orbit waits for another or the
+// end, the clock dates only live epochs that agree with it.
+TEST(Evidence, EpochsAreDatedByTheStrongestAgreeingEvidence)
+{
+    struct Case {
+        const char* name;
+        bool live;
+        std::optional<GpsTime> clock, hint;
+        std::vector<_RTCM3_message_t> records;
+        std::vector<GpsTime> times;
+        bool disagreementTold;
+    };
+    const uint32_t ms = uint32_t(kWeekTow * 1000);
+    const Case cases[] = {
+        {"a stale GPS orbit sent first dates nothing; Galileo orbits do", false, GpsTime(2300, 100), {},
+         {gpsOrbit(5, 2275, kWeekTow + 3600), msm(1074, ms), galileoOrbit(1, 2300, kWeekTow - 1800),
+          galileoOrbit(2, 2300, kWeekTow - 1800), msm(1074, ms + 1000)},
+         {{2300, kWeekTow}, {2300, kWeekTow + 1}}, true},
+        {"a lone orbit with a 10-bit week in the clock's era dates at the end", false, GpsTime(2310, 100), {},
+         {msm(1074, ms), gpsOrbit(3, 2300, kWeekTow + 3600)}, {{2300, kWeekTow}}, false},
+        {"the clock dates live epochs that agree with it", true, GpsTime(2300, kWeekTow + 2), {},
+         {msm(1074, ms), msm(1074, ms + 1000)}, {{2300, kWeekTow}, {2300, kWeekTow + 1}}, false},
+        {"an old stream on live input waits for its 1013", true, GpsTime(2300, kWeekTow + 2), {},
+         {msm(1074, 100000000), msm(1074, 100001000), systemParametersAt({1900, 100001})},
+         {{1900, 100000}, {1900, 100001}}, true},
+        {"the given time outweighs the clock and the stream", true, GpsTime(2300, kWeekTow + 2),
+         GpsTime(1900, 100000),
+         {msm(1074, 100000000), systemParametersAt({2300, 100000}), msm(1074, 100001000)},
+         {{1900, 100000}, {1900, 100001}}, true},
+        {"nothing is dated ahead of the clock on live input", true, GpsTime(2300, kWeekTow + 2), {},
+         {msm(1074, ms), systemParametersAt({2301, kWeekTow}), msm(1074, ms + 1000)},
+         {{2300, kWeekTow}}, true},
+    };
+    for (const Case& c : cases) {
+        viewtest::CollectSink sink;
+        GnssView view(sink);
+        view.setLiveInput(c.live);
+        if (c.clock)
+            view.setClock(*c.clock);
+        if (c.hint)
+            view.setTimeHint(*c.hint);
+        for (const _RTCM3_message_t& r : c.records)
+            view.add(r);
+        view.finish();
+        std::vector<GpsTime> times;
+        for (const auto& e : sink.epochs)
+            times.push_back(e.time);
+        EXPECT_EQ(times, c.times) << c.name;
+        const bool told = std::any_of(sink.notices.begin(), sink.notices.end(), [](const ViewNotice& n) {
+            return n.kind == ViewNotice::Kind::Disagreement;
+        });
+        EXPECT_EQ(told, c.disagreementTold) << c.name;
+    }
+}
+
+TEST_F(TimeTest, AStaleOrbitKeepsItsOwnWeek)
+{
+    view.setClock(GpsTime(2300, 100));
+    add(gpsOrbit(5, 2275, kWeekTow + 3600));
+    add(msm(1074, uint32_t(kWeekTow * 1000)));
+    add(galileoOrbit(1, 2300, kWeekTow));
+    add(galileoOrbit(2, 2300, kWeekTow));
+    ASSERT_EQ(sink.kepler.size(), 3u);
+    EXPECT_EQ(sink.kepler[0].toe, GpsTime(2275, kWeekTow + 3600));
+    EXPECT_EQ(sink.kepler[2].toe, GpsTime(2300, kWeekTow));  // Galileo orbits not moved
+}
+
+// Five days of 60 s epochs without a date, then a 1013: each is dated against the one after.
+TEST_F(TimeTest, DaysOfHeldEpochsAreDatedWalkingBack)
+{
+    const int count = 5 * 1440 + 5;
+    for (int i = 0; i < count; ++i)
+        add(msm(1074, uint32_t(i * 60000)));
+    add(systemParametersAt({2300, (count - 1) * 60.0}));
+    ASSERT_EQ(sink.epochs.size(), size_t(count));
+    for (int i = 0; i < count; i += 719)
+        EXPECT_EQ(sink.epochs[size_t(i)].time, GpsTime(2300, i * 60.0)) << i;
+}
+
+// A GPS orbit sent late in one week with its reference time early in the next belongs to the
+// next; a GLONASS orbit sent before Moscow midnight with tb after it, to the next day.
+TEST_F(TimeTest, OrbitsAcrossAWeekAndAMoscowDay)
+{
+    view.setTimeHint(GpsTime(2300, 604000));
+    add(gpsOrbit(1, 2300, 7200));
     ASSERT_EQ(sink.kepler.size(), 1u);
-    EXPECT_EQ(sink.kepler[0].week, 2300);
-    EXPECT_EQ(sink.kepler[0].toe, GpsTime(2300, 300000));
-    // The epochs are dated by it; no clock would have dated them alone.
-    add(msm(1074, 300000000));
-    EXPECT_EQ(times(), (std::vector<GpsTime>{{2300, 300000}}));
+    EXPECT_EQ(sink.kepler[0].toe, GpsTime(2301, 7200));
+    EXPECT_EQ(sink.kepler[0].toc, GpsTime(2301, 7200));
+
+    // 23:50 Moscow is 20:50:18 GPST with 18 leap seconds; tb 1 is 00:15 Moscow.
+    const double tuesday = 2 * 86400 + 20 * 3600 + 50 * 60 + 18;
+    view.setTimeHint(GpsTime(2301, tuesday));
+    _RTCM3_message_t g;
+    std::memset(&g, 0, sizeof g);
+    g.Message_Type_1020.Message_Number = 1020;
+    g.Message_Type_1020.Satellite_ID = 3;
+    g.Message_Type_1020.Channel_Number = 8;
+    g.Message_Type_1020.tb = 1;
+    add(g);
+    ASSERT_EQ(sink.glonass.size(), 1u);
+    EXPECT_EQ(sink.glonass[0].toe, GpsTime(2301, tuesday + 25 * 60));
+}
+
+TEST_F(TimeTest, LatencyOnlyForLiveInputWithinADayOfTheClock)
+{
+    view.setClock(GpsTime(2300, kWeekTow));
+    EXPECT_FALSE(view.latencyS(GpsTime(2300, kWeekTow - 2)));
+    view.setLiveInput(true);
+    EXPECT_NEAR(*view.latencyS(GpsTime(2300, kWeekTow - 2)), 2.0, 1.0);
+    EXPECT_FALSE(view.latencyS(GpsTime(2200, kWeekTow)));
+}
+
+// SBAS satellites have no L2: their empty L2 fields in a 1004 give no signal.
+TEST_F(TimeTest, SbasInLegacyMessagesHasL1Only)
+{
+    view.setTimeHint(GpsTime(2300, kWeekTow));
+    Nuvrix::RTCM3_Extended_2_s sats[2];
+    std::memset(sats, 0, sizeof sats);
+    sats[0].Refsig_Basic.Satellite_Id = 3;    // G03
+    sats[1].Refsig_Basic.Satellite_Id = 44;   // PRN 124
+    for (auto& s : sats)
+        s.Refsig_Basic.Pseudorange = 100000;
+    _RTCM3_message_t r;
+    std::memset(&r, 0, sizeof r);
+    r.Message_Type_1004.Message_Number = 1004;
+    r.Message_Type_1004.Epoch_Time = uint32_t(kWeekTow * 1000);
+    r.Message_Type_1004.Nr_Of_Satellites = 2;
+    r.Message_Type_1004.L1_L2_Extended = sats;
+    add(r);
+    ASSERT_EQ(sink.epochs.size(), 1u);
+    ASSERT_EQ(sink.epochs[0].satellites.size(), 2u);
+    EXPECT_EQ(sink.epochs[0].satellites[0].observations.size(), 2u);  // G03 C1C, C2X
+    EXPECT_EQ(sink.epochs[0].satellites[1].sat.toString(), "S24");
+    EXPECT_EQ(sink.epochs[0].satellites[1].observations.size(), 1u);
 }
 
 TEST_F(TimeTest, MessagesOfOneInstantGatherIntoOneEpoch)

@@ -16,7 +16,8 @@ struct ViewNotice {
         Released,      // a reference came; `count` held items follow with their time
         Dropped,       // the holding space was full: `count` oldest items are lost, undated
         Undated,       // at finish, `count` items never got a reference and are not handed on
-        BadTime,       // an epoch time outside its range: the message is skipped
+        BadTime,       // an epoch time outside its range, or ahead of the clock: not handed on
+        Disagreement,  // evidence for the date disagrees: which is taken, which ignored
     };
     Kind kind = Kind::HeldBack;
     std::size_t count = 0;

@@ -13,30 +13,9 @@ using namespace Gnss;
 GnssView::GnssView(GnssSink& sink) : mSink(sink), mParts(std::make_unique<Parts>(*this)) {}
 GnssView::~GnssView() = default;
 
-void GnssView::setTimeHint(const GpsTime& nearData)
-{
-    setReference(nearData, true);
-}
-
 void GnssView::setDateHint(int year, int month, int day)
 {
     setTimeHint(GpsTime::fromCalendar(DateTime{year, month, day, 12, 0, 0.0}));
-}
-
-void GnssView::setClock(const GpsTime& now)
-{
-    mClock = now;
-    if (mLive)
-        setReference(now, true);
-    else
-        releaseWaiting();  // ephemerides with 10-bit weeks can be dated now
-}
-
-void GnssView::setLiveInput(bool live)
-{
-    mLive = live;
-    if (live && mClock)
-        setReference(*mClock, true);
 }
 
 void GnssView::setGlonassChannel(int slot, int channel)
@@ -81,6 +60,15 @@ void GnssView::add(const _RTCM3_message_t& record)
 void GnssView::finish()
 {
     mParts->assembly.complete();
+    countOrbitVotes(true);
+    if (mDisagreements > 8)
+        mSink.notice({ViewNotice::Kind::Disagreement, mDisagreements - 8,
+                      std::to_string(mDisagreements - 8) + " more pieces of evidence disagreed with the date taken"});
+    mDisagreements = 0;
+    if (mAheadOfClock > 1)
+        mSink.notice({ViewNotice::Kind::BadTime, mAheadOfClock - 1,
+                      std::to_string(mAheadOfClock - 1) + " more epochs ahead of the clock were not handed on"});
+    mAheadOfClock = 0;
     if (!mWaiting.empty()) {
         ViewNotice n{ViewNotice::Kind::Undated, mWaiting.size(), {}};
         n.text = std::to_string(mWaiting.size())
@@ -118,7 +106,7 @@ void GnssView::addSystemParameters(const _RTCM3_message_t& record)
         return;
     if (r.Leap_Seconds != 255)
         mLeapFromStream = r.Leap_Seconds;
-    setReference(*t, true);
+    offerDate(*t, Evidence::StreamDate, "the 1013 of station " + std::to_string(r.Reference_Station_ID));
 }
 
 void GnssView::addText(const _RTCM3_message_t& record)
@@ -126,7 +114,7 @@ void GnssView::addText(const _RTCM3_message_t& record)
     const auto& r = record.Message_Type_1029;
     const StationText t = stationText(r, mLeapFromStream);
     if (textIsDated(r))
-        setReference(t.time, true);
+        offerDate(t.time, Evidence::StreamDate, "the 1029 of station " + std::to_string(r.Reference_Station_ID));
     mSink.stationText(t);
 }
 

@@ -344,8 +344,8 @@ void ObservationAssembly::addLegacy(int number, const _RTCM3_message_t& record)
             ps.channel = channel;
         pending.put(*sat, std::move(l1));
 
-        if (!b.l2)
-            continue;
+        if (!b.l2 || sat->system == System::Sbas)
+            continue;  // SBAS satellites send L1 only: their L2 fields are empty
         // L2 codes: C/A or L2C, P(Y) direct, P(Y) cross-correlated, correlated P/Y.
         static constexpr char kGpsL2[] = {'X', 'P', 'D', 'W'};
         if (glonass && b.l2->Code_Indicator > 1)

@@ -1,8 +1,12 @@
-// Dating: the time reference, the era of 10-bit weeks, and the queue of what waits for a date.
+// Dating: evidence for the date of the stream, the era of 10-bit weeks, the clock, and the
+// queue of what waits for a date.
 
 #include "OrbitConversion.h"
 #include "ViewParts.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <utility>
 
 namespace Kvt::Nuvrix::View {
@@ -14,28 +18,74 @@ namespace {
 // An ephemeris carries the week it was sent in. GPS and QZSS send reference times up to hours
 // ahead, so one early in a week may belong to the next week; Galileo and BeiDou send them up
 // to hours behind, so one late in a week may have been sent in the next. Such an ephemeris
-// does not date the stream; the others do to within hours.
+// does not date the stream.
 constexpr double kEphemerisMargin = 6 * 3600.0;
+// How near the epochs' own time of week the reference time of an orbit that dates them lies:
+// a receiver sends the orbits it uses now.
+constexpr double kOrbitWindow = 6 * 3600.0;
+// Dates of the stream and the reference agree within this; a hint only within days.
+constexpr double kDateTolerance = 3600.0;
+constexpr double kHintTolerance = 3.5 * 86400.0;
+// Live data: its epochs lie this near the clock (latency, a clock set roughly), and are
+// never more than a few seconds ahead of it.
+constexpr double kLiveWindow = 600.0;
+constexpr double kAheadTolerance = 5.0;
+// Orbits remembered while nothing dates the stream: one per satellite.
+constexpr std::size_t kMaxVotes = 256;
 // Any week after the last leap second of the table.
 constexpr int32_t kLatestWeek = 100000;
 
-} // namespace
-
-void GnssView::epochCompleted(ObservationEpoch& epoch, const RawTime& time)
+int64_t steadyNs()
 {
-    if (mWaiting.empty() && mReference) {
-        handOnEpoch(epoch, time);
-        return;
-    }
-    // A copy waits: the assembly keeps the room of its epoch for the next.
-    enqueue(std::make_unique<Waiting>(Waiting{Waiting::Epoch{epoch, time}}));
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
-void GnssView::handOnEpoch(ObservationEpoch& epoch, const RawTime& time)
+const char* nameOf(GnssView::Evidence e)
 {
-    epoch.time = time.resolve(*mReference, leapSeconds());
-    mReference = epoch.time;
-    mSink.epoch(epoch);
+    switch (e) {
+    case GnssView::Evidence::None: return "nothing";
+    case GnssView::Evidence::Clock: return "the clock";
+    case GnssView::Evidence::TenBitWeek: return "orbits with 10-bit weeks";
+    case GnssView::Evidence::FullWeek: return "orbits with full weeks";
+    case GnssView::Evidence::StreamDate: return "the stream's dates";
+    case GnssView::Evidence::User: return "the given time";
+    }
+    return "";
+}
+
+} // namespace
+
+void GnssView::setTimeHint(const GpsTime& nearData)
+{
+    offerDate(nearData, Evidence::User, "the given time");
+}
+
+void GnssView::setClock(const GpsTime& now)
+{
+    mClock = now;
+    mClockSetAtNs = steadyNs();
+    releaseWaiting();  // ephemerides with 10-bit weeks at the front may have their era now
+    if (!mReference && mLatestTime)
+        countOrbitVotes(false);
+}
+
+void GnssView::setLiveInput(bool live) { mLive = live; }
+
+std::optional<GpsTime> GnssView::clockNow() const
+{
+    if (!mClock)
+        return std::nullopt;
+    return mClock->plusSeconds(double(steadyNs() - mClockSetAtNs) * 1e-9);
+}
+
+std::optional<double> GnssView::latencyS(const GpsTime& epochTime) const
+{
+    const std::optional<GpsTime> now = clockNow();
+    if (!mLive || !now)
+        return std::nullopt;
+    const double d = *now - epochTime;
+    return std::fabs(d) <= kSecondsPerDay ? std::optional<double>(d) : std::nullopt;
 }
 
 int GnssView::leapSeconds() const
@@ -49,74 +99,216 @@ int GnssView::leapSeconds() const
     return leapSecondsAt(mClock.value_or(GpsTime(kLatestWeek, 0)));
 }
 
-std::optional<int32_t> GnssView::fullWeek10(int week10) const
+std::optional<int32_t> GnssView::fullWeek10(int week10, const std::optional<GpsTime>& near) const
 {
-    if (mReference)
-        return resolveWeek(week10, 1024, mReference->week);
-    if (mClock) {
-        // The latest week of that number not after the clock.
-        int32_t w = mClock->week - floorMod(mClock->week - week10, 1024);
-        return w;
-    }
+    if (near)
+        return resolveWeek(week10, 1024, near->week);
+    if (mClock)  // the latest week of that number not after the clock
+        return mClock->week - int32_t(floorMod(mClock->week - week10, 1024));
     return std::nullopt;
 }
 
-void GnssView::setReference(const GpsTime& t, bool exact)
+void GnssView::adopt(const GpsTime& t, Evidence strength)
 {
-    if (!exact && mReference)
-        return;
     mReference = t;
+    mEvidence = strength;
+    mVotes.clear();
     releaseWaiting();
 }
 
-bool GnssView::datesTheStream(const GpsTime& toe, bool toeAhead)
+void GnssView::tellDisagreement(const std::string& text)
 {
-    if (toeAhead ? toe.tow < kEphemerisMargin : toe.tow > kSecondsPerWeek - kEphemerisMargin)
-        return false;
-    if (!mReference)
-        mReference = toe;
-    return true;
+    // The first of each run is told; a stream that repeats it would flood the reader.
+    if (mDisagreements++ < 8)
+        mSink.notice({ViewNotice::Kind::Disagreement, 1, text});
+}
+
+void GnssView::offerDate(const GpsTime& t, Evidence strength, const std::string& what)
+{
+    if (!mReference) {
+        adopt(t, strength);
+        return;
+    }
+    const double tolerance = strength == Evidence::User || mEvidence == Evidence::User ? kHintTolerance : kDateTolerance;
+    if (std::fabs(t - *mReference) <= tolerance) {
+        // A date agreeing with the reference is the more exact of the two.
+        mEvidence = std::max(mEvidence, strength);
+        mReference = t;
+        return;
+    }
+    if (strength > mEvidence) {
+        tellDisagreement(what + " dates the stream " + t.toIso() + ", not " + mReference->toIso() + " as "
+                         + nameOf(mEvidence) + " did: the stronger is taken");
+        adopt(t, strength);
+    } else {
+        tellDisagreement(what + " (" + t.toIso() + ") disagrees with " + nameOf(mEvidence) + " ("
+                         + mReference->toIso() + ") and is ignored");
+    }
+}
+
+void GnssView::offerOrbit(const OrbitVote& vote)
+{
+    if (!mReference) {
+        auto same = std::find_if(mVotes.begin(), mVotes.end(),
+                                 [&](const OrbitVote& v) { return v.satellite == vote.satellite; });
+        if (same != mVotes.end())
+            *same = vote;  // a satellite votes once: its latest orbit
+        else if (mVotes.size() < kMaxVotes)
+            mVotes.push_back(vote);
+        countOrbitVotes(false);
+        return;
+    }
+    if (!mLatestTime)
+        return;
+    const std::optional<int32_t> week = vote.tenBits ? fullWeek10(vote.week, mReference) : vote.week;
+    const GpsTime toe(*week, vote.toe);
+    if (vote.toeAhead ? vote.toe < kEphemerisMargin : vote.toe > kSecondsPerWeek - kEphemerisMargin)
+        return;
+    const GpsTime t = mLatestTime->resolve(toe, leapSeconds());
+    if (std::fabs(t - toe) > kOrbitWindow)
+        return;  // stale, or not yet valid: keeps its own date, dates nothing
+    const Evidence strength = vote.tenBits ? Evidence::TenBitWeek : Evidence::FullWeek;
+    if (std::fabs(t - *mReference) <= kDateTolerance) {
+        mEvidence = std::max(mEvidence, strength);
+        return;
+    }
+    offerDate(t, strength, "the " + std::to_string(vote.number) + " orbit of " + std::to_string(vote.satellite));
+}
+
+void GnssView::countOrbitVotes(bool final)
+{
+    if (mReference || !mLatestTime || mVotes.empty())
+        return;
+    // Each orbit near the epochs' time of week names the instant of the newest epoch.
+    struct Tally {
+        int64_t ms;
+        Evidence strength;
+        int count;
+    };
+    std::vector<Tally> tallies;
+    const int leap = leapSeconds();
+    for (const OrbitVote& v : mVotes) {
+        const std::optional<int32_t> week = v.tenBits ? fullWeek10(v.week, std::nullopt) : v.week;
+        if (!week || (v.toeAhead ? v.toe < kEphemerisMargin : v.toe > kSecondsPerWeek - kEphemerisMargin))
+            continue;
+        const GpsTime toe(*week, v.toe);
+        const GpsTime t = mLatestTime->resolve(toe, leap);
+        if (std::fabs(t - toe) > kOrbitWindow)
+            continue;
+        const Evidence strength = v.tenBits ? Evidence::TenBitWeek : Evidence::FullWeek;
+        auto it = std::find_if(tallies.begin(), tallies.end(),
+                               [&](const Tally& y) { return y.ms == msOf(t) && y.strength == strength; });
+        if (it == tallies.end())
+            tallies.push_back({msOf(t), strength, 1});
+        else
+            ++it->count;
+    }
+    // Orbits of two satellites confirm a date; at the end a single one does, if alone.
+    const int needed = final ? 1 : 2;
+    const Tally* best = nullptr;
+    bool tied = false;
+    for (const Tally& y : tallies) {
+        if (y.count < needed)
+            continue;
+        if (!best || y.strength > best->strength || (y.strength == best->strength && y.count > best->count)) {
+            best = &y;
+            tied = false;
+        } else if (y.strength == best->strength && y.count == best->count) {
+            tied = true;
+        }
+    }
+    if (!best || tied)
+        return;
+    if (tallies.size() > 1)
+        tellDisagreement("orbits date the stream differently; " + timeOfMs(best->ms).toIso() + " is taken, from "
+                         + std::to_string(best->count) + " of them, " + nameOf(best->strength));
+    adopt(timeOfMs(best->ms), best->strength);
+}
+
+void GnssView::tryClock()
+{
+    const std::optional<GpsTime> now = clockNow();
+    if (!mLive || !now || mClockContradicted || mReference || !mLatestTime)
+        return;
+    const GpsTime t = mLatestTime->resolve(*now, leapSeconds());
+    if (std::fabs(t - *now) <= kLiveWindow && t - *now <= kAheadTolerance) {
+        adopt(t, Evidence::Clock);
+        return;
+    }
+    mClockContradicted = true;
+    mSink.notice({ViewNotice::Kind::Disagreement, 1,
+                  "the epochs' times are not the clock's (" + t.toIso() + " against " + now->toIso()
+                      + "): the input is not live data, epochs wait for a date from the stream or --time"});
+}
+
+void GnssView::epochCompleted(ObservationEpoch& epoch, const RawTime& time)
+{
+    mLatestTime = time;
+    if (!mReference) {
+        tryClock();
+        countOrbitVotes(false);
+    }
+    if (mWaiting.empty() && mReference) {
+        epoch.time = time.resolve(*mReference, leapSeconds());
+        handOnEpoch(epoch);
+        return;
+    }
+    // A copy waits: the assembly keeps the room of its epoch for the next.
+    enqueue(std::make_unique<Waiting>(Waiting{Waiting::Epoch{epoch, time}, {}, 0}));
+}
+
+void GnssView::handOnEpoch(ObservationEpoch& epoch)
+{
+    if (mLive) {
+        const std::optional<GpsTime> now = clockNow();
+        if (now && epoch.time - *now > kAheadTolerance) {
+            if (mAheadOfClock++ == 0)
+                mSink.notice({ViewNotice::Kind::BadTime, 1,
+                              "an epoch dated " + epoch.time.toIso() + " is ahead of the clock: not handed on"});
+            return;
+        }
+    }
+    mReference = epoch.time;
+    mSink.epoch(epoch);
 }
 
 void GnssView::addEphemeris(int number, const _RTCM3_message_t& r)
 {
-    // A reference time well inside its week dates the stream to within hours.
-    // Dates what waits, where no reference did yet.
-    auto offerReference = [&](const GpsTime& toe, bool toeAhead) {
-        if (!mReference && datesTheStream(toe, toeAhead))
-            releaseWaiting();
-    };
     switch (number) {
     case 1019: {
         const auto& m = r.Message_Type_1019;
-        if (const std::optional<int32_t> w = fullWeek10(m.Week_Number))
-            offerReference(GpsTime(*w, m.t_oe * 16.0), true);
-        deliverInTurn(Waiting{m});
+        offerOrbit({int(System::Gps) << 8 | m.Satellite_ID, m.Week_Number, true, true, m.t_oe * 16.0, number});
+        deliverInTurn(Waiting{m, {}, 0});
         break;
     }
     case 1044: {
         const auto& m = r.Message_Type_1044;
-        if (const std::optional<int32_t> w = fullWeek10(m.Week_Number))
-            offerReference(GpsTime(*w, m.t_oe * 16.0), true);
-        deliverInTurn(Waiting{m});
+        offerOrbit({int(System::Qzss) << 8 | m.Satellite_ID, m.Week_Number, true, true, m.t_oe * 16.0, number});
+        deliverInTurn(Waiting{m, {}, 0});
         break;
     }
     case 1041:
-        deliverInTurn(Waiting{r.Message_Type_1041});
+        deliverInTurn(Waiting{r.Message_Type_1041, {}, 0});
         break;
     case 1020:
         mParts->channels.setFromField(r.Message_Type_1020.Satellite_ID, r.Message_Type_1020.Channel_Number);
-        deliverInTurn(Waiting{r.Message_Type_1020});
+        deliverInTurn(Waiting{r.Message_Type_1020, {}, 0});
         break;
-    case 1042:
-        offerReference(beidouReferenceTime(r.Message_Type_1042), false);
-        mSink.keplerEphemeris(beidouEphemeris(r.Message_Type_1042, mReference));
+    case 1042: {
+        const auto& m = r.Message_Type_1042;
+        const GpsTime toe = beidouReferenceTime(m);
+        offerOrbit({int(System::BeiDou) << 8 | m.Satellite_ID, toe.week, false, false, toe.tow, number});
+        mSink.keplerEphemeris(beidouEphemeris(m, mReference));
         break;
+    }
     case 1045:
-    case 1046:
-        offerReference(galileoReferenceTime(r.Message_Type_1046), false);
+    case 1046: {
+        const auto& m = r.Message_Type_1046;
+        const GpsTime toe = galileoReferenceTime(m);
+        offerOrbit({int(System::Galileo) << 8 | m.Satellite_ID, toe.week, false, false, toe.tow, number});
         mSink.keplerEphemeris(galileoEphemeris(number, r, mReference));
         break;
+    }
     }
 }
 
@@ -129,33 +321,36 @@ void GnssView::deliverInTurn(Waiting&& item)
 
 bool GnssView::deliver(Waiting& waiting)
 {
+    const std::optional<GpsTime>& near = waiting.near ? waiting.near : mReference;
     if (auto* e = std::get_if<Waiting::Epoch>(&waiting.item)) {
-        if (mReference)
-            handOnEpoch(e->epoch, e->time);
-        return bool(mReference);
+        if (!near)
+            return false;
+        e->epoch.time = waiting.near ? *waiting.near : e->time.resolve(*mReference, leapSeconds());
+        handOnEpoch(e->epoch);
+        return true;
     }
     if (auto* r = std::get_if<RTCM3_Message_Type_1019_s>(&waiting.item)) {
-        const std::optional<int32_t> week = fullWeek10(r->Week_Number);
+        const std::optional<int32_t> week = fullWeek10(r->Week_Number, near);
         if (week)
-            mSink.keplerEphemeris(gpsEphemeris(*r, *week, mReference));
+            mSink.keplerEphemeris(gpsEphemeris(*r, *week, near));
         return bool(week);
     }
     if (auto* r = std::get_if<RTCM3_Message_Type_1044_s>(&waiting.item)) {
-        const std::optional<int32_t> week = fullWeek10(r->Week_Number);
+        const std::optional<int32_t> week = fullWeek10(r->Week_Number, near);
         if (week)
-            mSink.keplerEphemeris(qzssEphemeris(*r, *week, mReference));
+            mSink.keplerEphemeris(qzssEphemeris(*r, *week, near));
         return bool(week);
     }
     if (auto* r = std::get_if<RTCM3_Message_Type_1041_s>(&waiting.item)) {
-        const std::optional<int32_t> week = fullWeek10(r->Week_Number);
+        const std::optional<int32_t> week = fullWeek10(r->Week_Number, near);
         if (week)
-            mSink.keplerEphemeris(navicEphemeris(*r, *week, mReference));
+            mSink.keplerEphemeris(navicEphemeris(*r, *week, near));
         return bool(week);
     }
     if (auto* r = std::get_if<RTCM3_Message_Type_1020_s>(&waiting.item)) {
-        if (mReference)
-            mSink.glonassEphemeris(glonassEphemeris(*r, *mReference, leapSeconds()));
-        return bool(mReference);
+        if (near)
+            mSink.glonassEphemeris(glonassEphemeris(*r, *near, leapSeconds()));
+        return bool(near);
     }
     return true;
 }
@@ -190,20 +385,16 @@ void GnssView::releaseWaiting()
 {
     if (mWaiting.empty())
         return;
-    // A 1019 or 1044 waiting for its era (which the clock has just given) dates the epochs
-    // before it as well as those after.
-    for (auto it = mWaiting.begin(); !mReference && it != mWaiting.end(); ++it) {
-        std::optional<int32_t> week;
-        double toe = 0;
-        if (const auto* r = std::get_if<RTCM3_Message_Type_1019_s>(&(*it)->item)) {
-            week = fullWeek10(r->Week_Number);
-            toe = r->t_oe * 16.0;
-        } else if (const auto* q = std::get_if<RTCM3_Message_Type_1044_s>(&(*it)->item)) {
-            week = fullWeek10(q->Week_Number);
-            toe = q->t_oe * 16.0;
+    if (mReference) {
+        // The reference is the newest epoch's time, or near it: each epoch is dated against
+        // the one after it, so that days of epochs never jump by a week.
+        GpsTime next = *mReference;
+        const int leap = leapSeconds();
+        for (auto it = mWaiting.rbegin(); it != mWaiting.rend(); ++it) {
+            if (auto* e = std::get_if<Waiting::Epoch>(&(*it)->item))
+                next = e->time.resolve(next, leap);
+            (*it)->near = next;
         }
-        if (week)
-            datesTheStream(GpsTime(*week, toe), true);
     }
     std::deque<std::unique_ptr<Waiting>> waiting;
     waiting.swap(mWaiting);

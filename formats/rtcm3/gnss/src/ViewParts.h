@@ -30,6 +30,7 @@ struct GnssView::Waiting {
     std::variant<Epoch, RTCM3_Message_Type_1019_s, RTCM3_Message_Type_1044_s,
                  RTCM3_Message_Type_1041_s, RTCM3_Message_Type_1020_s>
         item;
+    std::optional<Gnss::GpsTime> near;  // once dated: the epoch's time, or the nearest epoch's
     std::size_t bytes = 0;
 
     // The memory it holds, near enough to bound what waits.
