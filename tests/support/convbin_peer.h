@@ -26,7 +26,9 @@ inline int messageNumber(const Bytes& f) { return f.size() > 5 ? (f[3] << 4 | f[
 
 inline bool isObservation(int n)
 {
-    return (n >= 1001 && n <= 1004) || (n >= 1009 && n <= 1012) || Kvt::Nuvrix::View::msmSystem(n);
+    // MSM1-7 of GPS, GLONASS, Galileo, SBAS, QZSS, BeiDou and NavIC: 1071-1077 ... 1131-1137.
+    const bool msm = n >= 1071 && n <= 1137 && n % 10 >= 1 && n % 10 <= 7;
+    return (n >= 1001 && n <= 1004) || (n >= 1009 && n <= 1012) || msm;
 }
 
 // The shared captures with a message `wanted` accepts. rtcm-rs and go-gnss-rtcm hold single
