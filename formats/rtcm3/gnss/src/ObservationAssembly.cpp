@@ -58,6 +58,17 @@ struct ObservationAssembly::Pending {
     // follow each other without allocating.
     std::vector<PendingSatellite> satellites;
     std::size_t count = 0;
+    // Where each satellite of the epoch is in `satellites`, by system and number; -1 where not.
+    std::array<int16_t, kSystemCount * 256> index = unindexed();
+
+    static constexpr std::array<int16_t, kSystemCount * 256> unindexed()
+    {
+        std::array<int16_t, kSystemCount * 256> a{};
+        for (int16_t& i : a)
+            i = -1;
+        return a;
+    }
+    static std::size_t keyOf(const SatId& sat) { return std::size_t(sat.system) * 256 + sat.number; }
 
     void start(uint16_t stationId)
     {
@@ -67,15 +78,18 @@ struct ObservationAssembly::Pending {
         glonassTime.reset();
         open = true;
         clockSteering = -1;
+        for (std::size_t i = 0; i < count; ++i)
+            index[keyOf(satellites[i].sat)] = -1;
         count = 0;
     }
     PendingSatellite& satellite(const SatId& sat)
     {
-        for (std::size_t i = 0; i < count; ++i)
-            if (satellites[i].sat == sat)
-                return satellites[i];
+        int16_t& at = index[keyOf(sat)];
+        if (at >= 0)
+            return satellites[std::size_t(at)];
         if (count == satellites.size())
             satellites.emplace_back();
+        at = int16_t(count);
         PendingSatellite& s = satellites[count++];
         s.sat = sat;
         s.channel.reset();
@@ -103,6 +117,17 @@ ObservationAssembly::ObservationAssembly(Output& output, GlonassChannels& channe
 
 ObservationAssembly::~ObservationAssembly() = default;
 
+double ObservationAssembly::frequencyHz(System system, char band, std::optional<int> channel)
+{
+    if (system == System::Glonass || band < '0' || band > '9')
+        return carrierFrequencyHz(system, band, channel).value_or(0.0);
+    // The others have one frequency per band: asked once.
+    double& f = mFrequencies[std::size_t(system) * 10 + std::size_t(band - '0')];
+    if (f == 0)
+        f = carrierFrequencyHz(system, band, std::nullopt).value_or(-1.0);
+    return f > 0 ? f : 0.0;
+}
+
 namespace {
 
 // What an MSM of a level carries.
@@ -124,6 +149,19 @@ MsmContent contentOf(int level)
 }
 
 int popcount64(uint64_t v) { return __builtin_popcountll(v); }
+
+// Every cell of every MSM6-7 asks: a table here, negative for a reserved indicator.
+std::optional<double> extendedLockTimeS(int indicator)
+{
+    static const std::array<double, 1024> kSeconds = [] {
+        std::array<double, 1024> t{};
+        for (int i = 0; i < int(t.size()); ++i)
+            t[std::size_t(i)] = msmExtendedLockTimeS(i).value_or(-1.0);
+        return t;
+    }();
+    const double s = kSeconds[std::size_t(indicator) & 1023];
+    return s >= 0 ? std::optional<double>(s) : std::nullopt;
+}
 
 } // namespace
 
@@ -167,6 +205,9 @@ void ObservationAssembly::addMsm(int number, const _RTCM3_message_t& record)
     for (int id = 1, k = 0; id <= 32; ++id)
         if (m.Signal_Mask >> (32 - id) & 1)
             sigIds[k++] = id;
+    std::optional<SignalCode> codes[32];
+    for (int j = 0; j < nsig; ++j)
+        codes[j] = msmSignal(system, sigIds[j]);
 
     Pending& pending = pendingFor(m.Reference_Station_ID, time);
     if (m.Clock_Steering_Indicator <= 1)
@@ -196,7 +237,7 @@ void ObservationAssembly::addMsm(int number, const _RTCM3_message_t& record)
             if (!m.Cell_Mask[i * nsig + j])
                 continue;
             const int c = cell++;
-            const std::optional<SignalCode> code = msmSignal(system, sigIds[j]);
+            const std::optional<SignalCode>& code = codes[j];
             if (!sat || !code)
                 continue;
             PendingSignal s;
@@ -223,7 +264,7 @@ void ObservationAssembly::addMsm(int number, const _RTCM3_message_t& record)
                     s.cn0DbHz = cd.CNR[c];
             }
             if (content.lock) {
-                s.lockTimeS = content.extended ? msmExtendedLockTimeS(cd.PhaseRange_Lock_Time_Indicator_Extended_Resolution[c])
+                s.lockTimeS = content.extended ? extendedLockTimeS(cd.PhaseRange_Lock_Time_Indicator_Extended_Resolution[c])
                                                : msmLockTimeS(cd.PhaseRange_Lock_Time_Indicator[c]);
                 s.halfCycle = cd.HalfCycle_Ambiguity_Indicator[c] != 0;
             }
@@ -399,9 +440,15 @@ void ObservationAssembly::complete()
     e.stationId = p.station;
     e.clockSteering = p.clockSteering;
     const RawTime time = p.weekTime ? *p.weekTime : *p.glonassTime;
+    // Masks list satellites and signals in order, and receivers send systems in order: sort
+    // only where they came otherwise.
     const auto satellites = p.satellites.begin();
-    std::sort(satellites, satellites + long(p.count),
-              [](const PendingSatellite& a, const PendingSatellite& b) { return a.sat < b.sat; });
+    auto bySatellite = [](const PendingSatellite& a, const PendingSatellite& b) { return a.sat < b.sat; };
+    if (!std::is_sorted(satellites, satellites + long(p.count), bySatellite)) {
+        std::sort(satellites, satellites + long(p.count), bySatellite);
+        for (std::size_t i = 0; i < p.count; ++i)
+            p.index[Pending::keyOf(p.satellites[i].sat)] = int16_t(i);
+    }
     std::size_t n = 0;
     for (std::size_t i = 0; i < p.count; ++i) {
         PendingSatellite& ps = p.satellites[i];
@@ -414,8 +461,9 @@ void ObservationAssembly::complete()
         so.glonassChannel.reset();
         if (ps.sat.system == System::Glonass)
             so.glonassChannel = ps.channel ? ps.channel : mChannels.of(ps.sat.number);
-        std::sort(ps.observations.begin(), ps.observations.end(),
-                  [](const PendingSignal& a, const PendingSignal& b) { return a.code < b.code; });
+        auto bySignal = [](const PendingSignal& a, const PendingSignal& b) { return a.code < b.code; };
+        if (!std::is_sorted(ps.observations.begin(), ps.observations.end(), bySignal))
+            std::sort(ps.observations.begin(), ps.observations.end(), bySignal);
         so.observations.clear();
         for (const PendingSignal& s : ps.observations) {
             Observation& o = so.observations.emplace_back();
@@ -424,11 +472,11 @@ void ObservationAssembly::complete()
             o.cn0DbHz = s.cn0DbHz;
             o.lockTimeS = s.lockTimeS;
             o.halfCycleAmbiguity = s.halfCycle;
-            const std::optional<double> f = carrierFrequencyHz(ps.sat.system, s.code.band, so.glonassChannel);
-            if (f && s.phaseM)
-                o.phaseCycles = *s.phaseM * *f / kSpeedOfLight;
-            if (f && s.rangeRateMps)
-                o.dopplerHz = -*s.rangeRateMps * *f / kSpeedOfLight;
+            const double f = frequencyHz(ps.sat.system, s.code.band, so.glonassChannel);
+            if (f > 0 && s.phaseM)
+                o.phaseCycles = *s.phaseM * f / kSpeedOfLight;
+            if (f > 0 && s.rangeRateMps)
+                o.dopplerHz = -*s.rangeRateMps * f / kSpeedOfLight;
         }
     }
     e.satellites.resize(n);

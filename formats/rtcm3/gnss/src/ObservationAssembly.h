@@ -75,12 +75,15 @@ private:
     struct Pending;
 
     Pending& pendingFor(uint16_t station, const RawTime& time);
+    // Carrier frequency, 0 where unknown.
+    double frequencyHz(System system, char band, std::optional<int> channel);
     bool sameInstant(const Pending& pending, const RawTime& time) const;
 
     Output& mOutput;
     GlonassChannels& mChannels;
     std::unique_ptr<Pending> mPending;
     Gnss::ObservationEpoch mEpoch;  // the one being handed on, its room kept
+    std::array<double, Gnss::kSystemCount * 10> mFrequencies{};  // by system and band; 0 not asked
 };
 
 } // namespace Kvt::Nuvrix::View
