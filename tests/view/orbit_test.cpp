@@ -41,39 +41,32 @@ struct Orbit {
     double scale[std::size(kTerms)];
 };
 
+// Term k of a record: af0, af1, af2, crs, crc, cuc, cus, cic, cis, delta n, M0, e, sqrt A,
+// OMEGA0, i0, omega, OMEGA dot, i dot, TGD (BGD E1/E5a, TGD1).
+#define NUMBER_TERMS(r, af0, af1, af2, idot, tgd) \
+    number(r.af0, r.af1, r.af2, r.C_rs, r.C_rc, r.C_uc, r.C_us, r.C_ic, r.C_is, r.Delta_n, r.M_0, r.e, r.SQRT_A, \
+           r.OMEGA_0, r.i_0, r.omega, r.OMEGADOT, r.idot, r.tgd)
+
 // GPS (IS-GPS-200 and the 1019 table) and QZSS share scales; NavIC, BeiDou and Galileo as
 // their documents and message tables state them.
+#define GPS_SCALES {0x1p-31, 0x1p-43, 0x1p-55, 0x1p-5, 0x1p-5, 0x1p-29, 0x1p-29, 0x1p-29, 0x1p-29, 0x1p-43 * kSc, \
+    0x1p-31 * kSc, 0x1p-33, 0x1p-19, 0x1p-31 * kSc, 0x1p-31 * kSc, 0x1p-31 * kSc, 0x1p-43 * kSc, 0x1p-43 * kSc, 0x1p-31}
+#define GALILEO_SCALES {0x1p-34, 0x1p-46, 0x1p-59, 0x1p-5, 0x1p-5, 0x1p-29, 0x1p-29, 0x1p-29, 0x1p-29, \
+    0x1p-43 * kSc, 0x1p-31 * kSc, 0x1p-33, 0x1p-19, 0x1p-31 * kSc, 0x1p-31 * kSc, 0x1p-31 * kSc, 0x1p-43 * kSc, \
+    0x1p-43 * kSc, 0x1p-32}
 const Orbit kOrbits[] = {
-    {1019, [](_RTCM3_message_t& m) { auto& r = m.Message_Type_1019; number(r.a_f0, r.a_f1, r.a_f2, r.C_rs, r.C_rc,
-         r.C_uc, r.C_us, r.C_ic, r.C_is, r.Delta_n, r.M_0, r.e, r.SQRT_A, r.OMEGA_0, r.i_0, r.omega, r.OMEGADOT,
-         r.IDOT, r.T_gd); },
-     {0x1p-31, 0x1p-43, 0x1p-55, 0x1p-5, 0x1p-5, 0x1p-29, 0x1p-29, 0x1p-29, 0x1p-29, 0x1p-43 * kSc, 0x1p-31 * kSc,
-      0x1p-33, 0x1p-19, 0x1p-31 * kSc, 0x1p-31 * kSc, 0x1p-31 * kSc, 0x1p-43 * kSc, 0x1p-43 * kSc, 0x1p-31}},
-    {1044, [](_RTCM3_message_t& m) { auto& r = m.Message_Type_1044; number(r.a_f0, r.a_f1, r.a_f2, r.C_rs, r.C_rc,
-         r.C_uc, r.C_us, r.C_ic, r.C_is, r.Delta_n, r.M_0, r.e, r.SQRT_A, r.OMEGA_0, r.i_0, r.omega, r.OMEGADOT,
-         r.i_0_DOT, r.T_gd); },
-     {0x1p-31, 0x1p-43, 0x1p-55, 0x1p-5, 0x1p-5, 0x1p-29, 0x1p-29, 0x1p-29, 0x1p-29, 0x1p-43 * kSc, 0x1p-31 * kSc,
-      0x1p-33, 0x1p-19, 0x1p-31 * kSc, 0x1p-31 * kSc, 0x1p-31 * kSc, 0x1p-43 * kSc, 0x1p-43 * kSc, 0x1p-31}},
-    {1041, [](_RTCM3_message_t& m) { auto& r = m.Message_Type_1041; number(r.a_f0, r.a_f1, r.a_f2, r.C_rs, r.C_rc,
-         r.C_uc, r.C_us, r.C_ic, r.C_is, r.Delta_n, r.M_0, r.e, r.SQRT_A, r.OMEGA_0, r.i_0, r.omega, r.OMEGADOT,
-         r.IDOT, r.T_GD); },
+    {1019, [](_RTCM3_message_t& m) { NUMBER_TERMS(m.Message_Type_1019, a_f0, a_f1, a_f2, IDOT, T_gd); }, GPS_SCALES},
+    {1044, [](_RTCM3_message_t& m) { NUMBER_TERMS(m.Message_Type_1044, a_f0, a_f1, a_f2, i_0_DOT, T_gd); }, GPS_SCALES},
+    {1041, [](_RTCM3_message_t& m) { NUMBER_TERMS(m.Message_Type_1041, a_f0, a_f1, a_f2, IDOT, T_GD); },
      {0x1p-31, 0x1p-43, 0x1p-55, 0x1p-4, 0x1p-4, 0x1p-28, 0x1p-28, 0x1p-28, 0x1p-28, 0x1p-41 * kSc, 0x1p-31 * kSc,
       0x1p-33, 0x1p-19, 0x1p-31 * kSc, 0x1p-31 * kSc, 0x1p-31 * kSc, 0x1p-41 * kSc, 0x1p-43 * kSc, 0x1p-31}},
-    {1042, [](_RTCM3_message_t& m) { auto& r = m.Message_Type_1042; number(r.a_0, r.a_1, r.a_2, r.C_rs, r.C_rc,
-         r.C_uc, r.C_us, r.C_ic, r.C_is, r.Delta_n, r.M_0, r.e, r.SQRT_A, r.OMEGA_0, r.i_0, r.omega, r.OMEGADOT,
-         r.IDOT, r.T_GD1); },
+    {1042, [](_RTCM3_message_t& m) { NUMBER_TERMS(m.Message_Type_1042, a_0, a_1, a_2, IDOT, T_GD1); },
      {0x1p-33, 0x1p-50, 0x1p-66, 0x1p-6, 0x1p-6, 0x1p-31, 0x1p-31, 0x1p-31, 0x1p-31, 0x1p-43 * kSc, 0x1p-31 * kSc,
       0x1p-33, 0x1p-19, 0x1p-31 * kSc, 0x1p-31 * kSc, 0x1p-31 * kSc, 0x1p-43 * kSc, 0x1p-43 * kSc, 1e-10}},
-    {1045, [](_RTCM3_message_t& m) { auto& r = m.Message_Type_1045; number(r.a_f0, r.a_f1, r.a_f2, r.C_rs, r.C_rc,
-         r.C_uc, r.C_us, r.C_ic, r.C_is, r.Delta_n, r.M_0, r.e, r.SQRT_A, r.OMEGA_0, r.i_0, r.omega, r.OMEGADOT,
-         r.IDOT, r.BGD_E1_E5a); },
-     {0x1p-34, 0x1p-46, 0x1p-59, 0x1p-5, 0x1p-5, 0x1p-29, 0x1p-29, 0x1p-29, 0x1p-29, 0x1p-43 * kSc, 0x1p-31 * kSc,
-      0x1p-33, 0x1p-19, 0x1p-31 * kSc, 0x1p-31 * kSc, 0x1p-31 * kSc, 0x1p-43 * kSc, 0x1p-43 * kSc, 0x1p-32}},
-    {1046, [](_RTCM3_message_t& m) { auto& r = m.Message_Type_1046; number(r.a_f0, r.a_f1, r.a_f2, r.C_rs, r.C_rc,
-         r.C_uc, r.C_us, r.C_ic, r.C_is, r.Delta_n, r.M_0, r.e, r.SQRT_A, r.OMEGA_0, r.i_0, r.omega, r.OMEGADOT,
-         r.IDOT, r.BGD_E1_E5a); },
-     {0x1p-34, 0x1p-46, 0x1p-59, 0x1p-5, 0x1p-5, 0x1p-29, 0x1p-29, 0x1p-29, 0x1p-29, 0x1p-43 * kSc, 0x1p-31 * kSc,
-      0x1p-33, 0x1p-19, 0x1p-31 * kSc, 0x1p-31 * kSc, 0x1p-31 * kSc, 0x1p-43 * kSc, 0x1p-43 * kSc, 0x1p-32}},
+    {1045, [](_RTCM3_message_t& m) { NUMBER_TERMS(m.Message_Type_1045, a_f0, a_f1, a_f2, IDOT, BGD_E1_E5a); },
+     GALILEO_SCALES},
+    {1046, [](_RTCM3_message_t& m) { NUMBER_TERMS(m.Message_Type_1046, a_f0, a_f1, a_f2, IDOT, BGD_E1_E5a); },
+     GALILEO_SCALES},
 };
 
 TEST(OrbitTerms, EveryTermAtTheScaleOfItsDocument)
