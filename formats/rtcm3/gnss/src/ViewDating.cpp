@@ -329,19 +329,28 @@ bool GnssView::deliver(Waiting& waiting)
         handOnEpoch(e->epoch);
         return true;
     }
+    // A GPS-like reference time early in a week may belong to the week after the one sent:
+    // only an instant of the data tells.
+    auto ambiguous = [&](double toe) { return !near && toe < kEphemerisMargin; };
     if (auto* r = std::get_if<RTCM3_Message_Type_1019_s>(&waiting.item)) {
+        if (ambiguous(r->t_oe * 16.0))
+            return false;
         const std::optional<int32_t> week = fullWeek10(r->Week_Number, near);
         if (week)
             mSink.keplerEphemeris(gpsEphemeris(*r, *week, near));
         return bool(week);
     }
     if (auto* r = std::get_if<RTCM3_Message_Type_1044_s>(&waiting.item)) {
+        if (ambiguous(r->t_oe * 16.0))
+            return false;
         const std::optional<int32_t> week = fullWeek10(r->Week_Number, near);
         if (week)
             mSink.keplerEphemeris(qzssEphemeris(*r, *week, near));
         return bool(week);
     }
     if (auto* r = std::get_if<RTCM3_Message_Type_1041_s>(&waiting.item)) {
+        if (ambiguous(r->t_oe * 16.0))
+            return false;
         const std::optional<int32_t> week = fullWeek10(r->Week_Number, near);
         if (week)
             mSink.keplerEphemeris(navicEphemeris(*r, *week, near));
