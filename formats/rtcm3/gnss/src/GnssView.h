@@ -35,6 +35,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Kvt::Nuvrix {
@@ -139,6 +140,7 @@ private:
     int64_t mClockSetAtNs = 0;  // steady time when the clock was set
     std::optional<RawTime> mLatestTime;  // of the newest epoch, as sent
     std::vector<OrbitVote> mVotes;       // while nothing dates the stream
+    std::optional<std::pair<int64_t, int>> mDissent;  // the last orbit against the date: ms, satellite
     bool mClockContradicted = false;
     std::size_t mDisagreements = 0;
     std::size_t mAheadOfClock = 0;

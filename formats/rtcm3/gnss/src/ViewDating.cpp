@@ -113,6 +113,7 @@ void GnssView::adopt(const GpsTime& t, Evidence strength)
     mReference = t;
     mEvidence = strength;
     mVotes.clear();
+    mDissent.reset();
     releaseWaiting();
 }
 
@@ -172,7 +173,11 @@ void GnssView::offerOrbit(const OrbitVote& vote)
         mEvidence = std::max(mEvidence, strength);
         return;
     }
-    offerDate(t, strength, "the " + std::to_string(vote.number) + " orbit of " + std::to_string(vote.satellite));
+    // One orbit alone may be stale: a second satellite's must name the same instant.
+    const bool seconded = mDissent && mDissent->first == msOf(t) && mDissent->second != vote.satellite;
+    mDissent = std::pair{msOf(t), vote.satellite};
+    if (seconded || strength <= mEvidence)
+        offerDate(t, strength, "the " + std::to_string(vote.number) + " orbits of two satellites");
 }
 
 void GnssView::countOrbitVotes(bool final)
