@@ -199,12 +199,13 @@ void ObservationAssembly::addMsm(int number, const _RTCM3_message_t& record)
 
     // Which satellite and signal each index of the masks stands for.
     int satIds[64], sigIds[32];
-    for (int id = 1, k = 0; id <= 64; ++id)
-        if (m.Satellite_Mask >> (64 - id) & 1)
-            satIds[k++] = id;
-    for (int id = 1, k = 0; id <= 32; ++id)
-        if (m.Signal_Mask >> (32 - id) & 1)
-            sigIds[k++] = id;
+    // Id 1 is the highest bit: set bits from the top.
+    int k = 0;
+    for (uint64_t mask = m.Satellite_Mask; mask; mask &= ~(uint64_t(1) << (63 - __builtin_clzll(mask))))
+        satIds[k++] = __builtin_clzll(mask) + 1;
+    k = 0;
+    for (uint32_t mask = m.Signal_Mask; mask; mask &= ~(uint32_t(1) << (31 - __builtin_clz(mask))))
+        sigIds[k++] = __builtin_clz(mask) + 1;
     std::optional<SignalCode> codes[32];
     for (int j = 0; j < nsig; ++j)
         codes[j] = msmSignal(system, sigIds[j]);
