@@ -49,7 +49,7 @@ int Options::parse(const QCoreApplication &app)
         "and frames that gave no message with their number, the reason and the payload in hex.\n"
         "INPUT is a file, - for standard input, host:port ([address]:port) for a TCP stream,\n"
         "ntrip://[user[:password]@]host[:port]/MOUNT for an NTRIP stream, or ntrip://host[:port]/\n"
-        "for the caster's source table.\n"
+        "for the caster's source table (every record and field; with --json, as JSON).\n"
         "Without INPUT, standard input is read when it is a pipe, a socket or a file; otherwise\n"
         "the bundled sample stream is decoded. SIGINT or SIGTERM ends the run cleanly."));
     const QCommandLineOption help = parser.addHelpOption();
@@ -62,7 +62,7 @@ int Options::parse(const QCoreApplication &app)
         QStringLiteral("Only a summary: frames per message type, stations, CRC errors, dropped bytes, filtered, "
                        "empty and undecodable frames, unknown numbers."));
     const QCommandLineOption every(QStringLiteral("every"),
-        QStringLiteral("With --stats: also a summary every S seconds, with rates (Hz, bytes/s) per message type."),
+        QStringLiteral("With --stats: also a summary every S seconds (at least 0.1), with rates (Hz, bytes/s) per message type."),
         QStringLiteral("S"));
     const QCommandLineOption only(QStringLiteral("only"),
         QStringLiteral("Pass only these message numbers: numbers and ranges, e.g. 1005,1071-1077 (repeatable)."),
@@ -70,7 +70,7 @@ int Options::parse(const QCoreApplication &app)
     const QCommandLineOption skip(QStringLiteral("skip"),
         QStringLiteral("Leave out these message numbers: numbers and ranges (repeatable)."), QStringLiteral("LIST"));
     const QCommandLineOption save(QStringLiteral("save"),
-        QStringLiteral("Also write every frame that passes --only/--skip, byte for byte, to FILE."),
+        QStringLiteral("Also write every frame that passes --only/--skip, byte for byte, to FILE (not the input)."),
         QStringLiteral("FILE"));
     const QCommandLineOption timeout(QStringLiteral("timeout"),
         QStringLiteral("Network input: longest wait in seconds for the connection and for data (default 30)."),
