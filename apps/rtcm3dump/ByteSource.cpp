@@ -84,8 +84,9 @@ public:
     bool readsFrom(const QString &path) const override
     {
         struct stat named = {};
-        return mFd >= 0 && ::stat(QFile::encodeName(path).constData(), &named) == 0 && named.st_dev == mStat.st_dev
-            && named.st_ino == mStat.st_ino;
+        // Only a regular file loses its bytes when opened for writing: /dev/null may be both.
+        return S_ISREG(mStat.st_mode) && ::stat(QFile::encodeName(path).constData(), &named) == 0
+            && named.st_dev == mStat.st_dev && named.st_ino == mStat.st_ino;
     }
     qint64 size() const override { return S_ISREG(mStat.st_mode) ? qint64(mStat.st_size) : -1; }
 

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -26,7 +27,7 @@ struct Field
 struct Layout
 {
     const char *type;
-    std::initializer_list<Field> fields;  // then "misc": whatever follows, as sent
+    std::vector<Field> fields;  // then "misc": whatever follows, as sent
 };
 
 const Layout kLayouts[] = {
