@@ -327,15 +327,6 @@ QString dumpUrl(quint16 port, const char *mount)
     return QStringLiteral("ntrip://127.0.0.1:%1/%2").arg(port).arg(QLatin1String(mount));
 }
 
-// A caster that answers with `answer` and closes.
-std::function<void(Peer &)> answering(const QByteArray &answer)
-{
-    return [answer](Peer &peer) {
-        peer.request();
-        peer.send(answer);
-    };
-}
-
 // Answers that end a run say why, with status 1.
 TEST_F(NetTest, Rtcm3dumpEndsOnAnswersThatEndTheStreamWithAMessageAndStatus1)
 {
@@ -355,7 +346,10 @@ TEST_F(NetTest, Rtcm3dumpEndsOnAnswersThatEndTheStreamWithAMessageAndStatus1)
         {"", "HTTP/1.1 200 OK\r\n\r\n" + kFrames, "no source table"},
     };
     for (const auto &c : cases) {
-        ScriptedServer caster({{answering(c.answer)}});
+        ScriptedServer caster({{[&c](Peer &peer) {  // answers, then closes
+            peer.request();
+            peer.send(c.answer);
+        }}});
         const dumprunner::Run result = dumprunner::run({QStringLiteral("--timeout"), QStringLiteral("5"), dumpUrl(caster.port(), c.mount)});
         EXPECT_EQ(result.exitCode, 1) << c.says;
         EXPECT_TRUE(result.err.startsWith("rtcm3dump: ") && result.err.contains(c.says)) << result.err.toStdString();
