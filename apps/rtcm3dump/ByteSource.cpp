@@ -81,6 +81,13 @@ public:
     }
 
     bool isLive() const override { return !S_ISREG(mStat.st_mode) && !S_ISBLK(mStat.st_mode); }
+    bool readsFrom(const QString &path) const override
+    {
+        struct stat named = {};
+        // Only a regular file loses its bytes when opened for writing: /dev/null may be both.
+        return S_ISREG(mStat.st_mode) && ::stat(QFile::encodeName(path).constData(), &named) == 0
+            && named.st_dev == mStat.st_dev && named.st_ino == mStat.st_ino;
+    }
     qint64 size() const override { return S_ISREG(mStat.st_mode) ? qint64(mStat.st_size) : -1; }
 
 private:
@@ -108,7 +115,10 @@ private:
 class NetSource : public ByteSource
 {
 public:
-    explicit NetSource(std::unique_ptr<NetStream> stream) : mStream(std::move(stream)) {}
+    NetSource(std::unique_ptr<NetStream> stream, bool endIsFailure)
+        : mStream(std::move(stream)), mEndIsFailure(endIsFailure)
+    {
+    }
 
     Status read(QByteArray &chunk, int waitMs) override
     {
@@ -131,7 +141,10 @@ public:
             mError = mStream->errorString();
             return Status::Failed;
         case NetStream::State::Finished:
-            return Status::End;
+            if (!mEndIsFailure)
+                return Status::End;
+            mError = mStream->errorString();
+            return Status::Failed;
         default:
             return Status::Idle;
         }
@@ -156,14 +169,15 @@ public:
 
 private:
     std::unique_ptr<NetStream> mStream;
+    const bool mEndIsFailure;
     QByteArray mFirst;
     bool mRestart = false;
 };
 
-std::unique_ptr<ByteSource> connectNet(std::unique_ptr<NetStream> stream, const QString &name,
+std::unique_ptr<ByteSource> connectNet(std::unique_ptr<NetStream> stream, const QString &name, bool endIsFailure,
                                        ByteSource::OpenError *error)
 {
-    auto source = std::make_unique<NetSource>(std::move(stream));
+    auto source = std::make_unique<NetSource>(std::move(stream), endIsFailure);
     if (source->connect())
         return source;
     *error = {QStringLiteral("cannot connect to %1: %2").arg(name, source->error()), 1};
@@ -192,7 +206,8 @@ std::unique_ptr<ByteSource> ByteSource::open(const QString &name, const Settings
             *error = {QStringLiteral("%1: %2").arg(name, problem), 2};
             return nullptr;
         }
-        return connectNet(std::make_unique<NtripClient>(endpoint, settings.ntrip), endpoint.display(), error);
+        // A caster's stream has no end: when the caster closes it, data is missing.
+        return connectNet(std::make_unique<NtripClient>(endpoint, settings.ntrip), endpoint.display(), true, error);
     }
     if (!QFileInfo::exists(name) && looksLikeEndpoint(name)) {
         QString problem;
@@ -201,7 +216,7 @@ std::unique_ptr<ByteSource> ByteSource::open(const QString &name, const Settings
             *error = {QStringLiteral("%1: %2").arg(name, problem), 2};
             return nullptr;
         }
-        return connectNet(std::make_unique<TcpClient>(endpoint, settings.ntrip), name, error);
+        return connectNet(std::make_unique<TcpClient>(endpoint, settings.ntrip), name, false, error);
     }
 
     auto file = std::make_unique<FdSource>();

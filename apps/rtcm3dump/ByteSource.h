@@ -46,6 +46,12 @@ public:
     bool isRegularFile() const { return size() >= 0; }
     // Total size when known (regular files), else -1.
     virtual qint64 size() const { return -1; }
+    // Whether `path` names what this source reads (the same file, also through a link).
+    virtual bool readsFrom(const QString &path) const
+    {
+        Q_UNUSED(path)
+        return false;
+    }
     // Whether the stream broke off and resumed since the last call: framing starts afresh.
     virtual bool takeRestart() { return false; }
     const QString &error() const { return mError; }

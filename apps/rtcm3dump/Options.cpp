@@ -5,8 +5,10 @@
 
 #include "GnssFormat.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -24,6 +26,19 @@ double seconds(const QString &text)
     return ok && std::isfinite(value) && value > 0 && value <= 86400 ? value : 0;
 }
 
+// Shortest --every period: a summary needs some frames to count.
+constexpr double kMinEverySeconds = 0.1;
+
+// --help and --version: a full or closed standard output is an error like any other write.
+int printed(const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) && std::fflush(stdout) == 0)
+        return 0;
+    std::fprintf(stderr, "rtcm3dump: writing standard output: %s\n", std::strerror(errno));
+    return 1;
+}
+
 } // namespace
 
 int Options::parse(const QCoreApplication &app)
@@ -34,11 +49,11 @@ int Options::parse(const QCoreApplication &app)
         "and frames that gave no message with their number, the reason and the payload in hex.\n"
         "INPUT is a file, - for standard input, host:port ([address]:port) for a TCP stream,\n"
         "ntrip://[user[:password]@]host[:port]/MOUNT for an NTRIP stream, or ntrip://host[:port]/\n"
-        "for the caster's source table.\n"
+        "for the caster's source table (every record and field; with --json, as JSON).\n"
         "Without INPUT, standard input is read when it is a pipe, a socket or a file; otherwise\n"
         "the bundled sample stream is decoded. SIGINT or SIGTERM ends the run cleanly."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("file, -, host:port, or ntrip://..."), QStringLiteral("[INPUT]"));
     const QCommandLineOption json(QStringLiteral("json"),
         QStringLiteral("One JSON object per frame; with --stats, the summaries as JSON lines."));
@@ -47,7 +62,7 @@ int Options::parse(const QCoreApplication &app)
         QStringLiteral("Only a summary: frames per message type, stations, CRC errors, dropped bytes, filtered, "
                        "empty and undecodable frames, unknown numbers."));
     const QCommandLineOption every(QStringLiteral("every"),
-        QStringLiteral("With --stats: also a summary every S seconds, with rates (Hz, bytes/s) per message type."),
+        QStringLiteral("With --stats: also a summary every S seconds (at least 0.1), with rates (Hz, bytes/s) per message type."),
         QStringLiteral("S"));
     const QCommandLineOption only(QStringLiteral("only"),
         QStringLiteral("Pass only these message numbers: numbers and ranges, e.g. 1005,1071-1077 (repeatable)."),
@@ -55,7 +70,7 @@ int Options::parse(const QCoreApplication &app)
     const QCommandLineOption skip(QStringLiteral("skip"),
         QStringLiteral("Leave out these message numbers: numbers and ranges (repeatable)."), QStringLiteral("LIST"));
     const QCommandLineOption save(QStringLiteral("save"),
-        QStringLiteral("Also write every frame that passes --only/--skip, byte for byte, to FILE."),
+        QStringLiteral("Also write every frame that passes --only/--skip, byte for byte, to FILE (not the input)."),
         QStringLiteral("FILE"));
     const QCommandLineOption timeout(QStringLiteral("timeout"),
         QStringLiteral("Network input: longest wait in seconds for the connection and for data (default 30)."),
@@ -93,6 +108,10 @@ int Options::parse(const QCoreApplication &app)
     // process() only handles --help and --version then.
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
+    if (parser.isSet(help))
+        return printed(parser.helpText());
+    if (parser.isSet(version))
+        return printed(QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion() + QLatin1Char('\n'));
     parser.process(app);
 
     const QStringList args = parser.positionalArguments();
@@ -136,8 +155,9 @@ int Options::parse(const QCoreApplication &app)
 
     if (parser.isSet(every)) {
         everySeconds = seconds(parser.value(every));
-        if (!this->stats || everySeconds <= 0)
-            return usageError(QStringLiteral("--every takes a number of seconds and goes with --stats"));
+        if (!this->stats || everySeconds < kMinEverySeconds)
+            return usageError(QStringLiteral("--every takes a number of seconds, at least %1, and goes with --stats")
+                                  .arg(kMinEverySeconds));
     }
     const double timeoutSeconds = seconds(parser.value(timeout));
     if (timeoutSeconds <= 0)

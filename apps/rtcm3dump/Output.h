@@ -23,6 +23,8 @@ public:
     const QString &error() const { return mError; }
     // "writing NAME: reason" once a write failed, else empty.
     QString failure() const;
+    // Whether the reader of a pipe or socket went away: a filter's output is then simply done.
+    bool readerGone() const { return mReaderGone; }
 
     bool isSequential() const override { return true; }
     void close() override;
@@ -33,10 +35,15 @@ protected:
 
 private:
     bool writeOut(const char *data, qint64 size);
+    // Waits until a pipe or socket takes bytes; gives up once a stop was requested and the
+    // reader still takes nothing, so that a stalled reader cannot hold the run.
+    bool awaitRoom();
 
     QString mName;
     int mFd = -1;
     bool mOwned = false;
+    bool mMayStall = false;
+    bool mReaderGone = false;
     QByteArray mBuffer;
     QString mError;
 };

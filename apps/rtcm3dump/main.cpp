@@ -12,6 +12,7 @@
 #include "Options.h"
 #include "Output.h"
 #include "Printer.h"
+#include "SourceTableListing.h"
 #include "Stats.h"
 
 #include "NtripClient.h"
@@ -71,6 +72,16 @@ private:
     bool mShow;
 };
 
+// The status once everything is written: a reader that went away took what it wanted, and
+// the program ends quietly as filters do.
+int outputStatus(OutputDevice &out)
+{
+    if (out.flush() || out.readerGone())
+        return 0;
+    complain(out.failure());
+    return 1;
+}
+
 int describe(const Options &options, OutputDevice &out)
 {
     QTextStream text(&out);
@@ -80,11 +91,7 @@ int describe(const Options &options, OutputDevice &out)
         complain(QStringLiteral("no message %1 has a description").arg(options.describeNumber));
         return 2;
     }
-    if (!out.flush()) {
-        complain(out.failure());
-        return 1;
-    }
-    return 0;
+    return outputStatus(out);
 }
 
 // Reads until the input ends, fails or a stop is requested; false when reading failed.
@@ -160,24 +167,18 @@ bool surveyFile(const QString &input, const Options &options, RinexWriter &rinex
     return true;
 }
 
-// ntrip://host[:port]/ : one line per stream of the caster's source table.
+// ntrip://host[:port]/ : one line per record of the caster's source table.
 int listSourceTable(const NtripEndpoint &caster, const Options &options, OutputDevice &out)
 {
     QString error;
-    const SourceTable table = fetchSourceTable(caster, options.network, &error);
+    const SourceTable table = fetchSourceTable(caster, options.network, &error, lifecycle::stopRequested);
     if (!error.isEmpty()) {
         complain(QStringLiteral("%1: %2").arg(caster.display(), error));
         return 1;
     }
-    QTextStream text(&out);
-    for (const SourceTableStream &stream : table.streams)
-        text << formatStreamLine(stream) << '\n';
-    text.flush();
-    if (!out.flush()) {
-        complain(out.failure());
-        return 1;
-    }
-    return 0;
+    for (const QStringList &record : table.records)
+        out.write(sourceTableLine(record, options.style == Printer::Style::Json));
+    return outputStatus(out);
 }
 
 int dump(const Options &options, OutputDevice &out)
@@ -198,6 +199,11 @@ int dump(const Options &options, OutputDevice &out)
         return openError.status;
     }
 
+    // Checked before the file is opened for writing, which would empty it.
+    if (!options.saveFile.isEmpty() && source && source->readsFrom(options.saveFile)) {
+        complain(QStringLiteral("--save %1 is the input: it would be overwritten").arg(options.saveFile));
+        return 2;
+    }
     OutputDevice saved(-1, options.saveFile);
     if (!options.saveFile.isEmpty() && !saved.create(options.saveFile)) {
         complain(QStringLiteral("cannot write %1: %2").arg(options.saveFile, saved.error()));
@@ -255,7 +261,11 @@ int dump(const Options &options, OutputDevice &out)
     }
     pipeline.flush();
     saved.close();
-    if (const QString error = pipeline.writeError(); !error.isEmpty()) {
+    if (saved.failed()) {
+        complain(saved.failure());
+        return 1;
+    }
+    if (const QString error = pipeline.writeError(); !error.isEmpty() && !out.readerGone()) {
         complain(error);
         return 1;
     }

@@ -200,14 +200,16 @@ TEST_F(Inputs, UnreadableInputEndsWithAMessageNamingItAndAFailureStatus)
     }
 }
 
-TEST_F(Inputs, Ipv6LoopbackEndpointIsRead)
+// --save onto the input, by its name, a link or standard input, would empty it.
+TEST_F(Inputs, SavingOntoTheInputIsRefused)
 {
-    dumprunner::LoopbackServer server(mSample, 0, true);
-    if (!server.listening())
-        GTEST_SKIP() << "no IPv6 loopback here";
-    const dumprunner::Run result = run(kStatsJson + QStringList{server.endpoint()});
-    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
-    EXPECT_EQ(result.summary().value(QStringLiteral("frames")).toInteger(-1), mFrames.size());
+    const QString input = write(QStringLiteral("in.rtcm3"), mSample);
+    for (const char *script : {R"("$0" --stats --save "$1" "$1")", R"(ln -sf "$1" "$1.s"; "$0" --stats --save "$1.s" "$1")",
+                               R"(ln -f "$1" "$1.h"; "$0" --stats --save "$1.h" "$1")", R"("$0" --stats --save "$1" < "$1")"}) {
+        const dumprunner::Run result = dumprunner::runShell(QString::fromUtf8(script), {input});
+        EXPECT_TRUE(result.exitCode == 2 && result.err.startsWith("rtcm3dump: --save ")) << script << result.err.toStdString();
+        EXPECT_TRUE(streamframes::readFile(input) == mSample) << script;
+    }
 }
 
 // --timeout bounds a peer that stops sending (after some frames, or from the start) and a
@@ -275,6 +277,7 @@ TEST(Options, BadOptionsEndWithAMessageAndStatus2)
         {QStringLiteral("--marker"), QStringLiteral("ABCD")},
         {QStringLiteral("--ntrip-version"), QStringLiteral("3")},
         {QStringLiteral("--gga"), QStringLiteral("91,0,0")},
+        {QStringLiteral("--stats"), QStringLiteral("--every"), QStringLiteral("0.0001")},
         {QStringLiteral("--glonass-channels"), QStringLiteral("3:9")},
         {QStringLiteral("--glonass-channels"), QStringLiteral("3")},
         {QStringLiteral("ntrip://host:99999/MNT")},

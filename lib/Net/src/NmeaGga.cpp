@@ -39,7 +39,8 @@ GgaPosition GgaPosition::parse(const QString &text, QString *error)
     error->clear();
     if (!ok[0] || !ok[1] || !ok[2])
         *error = QStringLiteral("position must be LAT,LON,HEIGHT in degrees and metres: %1").arg(text);
-    else if (std::fabs(position.latitudeDeg) > 90 || std::fabs(position.longitudeDeg) > 180)
+    else if (!std::isfinite(position.latitudeDeg) || !std::isfinite(position.longitudeDeg)
+             || std::fabs(position.latitudeDeg) > 90 || std::fabs(position.longitudeDeg) > 180)
         *error = QStringLiteral("latitude must be within -90..90 and longitude within -180..180: %1").arg(text);
     else if (!std::isfinite(position.heightM) || std::fabs(position.heightM) > 100000)
         *error = QStringLiteral("height must be within -100000..100000 m: %1").arg(text);

@@ -3,11 +3,16 @@
 #include "HttpChunkDecoder.h"
 #include "StreamProtocol.h"
 
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QUrl>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
+
+// Longest wait of a source-table fetch before it asks whether to stop.
+constexpr int kStopCheckMs = 200;
 
 // What a peer sent, made safe to print in a message.
 QString printable(const QByteArray &bytes)
@@ -31,7 +36,7 @@ public:
     void restart() override
     {
         mAnswer.clear();
-        mStatusRead = mHeaderRead = mSourceTable = mChunked = false;
+        mStatusRead = mHeaderRead = mSourceTable = mChunked = mStreamData = false;
         mContentLeft = -1;
         mTableBytes = 0;
         mAnswerBytes = 0;
@@ -69,6 +74,11 @@ private:
     std::optional<Outcome> readHeader();
     Outcome body(const char *data, qsizetype size, QByteArray *payload);
     Outcome unauthorized() const;
+    Outcome notATable() const
+    {
+        return failed(NetError::ProtocolError,
+                      QStringLiteral("the caster answered the source-table request with a data stream"), true);
+    }
     Outcome noMountpoint() const
     {
         return failed(NetError::UnknownMountpoint,
@@ -85,6 +95,7 @@ private:
     bool mHeaderRead = false;
     bool mSourceTable = false;
     bool mChunked = false;
+    bool mStreamData = false;  // the header calls the body stream data
     qint64 mContentLeft = -1;  // -1: until the caster closes
     qsizetype mAnswerBytes = 0;
     qsizetype mTableBytes = 0;
@@ -136,6 +147,8 @@ std::optional<StreamProtocol::Outcome> NtripProtocol::readStatus()
     if (status == "ICY 200 OK") {
         // Version 1 sends no header: the stream follows the status line.
         mVersion = 1;
+        if (tableWanted())
+            return notATable();
         mHeaderRead = true;
         return std::nullopt;
     }
@@ -179,10 +192,17 @@ std::optional<StreamProtocol::Outcome> NtripProtocol::readHeader()
         const QByteArray value = line.mid(colon + 1).trimmed().toLower();
         if (name == "transfer-encoding")
             mChunked = value.contains("chunked");
-        else if (name == "content-type")
+        else if (name == "content-type") {
             mSourceTable = mSourceTable || value.startsWith("gnss/sourcetable");
-        else if (name == "content-length")
-            mContentLeft = value.toLongLong();
+            mStreamData = value.startsWith("gnss/data");
+        } else if (name == "content-length") {
+            // Read as 0, a bad length would end the stream before its first byte.
+            bool ok = false;
+            mContentLeft = value.toLongLong(&ok);
+            if (!ok || mContentLeft < 0)
+                return failed(NetError::ProtocolError,
+                              QStringLiteral("the caster's Content-Length is not a number: \"%1\"").arg(printable(value)));
+        }
         else if (name == "ntrip-version")
             mVersion = value.startsWith("ntrip/2") ? 2 : 1;
     }
@@ -192,6 +212,8 @@ std::optional<StreamProtocol::Outcome> NtripProtocol::readHeader()
         mContentLeft = -1;
     if (mSourceTable && !tableWanted())
         return noMountpoint();
+    if (mStreamData && !mSourceTable && tableWanted())
+        return notATable();
     return std::nullopt;
 }
 
@@ -263,7 +285,8 @@ QByteArray NtripClient::userAgent()
     return QByteArrayLiteral("NTRIP nuvrixrtcm3/" NUVRIX_VERSION);
 }
 
-SourceTable fetchSourceTable(const NtripEndpoint &caster, const NtripSettings &settings, QString *error)
+SourceTable fetchSourceTable(const NtripEndpoint &caster, const NtripSettings &settings, QString *error,
+                             const std::function<bool()> &stopRequested)
 {
     NtripEndpoint tableEndpoint = caster;
     tableEndpoint.mountpoint.clear();
@@ -271,10 +294,27 @@ SourceTable fetchSourceTable(const NtripEndpoint &caster, const NtripSettings &s
     once.reconnect = false;
     NtripClient client(tableEndpoint, once);
     QByteArray text;
-    while (!client.atEnd())
-        text += client.read(settings.timeoutMs);
+    QElapsedTimer clock;
+    clock.start();
     error->clear();
+    // The timeout bounds the whole table too: a caster that trickles a byte now and then
+    // would otherwise hold the fetch for ever.
+    while (!client.atEnd()) {
+        const qint64 leftMs = settings.timeoutMs - clock.elapsed();
+        if (stopRequested && stopRequested()) {
+            *error = QStringLiteral("interrupted before the source table was complete");
+            return {};
+        }
+        if (leftMs <= 0) {
+            *error = QStringLiteral("the source table was not complete within %1 s").arg(settings.timeoutMs / 1000.0);
+            return {};
+        }
+        text += client.read(int(std::min<qint64>(leftMs, kStopCheckMs)));
+    }
+    const SourceTable table = SourceTable::parse(text);
     if (client.state() == NetStream::State::Failed)
         *error = client.errorString();
-    return SourceTable::parse(text);
+    else if (table.records.isEmpty() && !text.contains("ENDSOURCETABLE"))
+        *error = QStringLiteral("the caster's answer holds no source table");
+    return table;
 }

@@ -11,6 +11,7 @@
 #include "SourceTable.h"
 #include "nuvrixntrip_global.h"
 
+#include <functional>
 #include <optional>
 
 struct NtripSettings : NetSettings
@@ -34,7 +35,8 @@ public:
     static QByteArray userAgent();
 };
 
-// The caster's source table (the endpoint's mountpoint is ignored); waits at most the
-// settings' timeout without progress. *error is empty on success.
+// The caster's source table (the endpoint's mountpoint is ignored), whole within the
+// settings' timeout. `stopRequested`, asked several times a second, abandons the fetch.
+// *error is empty on success; an answer that holds no source table is an error.
 NUVRIXNTRIP_EXPORT SourceTable fetchSourceTable(const NtripEndpoint &caster, const NtripSettings &settings,
-                                                QString *error);
+                                                QString *error, const std::function<bool()> &stopRequested = {});

@@ -56,21 +56,6 @@ SourceTableStream streamRecord(const QStringList &f)
     return s;
 }
 
-QString carrierText(int carrier)
-{
-    switch (carrier) {
-    case 0: return QStringLiteral("none");
-    case 1: return QStringLiteral("L1");
-    case 2: return QStringLiteral("L1+L2");
-    default: return QString::number(carrier);
-    }
-}
-
-QString coordinateText(double value)
-{
-    return std::isnan(value) ? QStringLiteral("-") : QString::number(value, 'f', 2);
-}
-
 } // namespace
 
 SourceTable SourceTable::parse(const QByteArray &text)
@@ -80,7 +65,7 @@ SourceTable SourceTable::parse(const QByteArray &text)
         const QString line = QString::fromUtf8(raw).trimmed();
         if (line.startsWith(QLatin1String("ENDSOURCETABLE")))
             break;
-        const QStringList fields = splitFields(line);
+        QStringList fields = splitFields(line);
         const QString type = fields.first().toUpper();
         if (type == QLatin1String("STR") && fields.size() > 1 && !fields[1].trimmed().isEmpty())
             table.streams << streamRecord(fields);
@@ -88,18 +73,10 @@ SourceTable SourceTable::parse(const QByteArray &text)
             table.casters << fields.mid(1);
         else if (type == QLatin1String("NET"))
             table.networks << fields.mid(1);
+        else
+            continue;
+        fields.first() = type;
+        table.records << fields;
     }
     return table;
-}
-
-QString formatStreamLine(const SourceTableStream &s)
-{
-    return QStringLiteral("%1 %2 carrier %3 %4 %5 %6 %7 %8 %9")
-        .arg(s.mountpoint.leftJustified(16), s.format.leftJustified(10), carrierText(s.carrier).leftJustified(5),
-             (s.navSystems.isEmpty() ? QStringLiteral("-") : s.navSystems).leftJustified(16),
-             (s.country.isEmpty() ? QStringLiteral("-") : s.country).leftJustified(3),
-             coordinateText(s.latitudeDeg).rightJustified(7), coordinateText(s.longitudeDeg).rightJustified(7),
-             s.needsPosition ? QStringLiteral("needs-position") : QStringLiteral("no-position   "),
-             s.formatDetails)
-        .trimmed();
 }

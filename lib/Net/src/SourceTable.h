@@ -36,12 +36,9 @@ struct NUVRIXNTRIP_EXPORT SourceTable
     QList<SourceTableStream> streams;
     QList<QStringList> casters;   // CAS records, their fields after the type
     QList<QStringList> networks;  // NET records, their fields after the type
+    QList<QStringList> records;   // every STR, CAS and NET record in the caster's order, its type first
 
     // Reads the records up to ENDSOURCETABLE; lines of other kinds and missing fields are
     // tolerated, so a table from any caster gives what it holds.
     static SourceTable parse(const QByteArray &text);
 };
-
-// One line for a terminal: mountpoint, format, carrier, navigation systems, country,
-// latitude, longitude, whether a position is needed, format details.
-NUVRIXNTRIP_EXPORT QString formatStreamLine(const SourceTableStream &stream);
