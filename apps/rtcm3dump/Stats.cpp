@@ -5,6 +5,7 @@
 #include "RTCM3_codec.h"
 #include "RTCM3_reflect.h"
 
+#include <QtCore/QDateTime>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 
@@ -38,6 +39,13 @@ QMap<int, Value> counted(const std::vector<Value> &byNumber, qint64 (*countOf)(c
 }
 
 qint64 itself(const qint64 &n) { return n; }
+
+// The system clock in UTC: when a summary was made.
+QString now(bool iso)
+{
+    const QDateTime t = QDateTime::currentDateTimeUtc();
+    return iso ? t.toString(Qt::ISODateWithMs) : t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'"));
+}
 
 } // namespace
 
@@ -108,10 +116,17 @@ void Stats::droppedBytes(unsigned count)
     mPeriod.droppedBytes += count;
 }
 
-void Stats::missingEpochs(int station, qint64 count)
+// Summaries list this many gaps of a station; the count covers them all.
+constexpr int kGapsShown = 10;
+
+void Stats::missingEpochs(int station, qint64 count, const QString &first, const QString &last)
 {
-    mTotal.missing[station] += count;
-    mPeriod.missing[station] += count;
+    for (Counts *counts : {&mTotal, &mPeriod}) {
+        counts->missing[station] += count;
+        QList<Gap> &gaps = counts->gaps[station];
+        if (gaps.size() < kGapsShown)
+            gaps.append(Gap{count, first, last});
+    }
 }
 
 void Stats::datedEpoch(int station, double latencySeconds)
@@ -150,6 +165,7 @@ int Stats::stationOf(const Kvt::Nuvrix::_RTCM3_message_t &record)
 
 void Stats::printPeriod(double seconds)
 {
+    mPeriods = true;
     if (mStyle == Style::Json)
         mOut << QJsonDocument(toJson(mPeriod, seconds)).toJson(QJsonDocument::Compact) << '\n';
     else
@@ -160,10 +176,14 @@ void Stats::printPeriod(double seconds)
 
 void Stats::printTotal()
 {
-    if (mStyle == Style::Json)
+    if (mStyle == Style::Json) {
         mOut << QJsonDocument(toJson(mTotal, -1)).toJson(QJsonDocument::Compact) << '\n';
-    else
+    } else {
+        // After the periods' summaries the total says what it is.
+        if (mPeriods)
+            mOut << "total of the run until " << now(false) << '\n';
         printText(mTotal, -1);
+    }
     flush();
 }
 
@@ -171,9 +191,9 @@ void Stats::printTotal()
 // tell how fast a file was read rather than how the stream flowed.
 void Stats::printText(const Counts &counts, double seconds)
 {
-    mOut << "frames: " << counts.frames << '\n';
     if (seconds >= 0)
-        mOut << "period: " << rate(seconds) << " s\n";
+        mOut << "period: " << rate(seconds) << " s until " << now(false) << '\n';
+    mOut << "frames: " << counts.frames << '\n';
     mOut << "CRC errors: " << counts.crcErrors << '\n';
     mOut << "dropped bytes: " << counts.droppedBytes << '\n';
     mOut << "filtered frames: " << counts.filtered << '\n';
@@ -182,7 +202,7 @@ void Stats::printText(const Counts &counts, double seconds)
     QStringList ids;
     for (int id : stationIds(counts))
         ids << QString::number(id);
-    mOut << "stations: " << (ids.isEmpty() ? QStringLiteral("none") : ids.join(QStringLiteral(", "))) << '\n';
+    mOut << "station IDs: " << (ids.isEmpty() ? QStringLiteral("none") : ids.join(QStringLiteral(", "))) << '\n';
     const QMap<int, PerType> decoded = counted(counts.decoded, &PerType::countOf);
     mOut << "decoded by message type:" << (decoded.isEmpty() ? " none" : "") << '\n';
     for (auto it = decoded.cbegin(); it != decoded.cend(); ++it) {
@@ -204,10 +224,26 @@ void Stats::printText(const Counts &counts, double seconds)
             mOut << "  " << it.key() << ": mean " << QString::number(it.value().sum / it.value().count, 'f', 3)
                  << " s, largest " << QString::number(it.value().largest, 'f', 3) << " s\n";
     }
-    if (!counts.missing.isEmpty()) {
-        mOut << "missing epochs by station:\n";
-        for (auto it = counts.missing.cbegin(); it != counts.missing.cend(); ++it)
-            mOut << "  " << it.key() << ": " << it.value() << '\n';
+    printMissing(counts);
+}
+
+void Stats::printMissing(const Counts &counts)
+{
+    if (counts.missing.isEmpty())
+        return;
+    mOut << "missing epochs by station:\n";
+    for (auto it = counts.missing.cbegin(); it != counts.missing.cend(); ++it) {
+        mOut << "  " << it.key() << ": " << it.value() << '\n';
+        qint64 listed = 0;
+        for (const Gap &gap : counts.gaps.value(it.key())) {
+            mOut << "    " << gap.first;
+            if (gap.last != gap.first)
+                mOut << " to " << gap.last;
+            mOut << " GPST: " << gap.count << '\n';
+            listed += gap.count;
+        }
+        if (listed < it.value())
+            mOut << "    and " << it.value() - listed << " more\n";
     }
 }
 
@@ -222,8 +258,10 @@ QJsonObject Stats::toJson(const Counts &counts, double seconds) const
         {QStringLiteral("emptyFrames"), counts.empty},
         {QStringLiteral("framesWithBytesAfterLastField"), counts.trailing},
     };
-    if (seconds >= 0)
+    if (seconds >= 0) {
         object.insert(QStringLiteral("seconds"), seconds);
+        object.insert(QStringLiteral("time"), now(true));
+    }
     QJsonArray ids;
     for (int id : stationIds(counts))
         ids.append(id);
@@ -242,8 +280,16 @@ QJsonObject Stats::toJson(const Counts &counts, double seconds) const
         object.insert(QStringLiteral("latency"), mapToJson(counts.latency, [](const Latency &l) {
             return QJsonObject{{QStringLiteral("mean"), l.sum / l.count}, {QStringLiteral("largest"), l.largest}};
         }));
-    if (!counts.missing.isEmpty())
+    if (!counts.missing.isEmpty()) {
         object.insert(QStringLiteral("missingEpochs"), mapToJson(counts.missing, [](qint64 n) { return QJsonValue(n); }));
+        object.insert(QStringLiteral("missingEpochGaps"), mapToJson(counts.gaps, [](const QList<Gap> &gaps) {
+            QJsonArray list;
+            for (const Gap &gap : gaps)
+                list.append(QJsonObject{{QStringLiteral("first"), gap.first}, {QStringLiteral("last"), gap.last},
+                                        {QStringLiteral("count"), gap.count}});
+            return list;
+        }));
+    }
     return object;
 }
 

@@ -31,8 +31,9 @@ public:
     // A dated observation epoch of a station: arrival by the system clock minus the epoch's
     // time, on live input. Summaries show the mean and largest latency per station.
     void datedEpoch(int station, double latencySeconds);
-    // Epochs a station's stream skipped, by its own interval.
-    void missingEpochs(int station, qint64 count);
+    // Epochs a station's stream skipped, by its own interval: `count` of them, the first
+    // and the last at these GPST times ("2021-02-05T15:44:09.000").
+    void missingEpochs(int station, qint64 count, const QString &first, const QString &last);
 
     // The summary of the period that just ended, which lasted `seconds`; a new one begins.
     void printPeriod(double seconds);
@@ -46,6 +47,12 @@ private:
         qint64 count = 0;
         qint64 bytes = 0;
         static qint64 countOf(const PerType &type) { return type.count; }
+    };
+    struct Gap
+    {
+        qint64 count = 0;
+        QString first;
+        QString last;
     };
     struct Latency
     {
@@ -68,12 +75,14 @@ private:
         QMap<QString, qint64> errors; // by code name
         QMap<int, Latency> latency;   // by station
         QMap<int, qint64> missing;    // epochs, by station
+        QMap<int, QList<Gap>> gaps;   // the first few, by station
     };
 
     void count(const Frame &frame, Counts &counts) const;
     static QList<int> stationIds(const Counts &counts);
     int stationOf(const Kvt::Nuvrix::_RTCM3_message_t &record);
     void printText(const Counts &counts, double seconds);
+    void printMissing(const Counts &counts);
     QJsonObject toJson(const Counts &counts, double seconds) const;
 
     OutputDevice &mDevice;
@@ -90,4 +99,5 @@ private:
     };
     std::vector<StationField> mStationFields;  // by record enumerator
     int mStation = -1;  // of the frame being counted
+    bool mPeriods = false;  // a period's summary was printed
 };
