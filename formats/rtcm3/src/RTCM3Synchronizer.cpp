@@ -3,6 +3,7 @@
 #include "MemLeakTracer.h"
 #include "RTCM3FrameSplitter.h"
 #include "RTCM3_FormatInfo.h"
+#include "kvtcg.h"
 
 #include <algorithm>
 #include <limits>
@@ -84,8 +85,12 @@ bool RTCM3Synchronizer::validCRC(quint16 length) const
 {
     if (held() < length + kFrameOverhead)
         return false;
-    size_t frame = 0;
-    return RTCM3_check_candidate(head(), size_t(length) + kFrameOverhead, &frame) == RTCM3Candidate::Valid;
+    // The length given, not the header word: callers may ask about any length.
+    const uchar *frame = head();
+    const int covered = length + kFrameOverhead - 3;
+    const quint32 received = quint32(frame[covered]) << 16 | quint32(frame[covered + 1]) << 8
+        | frame[covered + 2];
+    return CRC_compute24Q(frame, covered) == received;
 }
 
 bool RTCM3Synchronizer::searchSync()
