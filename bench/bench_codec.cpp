@@ -4,39 +4,13 @@
 #include "RTCM3_codec.h"
 #include "kvtcg.h"
 
+#include "alloc_counter.h"
 #include "captures.h"
 
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
-
-extern "C" void* __libc_malloc(size_t);
-extern "C" void* __libc_calloc(size_t, size_t);
-extern "C" void* __libc_realloc(void*, size_t);
-
-namespace {
-std::atomic<long> gAllocations{0};
-}
-
-// Count every heap allocation of the process, forwarding to the C library.
-extern "C" void* malloc(size_t n)
-{
-    ++gAllocations;
-    return __libc_malloc(n);
-}
-extern "C" void* calloc(size_t n, size_t size)
-{
-    ++gAllocations;
-    return __libc_calloc(n, size);
-}
-extern "C" void* realloc(void* p, size_t n)
-{
-    ++gAllocations;
-    return __libc_realloc(p, n);
-}
 
 using namespace Kvt::Nuvrix;
 using Bytes = std::vector<uint8_t>;

@@ -1,11 +1,15 @@
 // The whole road from received bytes to host messages: synchronizer, decoder, message
 // objects and notifications, on the bundled sample stream and on the real captures; next to
-// it the codec alone on the same frames.
+// it the road of the codec alone: frames cut as views of the read buffer, then decoded.
+// Both state their heap allocations per frame.
 
 #include "HostObserver.h"
 #include "RTCM3Decoder.h"
 #include "RTCM3Synchronizer.h"
+#include "RTCM3FrameSplitter.h"
 #include "RTCM3_codec.h"
+
+#include "alloc_counter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -58,6 +62,7 @@ void wholePath(benchmark::State &state, const QByteArray &stream)
     RTCM3Decoder decoder;
     decoder.setObserver(&counter);
     long frames = 0;
+    const long before = gAllocations;
     for (auto _ : state) {
         RTCM3Synchronizer sync;
         sync.setObserver(&counter);
@@ -74,11 +79,42 @@ void wholePath(benchmark::State &state, const QByteArray &stream)
     state.SetBytesProcessed(int64_t(state.iterations()) * stream.size());
     state.SetItemsProcessed(frames);
     state.counters["messages/frame"] = double(counter.messages) / double(frames);
+    state.counters["allocs/frame"] = double(gAllocations - before) / double(frames);
+}
+
+// The same bytes cut in place, every frame a view of them, and decoded into one record.
+void cutAndDecode(benchmark::State &state, const QByteArray &stream)
+{
+    if (stream.isEmpty()) {
+        state.SkipWithError("no input");
+        return;
+    }
+    const auto *data = reinterpret_cast<const uint8_t *>(stream.constData());
+    const size_t size = size_t(stream.size());
+    _RTCM3_message_t record;
+    long frames = 0;
+    const long before = gAllocations;
+    for (auto _ : state) {
+        for (size_t at = 0; at < size;) {
+            const RTCM3Cut cut = RTCM3_cut_frame(data + at, size - at, true);
+            if (cut.kind == RTCM3Cut::Kind::Frame) {
+                benchmark::DoNotOptimize(RTCM3_decode(nullptr, data + at, uint16_t(cut.size), &record));
+                RTCM3_free_message_children(&record);
+                ++frames;
+            }
+            at += cut.size;
+        }
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * stream.size());
+    state.SetItemsProcessed(frames);
+    state.counters["allocs/frame"] = double(gAllocations - before) / double(frames);
 }
 
 } // namespace
 
 BENCHMARK_CAPTURE(wholePath, sample_stream, sampleStream());
 BENCHMARK_CAPTURE(wholePath, real_captures, captures());
+BENCHMARK_CAPTURE(cutAndDecode, sample_stream, sampleStream());
+BENCHMARK_CAPTURE(cutAndDecode, real_captures, captures());
 
 BENCHMARK_MAIN();

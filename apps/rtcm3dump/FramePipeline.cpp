@@ -1,33 +1,34 @@
 #include "FramePipeline.h"
 
 #include "Message.h"
+#include "RTCM3FrameSplitter.h"
 #include "RTCM3_codec.h"
 #include "RTCM3_layout.h"
+
+#include <algorithm>
+
+using namespace Kvt::Nuvrix;
 
 FramePipeline::FramePipeline(const Selection &selection, bool hostMessages)
     : mSelection(selection), mHostMessages(hostMessages)
 {
-    Kvt::Nuvrix::RTCM3_init_context(&mContext);
-    mSync.setObserver(this);
+    RTCM3_init_context(&mContext);
     mDecoder.setObserver(this);
 }
 
 FramePipeline::~FramePipeline()
 {
-    mSync.setObserver(nullptr);
     mDecoder.setObserver(nullptr);
 }
 
-void FramePipeline::append(const QByteArray &bytes)
+void FramePipeline::append(const uint8_t *data, size_t size)
 {
-    mSync.appendBytes(bytes);
-    deliverReady();
+    mSplitter.append(data, size, *this);
 }
 
 void FramePipeline::endOfStream()
 {
-    mSync.endOfStream();
-    deliverReady();
+    mSplitter.endOfInput(*this);
 }
 
 void FramePipeline::flush()
@@ -44,73 +45,59 @@ QString FramePipeline::writeError() const
     return QString();
 }
 
-void FramePipeline::deliverReady()
+void FramePipeline::skipped(size_t count, bool crcError)
 {
-    while (mSync.hasBlock())
-        handle(mSync.getBlockBytes());
+    for (FrameSink *sink : mSinks) {
+        if (crcError)
+            sink->crcError();
+        sink->droppedBytes(unsigned(count));
+    }
 }
 
-void FramePipeline::handle(const QByteArray &bytes)
+void FramePipeline::frame(const uint8_t *data, size_t size)
 {
     Frame frame;
-    frame.bytes = bytes;
+    // A view: outputs use the bytes during the call only.
+    frame.bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
     // A message number needs 12 bits of payload; a shorter payload would lend it CRC bits.
-    if (bytes.size() >= RTCM3Synchronizer::kFrameOverhead + 2)
-        frame.number = (uint8_t(bytes[3]) << 4) | (uint8_t(bytes[4]) >> 4);
+    if (size >= kRTCM3FrameOverhead + 2)
+        frame.number = (data[3] << 4) | (data[4] >> 4);
     if (!mSelection.passes(frame.number)) {
         for (FrameSink *sink : mSinks)
             sink->filtered(frame);
         return;
     }
     if (frame.number >= 0)
-        frame = classify(bytes);
+        classify(frame, data, size);
     for (FrameSink *sink : mSinks)
         sink->frame(frame);
     if (frame.number >= 0)
-        Kvt::Nuvrix::RTCM3_free_message_children(&mRecord);
+        RTCM3_free_message_children(&mRecord);
     if (mCaught) {
         mCaught->removeReference();
         mCaught = nullptr;
     }
 }
 
-Frame FramePipeline::classify(const QByteArray &bytes)
+void FramePipeline::classify(Frame &frame, const uint8_t *data, size_t size)
 {
-    using namespace Kvt::Nuvrix;
-    Frame frame;
-    frame.bytes = bytes;
-    frame.number = (uint8_t(bytes[3]) << 4) | (uint8_t(bytes[4]) >> 4);
-    const auto *data = reinterpret_cast<const uint8_t *>(bytes.constData());
     // Frames are at most 1029 bytes: the length fits the codec's 16 bits.
-    frame.result = RTCM3_decode(&mContext, data, uint16_t(bytes.size()), &mRecord);
+    frame.result = RTCM3_decode(&mContext, data, uint16_t(size), &mRecord);
     if (frame.result > 0) {
         frame.record = &mRecord;
         frame.enumerator = mRecord.header.kvtcg_message;
         frame.kind = Frame::Kind::Decoded;
         if (mHostMessages) {
-            mDecoder.decodeMessage(data, uint(bytes.size()));
+            mDecoder.decodeMessage(data, uint(size));
             frame.kind = mCaught ? Frame::Kind::Decoded : Frame::Kind::Undescribed;
             frame.message = mCaught;
         }
         // The codec stops after the last field, its zero pad and three CRC bytes: whatever
         // the frame holds beyond is payload that no field read.
-        frame.trailingBytes = qMax(0, int(bytes.size() - frame.result / 8));
+        frame.trailingBytes = std::max(0, int(size) - frame.result / 8);
     } else {
         frame.kind = frame.result == RTCM3_ERR_INVALID_MESSAGE ? Frame::Kind::Unknown : Frame::Kind::Failed;
     }
-    return frame;
-}
-
-void FramePipeline::crcError(const AbstractSync *, const FormatInfo *)
-{
-    for (FrameSink *sink : mSinks)
-        sink->crcError();
-}
-
-void FramePipeline::droppedBytes(const AbstractSync *, const FormatInfo *, unsigned count)
-{
-    for (FrameSink *sink : mSinks)
-        sink->droppedBytes(count);
 }
 
 void FramePipeline::message(const MessageSource *, const Message *message)

@@ -1,7 +1,8 @@
 #pragma once
-// The road of every byte in rtcm3dump: synchronizer, selection, decoder, then every output.
+// The road of every byte in rtcm3dump: frame cut, selection, decoder, then every output.
 // Each CRC-checked frame reaches the outputs exactly once and in order, as a Frame that says
-// what became of it, so that nothing the stream held is dropped silently.
+// what became of it, so that nothing the stream held is dropped silently. Frames are views of
+// the bytes read (or of the few held back from the read before), never copies.
 
 #include "Frame.h"
 #include "Selection.h"
@@ -9,9 +10,12 @@
 #include "HostObserver.h"
 #include "RTCM3_codec.h"
 #include "RTCM3Decoder.h"
-#include "RTCM3Synchronizer.h"
+#include "RTCM3FrameSplitter.h"
 
 #include <QtCore/QList>
+
+#include <cstddef>
+#include <cstdint>
 
 class FramePipeline : private HostObserver
 {
@@ -24,7 +28,8 @@ public:
     // Outputs are called in the order they were added; the caller keeps them alive.
     void addSink(FrameSink *sink) { mSinks.append(sink); }
 
-    void append(const QByteArray &bytes);
+    void append(const QByteArray &bytes) { append(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size())); }
+    void append(const uint8_t *data, size_t size);
     // No more bytes: frames held back behind a false preamble come out, the rest is dropped.
     void endOfStream();
     void flush();
@@ -32,19 +37,19 @@ public:
     QString writeError() const;
 
 private:
-    void deliverReady();
-    void handle(const QByteArray &bytes);
-    Frame classify(const QByteArray &bytes);
+    friend class Kvt::Nuvrix::RTCM3FrameSplitter;
+    // The splitter's handler.
+    void frame(const uint8_t *data, size_t size);
+    void skipped(size_t count, bool crcError);
+    void classify(Frame &frame, const uint8_t *data, size_t size);
 
-    void crcError(const AbstractSync *, const FormatInfo *) override;
-    void droppedBytes(const AbstractSync *, const FormatInfo *, unsigned count) override;
     void message(const MessageSource *, const Message *message) override;
 
     Selection mSelection;
     const bool mHostMessages;
     Kvt::Nuvrix::RTCM3_context_s mContext;
     Kvt::Nuvrix::_RTCM3_message_t mRecord;
-    RTCM3Synchronizer mSync;
+    Kvt::Nuvrix::RTCM3FrameSplitter mSplitter;
     RTCM3Decoder mDecoder;
     QList<FrameSink *> mSinks;
     const Message *mCaught = nullptr;  // the message of the frame being decoded

@@ -139,12 +139,15 @@ void EpochMonitor::epoch(const Gnss::ObservationEpoch &epoch)
     const double step = epoch.time - c.last;
     if (step <= 0)
         return;  // a second epoch of the same instant (MSM after legacy), or out of order
+    const Gnss::GpsTime previous = c.last;
     c.last = epoch.time;
     if (c.intervalS <= 0 || step < c.intervalS)
         c.intervalS = step;
     const auto skipped = std::llround(step / c.intervalS) - 1;
     if (skipped > 0)
-        mStats.missingEpochs(epoch.stationId, skipped);
+        mStats.missingEpochs(epoch.stationId, skipped,
+                             QString::fromStdString(previous.plusSeconds(c.intervalS).toIso()),
+                             QString::fromStdString(epoch.time.plusSeconds(-c.intervalS).toIso()));
 }
 
 namespace {

@@ -2,12 +2,10 @@
 
 #include "Output.h"
 
-#include "FieldInfo.h"
-#include "FieldValue.h"
-#include "Message.h"
-#include "MessageInfo.h"
 #include "RTCM3_codec.h"
+#include "RTCM3_reflect.h"
 
+#include <QtCore/QDateTime>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 
@@ -29,7 +27,36 @@ QJsonObject mapToJson(const QMap<Key, Value> &map, Entry entry)
     return object;
 }
 
+// The entries of a table by number that counted anything.
+template <typename Value>
+QMap<int, Value> counted(const std::vector<Value> &byNumber, qint64 (*countOf)(const Value &))
+{
+    QMap<int, Value> map;
+    for (size_t k = 0; k < byNumber.size(); ++k)
+        if (countOf(byNumber[k]) > 0)
+            map.insert(int(k), byNumber[k]);
+    return map;
+}
+
+qint64 itself(const qint64 &n) { return n; }
+
+// The system clock in UTC: when a summary was made.
+QString now(bool iso)
+{
+    const QDateTime t = QDateTime::currentDateTimeUtc();
+    return iso ? t.toString(Qt::ISODateWithMs) : t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'"));
+}
+
 } // namespace
+
+QList<int> Stats::stationIds(const Counts &counts)
+{
+    QList<int> ids;
+    for (int id = 0; id < kNumbers; ++id)
+        if (counts.stations.test(size_t(id)))
+            ids.append(id);
+    return ids;
+}
 
 Stats::Stats(OutputDevice &device, Style style)
     : mDevice(device), mOut(&device), mStyle(style)
@@ -38,7 +65,7 @@ Stats::Stats(OutputDevice &device, Style style)
 
 void Stats::frame(const Frame &frame)
 {
-    mStation = frame.kind == Frame::Kind::Decoded ? stationOf(frame.message) : -1;
+    mStation = frame.kind == Frame::Kind::Decoded && frame.record ? stationOf(*frame.record) : -1;
     count(frame, mTotal);
     count(frame, mPeriod);
 }
@@ -53,8 +80,8 @@ void Stats::count(const Frame &frame, Counts &counts) const
         ++type.count;
         type.bytes += frame.bytes.size();
         counts.trailing += frame.trailingBytes > 0;
-        if (mStation >= 0)
-            counts.stations.insert(mStation);
+        if (mStation >= 0 && mStation < kNumbers)
+            counts.stations.set(size_t(mStation));
         break;
     }
     case Frame::Kind::Unknown:
@@ -89,10 +116,17 @@ void Stats::droppedBytes(unsigned count)
     mPeriod.droppedBytes += count;
 }
 
-void Stats::missingEpochs(int station, qint64 count)
+// Summaries list this many gaps of a station; the count covers them all.
+constexpr int kGapsShown = 10;
+
+void Stats::missingEpochs(int station, qint64 count, const QString &first, const QString &last)
 {
-    mTotal.missing[station] += count;
-    mPeriod.missing[station] += count;
+    for (Counts *counts : {&mTotal, &mPeriod}) {
+        counts->missing[station] += count;
+        QList<Gap> &gaps = counts->gaps[station];
+        if (gaps.size() < kGapsShown)
+            gaps.append(Gap{count, first, last});
+    }
 }
 
 void Stats::datedEpoch(int station, double latencySeconds)
@@ -105,20 +139,33 @@ void Stats::datedEpoch(int station, double latencySeconds)
     }
 }
 
-int Stats::stationOf(const Message *message)
+int Stats::stationOf(const Kvt::Nuvrix::_RTCM3_message_t &record)
 {
-    const MessageInfo *info = message->getMessageInfo();
-    auto found = mStationFields.constFind(info);
-    if (found == mStationFields.cend())
-        found = mStationFields.insert(info, info->findFieldInfo(QStringLiteral("Reference Station ID")));
-    const FieldInfo *field = found.value();
-    if (!field || !field->isPresent(message))
+    namespace reflect = Kvt::Nuvrix::reflect;
+    const int enumerator = record.header.kvtcg_message;
+    if (enumerator < 0)
         return -1;
-    return int(field->getValue(message, 0).toUnsigned());
+    if (size_t(enumerator) >= mStationFields.size())
+        mStationFields.resize(size_t(enumerator) + 1);
+    StationField &station = mStationFields[size_t(enumerator)];
+    if (!station.known) {
+        station.known = true;
+        if (const reflect::RecordInfo *info = reflect::recordInfo(enumerator)) {
+            station.messageNumber = info->messageNumber;
+            for (uint16_t k = 0; k < info->fieldCount && !station.field; ++k)
+                if (info->fields[k].name == "Reference_Station_ID" && info->fields[k].shape == reflect::Shape::Value)
+                    station.field = &info->fields[k];
+        }
+    }
+    const reflect::FieldInfo *field = station.field;
+    if (!field || (field->present && !field->present(station.messageNumber, &record)))
+        return -1;
+    return int(reflect::numberAt(*field, reinterpret_cast<const char *>(&record) + field->offset, 0).u);
 }
 
 void Stats::printPeriod(double seconds)
 {
+    mPeriods = true;
     if (mStyle == Style::Json)
         mOut << QJsonDocument(toJson(mPeriod, seconds)).toJson(QJsonDocument::Compact) << '\n';
     else
@@ -129,10 +176,14 @@ void Stats::printPeriod(double seconds)
 
 void Stats::printTotal()
 {
-    if (mStyle == Style::Json)
+    if (mStyle == Style::Json) {
         mOut << QJsonDocument(toJson(mTotal, -1)).toJson(QJsonDocument::Compact) << '\n';
-    else
+    } else {
+        // After the periods' summaries the total says what it is.
+        if (mPeriods)
+            mOut << "total of the run until " << now(false) << '\n';
         printText(mTotal, -1);
+    }
     flush();
 }
 
@@ -140,29 +191,29 @@ void Stats::printTotal()
 // tell how fast a file was read rather than how the stream flowed.
 void Stats::printText(const Counts &counts, double seconds)
 {
-    mOut << "frames: " << counts.frames << '\n';
     if (seconds >= 0)
-        mOut << "period: " << rate(seconds) << " s\n";
+        mOut << "period: " << rate(seconds) << " s until " << now(false) << '\n';
+    mOut << "frames: " << counts.frames << '\n';
     mOut << "CRC errors: " << counts.crcErrors << '\n';
     mOut << "dropped bytes: " << counts.droppedBytes << '\n';
     mOut << "filtered frames: " << counts.filtered << '\n';
     mOut << "empty frames: " << counts.empty << '\n';
     mOut << "frames with bytes after the last field: " << counts.trailing << '\n';
-    QList<int> stations = counts.stations.values();
-    std::sort(stations.begin(), stations.end());
     QStringList ids;
-    for (int id : stations)
+    for (int id : stationIds(counts))
         ids << QString::number(id);
-    mOut << "stations: " << (ids.isEmpty() ? QStringLiteral("none") : ids.join(QStringLiteral(", "))) << '\n';
-    mOut << "decoded by message type:" << (counts.decoded.isEmpty() ? " none" : "") << '\n';
-    for (auto it = counts.decoded.cbegin(); it != counts.decoded.cend(); ++it) {
+    mOut << "station IDs: " << (ids.isEmpty() ? QStringLiteral("none") : ids.join(QStringLiteral(", "))) << '\n';
+    const QMap<int, PerType> decoded = counted(counts.decoded, &PerType::countOf);
+    mOut << "decoded by message type:" << (decoded.isEmpty() ? " none" : "") << '\n';
+    for (auto it = decoded.cbegin(); it != decoded.cend(); ++it) {
         mOut << "  " << it.key() << ": " << it.value().count;
         if (seconds > 0)
             mOut << ", " << rate(it.value().count / seconds) << " Hz, " << rate(it.value().bytes / seconds) << " B/s";
         mOut << '\n';
     }
-    mOut << "unknown message numbers:" << (counts.unknown.isEmpty() ? " none" : "") << '\n';
-    for (auto it = counts.unknown.cbegin(); it != counts.unknown.cend(); ++it)
+    const QMap<int, qint64> unknown = counted(counts.unknown, &itself);
+    mOut << "unknown message numbers:" << (unknown.isEmpty() ? " none" : "") << '\n';
+    for (auto it = unknown.cbegin(); it != unknown.cend(); ++it)
         mOut << "  " << it.key() << ": " << it.value() << '\n';
     mOut << "decode errors:" << (counts.errors.isEmpty() ? " none" : "") << '\n';
     for (auto it = counts.errors.cbegin(); it != counts.errors.cend(); ++it)
@@ -173,10 +224,26 @@ void Stats::printText(const Counts &counts, double seconds)
             mOut << "  " << it.key() << ": mean " << QString::number(it.value().sum / it.value().count, 'f', 3)
                  << " s, largest " << QString::number(it.value().largest, 'f', 3) << " s\n";
     }
-    if (!counts.missing.isEmpty()) {
-        mOut << "missing epochs by station:\n";
-        for (auto it = counts.missing.cbegin(); it != counts.missing.cend(); ++it)
-            mOut << "  " << it.key() << ": " << it.value() << '\n';
+    printMissing(counts);
+}
+
+void Stats::printMissing(const Counts &counts)
+{
+    if (counts.missing.isEmpty())
+        return;
+    mOut << "missing epochs by station:\n";
+    for (auto it = counts.missing.cbegin(); it != counts.missing.cend(); ++it) {
+        mOut << "  " << it.key() << ": " << it.value() << '\n';
+        qint64 listed = 0;
+        for (const Gap &gap : counts.gaps.value(it.key())) {
+            mOut << "    " << gap.first;
+            if (gap.last != gap.first)
+                mOut << " to " << gap.last;
+            mOut << " GPST: " << gap.count << '\n';
+            listed += gap.count;
+        }
+        if (listed < it.value())
+            mOut << "    and " << it.value() - listed << " more\n";
     }
 }
 
@@ -191,15 +258,15 @@ QJsonObject Stats::toJson(const Counts &counts, double seconds) const
         {QStringLiteral("emptyFrames"), counts.empty},
         {QStringLiteral("framesWithBytesAfterLastField"), counts.trailing},
     };
-    if (seconds >= 0)
+    if (seconds >= 0) {
         object.insert(QStringLiteral("seconds"), seconds);
-    QList<int> stations = counts.stations.values();
-    std::sort(stations.begin(), stations.end());
+        object.insert(QStringLiteral("time"), now(true));
+    }
     QJsonArray ids;
-    for (int id : stations)
+    for (int id : stationIds(counts))
         ids.append(id);
     object.insert(QStringLiteral("stations"), ids);
-    object.insert(QStringLiteral("decoded"), mapToJson(counts.decoded, [seconds](const PerType &type) {
+    object.insert(QStringLiteral("decoded"), mapToJson(counted(counts.decoded, &PerType::countOf), [seconds](const PerType &type) {
         QJsonObject entry{{QStringLiteral("count"), type.count}, {QStringLiteral("bytes"), type.bytes}};
         if (seconds > 0) {
             entry.insert(QStringLiteral("hz"), type.count / seconds);
@@ -207,14 +274,22 @@ QJsonObject Stats::toJson(const Counts &counts, double seconds) const
         }
         return entry;
     }));
-    object.insert(QStringLiteral("unknown"), mapToJson(counts.unknown, [](qint64 n) { return QJsonValue(n); }));
+    object.insert(QStringLiteral("unknown"), mapToJson(counted(counts.unknown, &itself), [](qint64 n) { return QJsonValue(n); }));
     object.insert(QStringLiteral("errors"), mapToJson(counts.errors, [](qint64 n) { return QJsonValue(n); }));
     if (!counts.latency.isEmpty())
         object.insert(QStringLiteral("latency"), mapToJson(counts.latency, [](const Latency &l) {
             return QJsonObject{{QStringLiteral("mean"), l.sum / l.count}, {QStringLiteral("largest"), l.largest}};
         }));
-    if (!counts.missing.isEmpty())
+    if (!counts.missing.isEmpty()) {
         object.insert(QStringLiteral("missingEpochs"), mapToJson(counts.missing, [](qint64 n) { return QJsonValue(n); }));
+        object.insert(QStringLiteral("missingEpochGaps"), mapToJson(counts.gaps, [](const QList<Gap> &gaps) {
+            QJsonArray list;
+            for (const Gap &gap : gaps)
+                list.append(QJsonObject{{QStringLiteral("first"), gap.first}, {QStringLiteral("last"), gap.last},
+                                        {QStringLiteral("count"), gap.count}});
+            return list;
+        }));
+    }
     return object;
 }
 

@@ -5,15 +5,15 @@
 
 #include "Frame.h"
 
-#include <QtCore/QHash>
 #include <QtCore/QJsonObject>
 #include <QtCore/QMap>
-#include <QtCore/QSet>
 #include <QtCore/QTextStream>
 
-class FieldInfo;
-class MessageInfo;
+#include <bitset>
+#include <vector>
+
 class OutputDevice;
+namespace Kvt::Nuvrix::reflect { struct FieldInfo; }
 
 class Stats : public FrameSink
 {
@@ -31,8 +31,9 @@ public:
     // A dated observation epoch of a station: arrival by the system clock minus the epoch's
     // time, on live input. Summaries show the mean and largest latency per station.
     void datedEpoch(int station, double latencySeconds);
-    // Epochs a station's stream skipped, by its own interval.
-    void missingEpochs(int station, qint64 count);
+    // Epochs a station's stream skipped, by its own interval: `count` of them, the first
+    // and the last at these GPST times ("2021-02-05T15:44:09.000").
+    void missingEpochs(int station, qint64 count, const QString &first, const QString &last);
 
     // The summary of the period that just ended, which lasted `seconds`; a new one begins.
     void printPeriod(double seconds);
@@ -40,10 +41,18 @@ public:
     void printTotal();
 
 private:
+    static constexpr int kNumbers = 4096;
     struct PerType
     {
         qint64 count = 0;
         qint64 bytes = 0;
+        static qint64 countOf(const PerType &type) { return type.count; }
+    };
+    struct Gap
+    {
+        qint64 count = 0;
+        QString first;
+        QString last;
     };
     struct Latency
     {
@@ -59,17 +68,21 @@ private:
         qint64 filtered = 0;
         qint64 empty = 0;
         qint64 trailing = 0;  // frames with bytes after their last field
-        QSet<int> stations;
-        QMap<int, PerType> decoded;   // by message number
-        QMap<int, qint64> unknown;    // by message number
+        // Flat by message number and station ID (both 12 bits): counted on every frame.
+        std::bitset<kNumbers> stations;
+        std::vector<PerType> decoded = std::vector<PerType>(kNumbers);
+        std::vector<qint64> unknown = std::vector<qint64>(kNumbers);
         QMap<QString, qint64> errors; // by code name
         QMap<int, Latency> latency;   // by station
         QMap<int, qint64> missing;    // epochs, by station
+        QMap<int, QList<Gap>> gaps;   // the first few, by station
     };
 
     void count(const Frame &frame, Counts &counts) const;
-    int stationOf(const Message *message);
+    static QList<int> stationIds(const Counts &counts);
+    int stationOf(const Kvt::Nuvrix::_RTCM3_message_t &record);
     void printText(const Counts &counts, double seconds);
+    void printMissing(const Counts &counts);
     QJsonObject toJson(const Counts &counts, double seconds) const;
 
     OutputDevice &mDevice;
@@ -77,6 +90,14 @@ private:
     Style mStyle;
     Counts mTotal;
     Counts mPeriod;
-    QHash<const MessageInfo *, const FieldInfo *> mStationFields;
+    // The station member of each record type, found once: null where it has none.
+    struct StationField
+    {
+        bool known = false;
+        const Kvt::Nuvrix::reflect::FieldInfo *field = nullptr;
+        uint16_t messageNumber = 0;
+    };
+    std::vector<StationField> mStationFields;  // by record enumerator
     int mStation = -1;  // of the frame being counted
+    bool mPeriods = false;  // a period's summary was printed
 };

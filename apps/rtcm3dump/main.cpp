@@ -209,10 +209,10 @@ int dump(const Options &options, OutputDevice &out)
         complain(QStringLiteral("cannot write %1: %2").arg(options.saveFile, saved.error()));
         return 1;
     }
-    // JSON lines and the engineering outputs come straight from the records; the text outputs
-    // and the summary read message objects through their descriptions.
+    // JSON lines, the summary and the engineering outputs come straight from the records; the
+    // text outputs read message objects through their descriptions.
     const bool engineering = options.obs || !options.rinexDir.isEmpty();
-    FramePipeline pipeline(options.selection, options.stats || (options.style != Printer::Style::Json && !engineering));
+    FramePipeline pipeline(options.selection, !options.stats && options.style != Printer::Style::Json && !engineering);
     const ViewSetup time{options.timeHint, source && source->isNetwork(), options.glonassChannels};
     std::unique_ptr<Stats> stats;
     std::unique_ptr<Printer> printer;

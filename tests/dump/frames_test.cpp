@@ -3,10 +3,16 @@
 // text from the stream cannot break a line or reach the terminal as a control sequence.
 
 #include "../support/dump_runner.h"
+#include "../support/random_record.h"
 
 #include "nuvrixrtcm3.h"
+#include "FieldInfo.h"
+#include "FieldValue.h"
 #include "FormatInfo.h"
+#include "HostObserver.h"
+#include "Message.h"
 #include "MessageInfo.h"
+#include "RTCM3Decoder.h"
 #include "RTCM3_layout.h"
 
 #include <QtCore/QFile>
@@ -263,6 +269,58 @@ TEST(Strangers, TextFieldsCannotForgeLinesOrSendControlSequences)
         const QJsonObject object = QJsonDocument::fromJson(objects[i]).object();
         EXPECT_EQ(object.value(QStringLiteral("Antenna_Descriptor")).toString(), rows[i].json);
     }
+}
+
+// The stations as the host descriptions show them.
+class StationsSeen : public HostObserver
+{
+public:
+    void message(const MessageSource *, const Message *message) override
+    {
+        const FieldInfo *field = message->getMessageInfo()->findFieldInfo(QStringLiteral("Reference Station ID"));
+        if (field && field->isPresent(message))
+            ids.insert(int(field->getValue(message, 0).toUnsigned()));
+    }
+    QSet<int> ids;
+};
+
+// The summary reads stations from the records without host objects: over a random frame of
+// every message type and a copy with bits flipped (its number and station among them), it
+// lists exactly the stations the descriptions show.
+TEST(Stations, SummaryListsWhatTheDescriptionsShowOverEveryTypeAndMutatedFrames)
+{
+    std::mt19937_64 rng(18);
+    RTCM3Decoder decoder;
+    StationsSeen seen;
+    decoder.setObserver(&seen);
+    QByteArray stream;
+    for (const int e : randomrecord::messageEnumerators()) {
+        const std::vector<uint8_t> bytes = randomrecord::randomFrame(e, rng, 2).frame;
+        if (bytes.size() < 12)
+            continue;
+        const QByteArray payload(reinterpret_cast<const char *>(bytes.data()) + 3, qsizetype(bytes.size()) - 6);
+        QByteArray mutated = payload;
+        mutated[qsizetype(rng() % 6)] ^= char(1u << (rng() % 8));
+        mutated[qsizetype(rng() % uint64_t(mutated.size()))] ^= char(1u << (rng() % 8));
+        for (const QByteArray &bytesOfPayload : {payload, mutated}) {
+            const QByteArray f = frame(bytesOfPayload);
+            decoder.decodeMessage(reinterpret_cast<const uint8_t *>(f.constData()), uint(f.size()));
+            stream += f;
+        }
+    }
+    decoder.setObserver(nullptr);
+    QList<int> ids = seen.ids.values();
+    std::sort(ids.begin(), ids.end());
+    QJsonArray expected;
+    for (const int id : ids)
+        expected.append(id);
+    ASSERT_GT(expected.size(), 50);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("random.rtcm3")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(stream) == stream.size());
+    file.close();
+    const QJsonObject stats = run({QStringLiteral("--stats"), QStringLiteral("--json"), file.fileName()}).summary();
+    EXPECT_EQ(stats.value(QStringLiteral("stations")).toArray(), expected);
 }
 
 } // namespace

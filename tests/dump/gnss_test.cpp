@@ -88,6 +88,15 @@ TEST(Observations, SummaryCountsMissingEpochsAndLatencyOfLiveInput)
     const QJsonObject summary = live.summary();
     EXPECT_EQ(summary.value(QStringLiteral("missingEpochs")).toObject().value(QStringLiteral("2403")).toInt(), 1)
         << live.out.toStdString();
+    // The gap is dated: the time the whole stream gives its fifth epoch.
+    QStringList epochs = run({QStringLiteral("--obs"), QStringLiteral("--json"), kSample}).lines();
+    epochs.removeIf([](const QString &line) { return !line.contains(QLatin1String("\"sats\"")); });
+    ASSERT_GT(epochs.size(), 4);
+    const QString fifth = QJsonDocument::fromJson(epochs[4].toUtf8()).object().value(QStringLiteral("time")).toString();
+    const QJsonArray gaps = summary.value(QStringLiteral("missingEpochGaps")).toObject().value(QStringLiteral("2403")).toArray();
+    ASSERT_EQ(gaps.size(), 1);
+    EXPECT_EQ(gaps[0].toObject().value(QStringLiteral("first")).toString(), fifth);
+    EXPECT_EQ(gaps[0].toObject().value(QStringLiteral("last")).toString(), fifth);
     EXPECT_GT(summary.value(QStringLiteral("latency")).toObject().value(QStringLiteral("2403")).toObject()
                   .value(QStringLiteral("mean")).toDouble(), 0.0);
 }

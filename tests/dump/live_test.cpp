@@ -9,6 +9,7 @@
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
+#include <QtCore/QRegularExpression>
 #include <QtCore/QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -135,7 +136,10 @@ TEST_F(Live, PeriodicSummariesGiveCountsRatesAndStations)
     LiveRun text({QStringLiteral("--stats"), QStringLiteral("--every"), QStringLiteral("0.3"), textServer.endpoint()});
     EXPECT_TRUE(text.awaitOutput([](const QByteArray &out) { return out.contains("\nperiod: "); }));
     const dumprunner::Run textResult = text.stop(SIGTERM);
-    EXPECT_TRUE(textResult.out.startsWith("frames: ")) << textResult.out.toStdString();
+    // Each period says when it ended; the total that closes the run is told apart from them.
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^period: [0-9.]+ s until \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d UTC\nframes: "))
+                    .match(QString::fromUtf8(textResult.out)).hasMatch()) << textResult.out.toStdString();
+    EXPECT_TRUE(textResult.out.contains("\ntotal of the run until ")) << textResult.out.toStdString();
 }
 
 // ---- output that cannot be written -------------------------------------------------------

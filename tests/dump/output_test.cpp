@@ -10,6 +10,7 @@
 #include "FormatInfo.h"
 #include "MessageInfo.h"
 
+#include <QtCore/QCryptographicHash>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
@@ -225,6 +226,31 @@ TEST_F(Sample, OnlyAndSkipTakeRepeatedListsAndRanges)
 }
 
 // ---- descriptions -----------------------------------------------------------------------
+
+// What every output printed for the bundled sample when the road was last reworked for
+// speed, as the start of its SHA-256: work on speed must not change a byte. A deliberate change
+// of an output (or of the sample generator) updates its row with the hash the failure gives.
+TEST(SampleOutputs, AreByteForByteWhatTheyWere)
+{
+    const struct
+    {
+        QStringList options;
+        const char *hash;
+    } outputs[] = {
+        {{}, "001e1958a007a297"},
+        {{QStringLiteral("--json")}, "a34db4e64c9c7384"},
+        {{QStringLiteral("--raw")}, "ba82c8f7d3d300cc"},
+        {{QStringLiteral("--stats")}, "51474e966b48a63a"},
+        {{QStringLiteral("--stats"), QStringLiteral("--json")}, "4903c1458220192e"},
+        {{QStringLiteral("--obs")}, "112a62e3cbf034c6"},
+        {{QStringLiteral("--obs"), QStringLiteral("--json")}, "253d714ec9686bf6"},
+    };
+    for (const auto &output : outputs) {
+        const dumprunner::Run result = run(output.options + QStringList{kSample});
+        const QByteArray hash = QCryptographicHash::hash(result.out, QCryptographicHash::Sha256).toHex().left(16);
+        EXPECT_EQ(hash, QByteArray(output.hash)) << output.options.join(QLatin1Char(' ')).toStdString();
+    }
+}
 
 TEST(Describe, ListsEveryDescriptionOrOneMessageFieldByField)
 {

@@ -128,16 +128,17 @@ TEST(HammingWeight, everyBitIsCountedAndTheByteArraySumWrapsModulo256)
 
 } // namespace
 
-// The CRC-24Q runs four bytes at a time; every length and alignment must give what the
-// definition gives one bit at a time.
-TEST(Crc24q, WordAtATimeMatchesTheBitwiseDefinitionForEveryLength)
+// The CRC-24Q runs eight bytes at a time; every length (whole steps, any remainder, a
+// largest frame) at every alignment must give what the definition gives one bit at a time.
+TEST(Crc24q, SlicedMatchesTheBitwiseDefinitionForEveryLengthAndAlignment)
 {
     std::mt19937 rng(24);
-    std::vector<uint8_t> data(80);
+    std::vector<uint8_t> data(1040);
     for (auto& b : data)
         b = static_cast<uint8_t>(rng());
-    for (int offset = 0; offset < 4; ++offset)
-        for (int32_t length = 0; length + offset <= 76; ++length) {
+    const int32_t largestFrame = 1029 - 3;
+    for (int offset = 0; offset < 8; ++offset)
+        for (int32_t length = 0; length <= largestFrame; length += length < 80 ? 1 : largestFrame - 80) {
             uint32_t reference = 0;
             for (int32_t i = 0; i < length; ++i) {
                 reference ^= uint32_t{data[offset + i]} << 16;

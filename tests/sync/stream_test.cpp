@@ -78,6 +78,11 @@ void expectAllFeedsAgree(const QByteArray &stream, const Outcome &expected)
         {"random up to 7", feedRandomly(stream, 11, 7)},
         {"random up to 700", feedRandomly(stream, 12, 700)},
         {"random up to 5000", feedRandomly(stream, 13, 5000)},
+        {"splitter whole", feedSplitter(stream, [](qsizetype remaining) { return remaining; })},
+        {"splitter bytewise", feedSplitter(stream, [](qsizetype) { return qsizetype(1); })},
+        {"splitter random up to 1500", feedSplitter(stream, [random = std::mt19937(14)](qsizetype remaining) mutable {
+             return std::min<qsizetype>(remaining, std::uniform_int_distribution<int>(1, 1500)(random));
+         })},
     };
     for (const auto &[name, outcome] : feeds) {
         SCOPED_TRACE(name);
@@ -134,10 +139,12 @@ TEST(ChunkingInvariance, TwoChunksMeetingAnywhereGiveTheSameResult)
     ASSERT_TRUE(expected.frames == stream.goodFrames);
     for (qsizetype split = 1; split < stream.bytes.size(); ++split) {
         bool first = true;
-        const Outcome outcome = feed(stream.bytes, [&first, split](qsizetype remaining) {
+        const auto twoChunks = [&first, split](qsizetype remaining) {
             return std::exchange(first, false) ? split : remaining;
-        });
-        ASSERT_TRUE(outcome == expected) << "split at " << split;
+        };
+        ASSERT_TRUE(feed(stream.bytes, twoChunks) == expected) << "split at " << split;
+        first = true;
+        ASSERT_TRUE(feedSplitter(stream.bytes, twoChunks) == expected) << "splitter, split at " << split;
     }
 }
 

@@ -3,6 +3,7 @@
 // a stream in chunks and collect what comes out, and a plain model of the framing rule to
 // check the results against.
 
+#include "RTCM3FrameSplitter.h"
 #include "RTCM3Synchronizer.h"
 #include "RTCM3_FormatInfo.h"
 #include "RTCM3_codec.h"
@@ -118,6 +119,36 @@ inline Outcome feed(const QByteArray &stream, const Chunker &nextChunk)
     outcome.left = sync.getNumberOfBytesLeft();
     for (const FormatInfo *format : observer.formats())
         outcome.allReportsNameTheFormat &= format == RTCM3_FormatInfo::getInstance();
+    return outcome;
+}
+
+// The same through the codec's splitter, which hands frames over as views of each chunk.
+inline Outcome feedSplitter(const QByteArray &stream, const Chunker &nextChunk)
+{
+    struct Collect
+    {
+        Outcome &outcome;
+        void frame(const uint8_t *data, size_t size)
+        {
+            outcome.frames.append(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
+        }
+        void skipped(size_t count, bool crcError)
+        {
+            outcome.dropped += count;
+            outcome.crcErrors += crcError;
+        }
+    };
+    Outcome outcome;
+    Collect collect{outcome};
+    Kvt::Nuvrix::RTCM3FrameSplitter splitter;
+    for (qsizetype at = 0; at < stream.size();) {
+        const qsizetype size = nextChunk(stream.size() - at);
+        const QByteArray chunk = stream.mid(at, size);  // its own buffer: a view past it is caught
+        splitter.append(reinterpret_cast<const uint8_t *>(chunk.constData()), size_t(size), collect);
+        at += size;
+    }
+    splitter.endOfInput(collect);
+    outcome.left = quint32(splitter.held());
     return outcome;
 }
 

@@ -1,6 +1,7 @@
 #include "RTCM3Synchronizer.h"
 
 #include "MemLeakTracer.h"
+#include "RTCM3FrameSplitter.h"
 #include "RTCM3_FormatInfo.h"
 #include "kvtcg.h"
 
@@ -9,11 +10,15 @@
 
 const QByteArray RTCM3Synchronizer::mSyncSequence(1, '\xD3');
 
+using namespace Kvt::Nuvrix;
+
 namespace {
 
 // Enough for the header word to be read.
 constexpr qsizetype kHeaderBytes = 4;
-constexpr int kCrcBytes = 3;
+
+static_assert(RTCM3Synchronizer::kLengthLimit == kRTCM3LengthLimit);
+static_assert(RTCM3Synchronizer::kFrameOverhead == kRTCM3FrameOverhead);
 
 } // namespace
 
@@ -80,8 +85,9 @@ bool RTCM3Synchronizer::validCRC(quint16 length) const
 {
     if (held() < length + kFrameOverhead)
         return false;
+    // The length given, not the header word: callers may ask about any length.
     const uchar *frame = head();
-    const int covered = length + kFrameOverhead - kCrcBytes;
+    const int covered = length + kFrameOverhead - 3;
     const quint32 received = quint32(frame[covered]) << 16 | quint32(frame[covered + 1]) << 8
         | frame[covered + 2];
     return CRC_compute24Q(frame, covered) == received;
@@ -91,12 +97,12 @@ bool RTCM3Synchronizer::searchSync()
 {
     if (mSyncFound)
         return true;
-    const qsizetype found = mBuffer.indexOf(mSyncSequence, mHead);
-    if (found < 0) {
+    const qsizetype found = qsizetype(RTCM3_find_preamble(head(), size_t(held())));
+    if (found == held()) {
         dropBytes(held());
         return false;
     }
-    dropBytes(found - mHead);
+    dropBytes(found);
     mSyncFound = true;
     return true;
 }
@@ -123,16 +129,18 @@ bool RTCM3Synchronizer::searchBlock()
 
 RTCM3Synchronizer::Candidate RTCM3Synchronizer::checkCandidate()
 {
-    quint16 length = 0;
-    if (held() < kHeaderBytes)
-        return Candidate::Incomplete;
-    if (!getLength(length))
-        return Candidate::Rejected;
-    if (held() < length + kFrameOverhead)
-        return Candidate::Incomplete;
-    if (validCRC(length))
+    size_t frame = 0;
+    switch (RTCM3_check_candidate(head(), size_t(held()), &frame)) {
+    case RTCM3Candidate::Valid:
         return Candidate::Valid;
-    reportCRCError(RTCM3_FormatInfo::getInstance());
+    case RTCM3Candidate::Incomplete:
+        return Candidate::Incomplete;
+    case RTCM3Candidate::FalseLength:
+        break;
+    case RTCM3Candidate::CrcMismatch:
+        reportCRCError(RTCM3_FormatInfo::getInstance());
+        break;
+    }
     return Candidate::Rejected;
 }
 

@@ -35,12 +35,27 @@ void appendf(std::string& out, const char* format, Args... args)
         out.append(text, std::size_t(n) < sizeof text ? std::size_t(n) : sizeof text - 1);
 }
 
-void appendColumn(std::string& out, const std::optional<double>& v, const char* format, int width)
+// What printf's "%*.*f" gives in the C locale, without its locale and format parsing: the
+// column runs for every observable of every epoch.
+void appendFixed(std::string& out, double value, int width, int precision)
 {
-    if (v)
-        appendf(out, format, *v);
-    else
+    char text[400];
+    const auto r = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, precision);
+    const auto length = std::size_t(r.ptr - text);
+    if (length < std::size_t(width))
+        out.append(std::size_t(width) - length, ' ');
+    out.append(text, length);
+}
+
+// A blank and the value in width characters, or as many blanks when there is none.
+void appendColumn(std::string& out, const std::optional<double>& v, int width, int precision)
+{
+    if (v) {
+        out += ' ';
+        appendFixed(out, *v, width - 1, precision);
+    } else {
         out.append(std::size_t(width), ' ');
+    }
 }
 
 } // namespace
@@ -343,12 +358,17 @@ void appendEpochText(std::string& out, const ObservationEpoch& epoch)
     for (const SatelliteObservations& s : epoch.satellites) {
         const std::string sat = s.sat.toString();
         for (const Observation& o : s.observations) {
-            appendf(out, "  %s %c%c ", sat.c_str(), o.code.band, o.code.attribute);
-            appendColumn(out, o.pseudorangeM, " %14.3f", 15);
-            appendColumn(out, o.phaseCycles, " %15.3f", 16);
-            appendColumn(out, o.dopplerHz, " %11.3f", 12);
-            appendColumn(out, o.cn0DbHz, " %6.2f", 7);
-            appendColumn(out, o.lockTimeS, " %10.3f", 11);
+            out += "  ";
+            out += sat;
+            out += ' ';
+            out += o.code.band;
+            out += o.code.attribute;
+            out += ' ';
+            appendColumn(out, o.pseudorangeM, 15, 3);
+            appendColumn(out, o.phaseCycles, 16, 3);
+            appendColumn(out, o.dopplerHz, 12, 3);
+            appendColumn(out, o.cn0DbHz, 7, 2);
+            appendColumn(out, o.lockTimeS, 11, 3);
             if (o.halfCycleAmbiguity)
                 out += " half";
             while (!out.empty() && out.back() == ' ')

@@ -72,16 +72,18 @@ constexpr std::array<uint16_t, 256> kvtcg_crc16ccitt_table = makeMsbFirstTable<u
 constexpr std::array<uint16_t, 256> kvtcg_crc16sbg_table = makeLsbFirstTable(0x8408);
 constexpr std::array<uint8_t, 256> kvtcg_hammingweight_table = makeHammingWeightTable();
 
-// Four bytes at a time: the register is held in the top 24 bits of a 32-bit word and each
-// table k gives the effect of a byte followed by k zero bytes. It runs on every received byte.
-using SliceTables = std::array<std::array<uint32_t, 256>, 4>;
+// Eight bytes at a time: the register is held in the top 24 bits of a 32-bit word and each
+// table k gives the effect of a byte followed by k zero bytes, so the eight lookups of a step
+// are independent of each other. It runs on every received byte.
+constexpr int kSlices = 8;
+using SliceTables = std::array<std::array<uint32_t, 256>, kSlices>;
 
 constexpr SliceTables makeCrc24qSlices()
 {
     SliceTables t{};
     for (uint32_t i = 0; i < 256; ++i)
         t[0][i] = kvtcg_crc24q_table[i] << 8;
-    for (int k = 1; k < 4; ++k)
+    for (int k = 1; k < kSlices; ++k)
         for (uint32_t i = 0; i < 256; ++i)
             t[k][i] = (t[k - 1][i] << 8) ^ t[0][t[k - 1][i] >> 24];
     return t;
@@ -89,17 +91,28 @@ constexpr SliceTables makeCrc24qSlices()
 
 constexpr SliceTables kCrc24qSlices = makeCrc24qSlices();
 
+namespace {
+
+uint32_t loadBigEndian32(const uint8_t* p)
+{
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+} // namespace
+
 uint32_t CRC_compute24Q(const uint8_t* data, int32_t count)
 {
+    const auto& t = kCrc24qSlices;
     uint32_t crc = 0;  // CRC-24Q in bits 31..8
     int32_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        crc ^= (uint32_t{data[i]} << 24) | (uint32_t{data[i + 1]} << 16) | (uint32_t{data[i + 2]} << 8) | data[i + 3];
-        crc = kCrc24qSlices[3][crc >> 24] ^ kCrc24qSlices[2][(crc >> 16) & 0xFFu] ^ kCrc24qSlices[1][(crc >> 8) & 0xFFu]
-            ^ kCrc24qSlices[0][crc & 0xFFu];
+    for (; i + kSlices <= count; i += kSlices) {
+        const uint32_t high = crc ^ loadBigEndian32(data + i);
+        const uint32_t low = loadBigEndian32(data + i + 4);
+        crc = t[7][high >> 24] ^ t[6][(high >> 16) & 0xFFu] ^ t[5][(high >> 8) & 0xFFu] ^ t[4][high & 0xFFu]
+            ^ t[3][low >> 24] ^ t[2][(low >> 16) & 0xFFu] ^ t[1][(low >> 8) & 0xFFu] ^ t[0][low & 0xFFu];
     }
     for (; i < count; ++i)
-        crc = (crc << 8) ^ kCrc24qSlices[0][(crc >> 24) ^ data[i]];
+        crc = (crc << 8) ^ t[0][(crc >> 24) ^ data[i]];
     return crc >> 8;
 }
 
