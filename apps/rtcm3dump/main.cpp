@@ -171,7 +171,7 @@ int listSourceTable(const NtripEndpoint &caster, const Options &options, OutputD
     }
     QTextStream text(&out);
     for (const SourceTableStream &stream : table.streams)
-        text << formatStreamLine(stream) << '\n';
+        text << Printer::escaped(formatStreamLine(stream).toUtf8(), '\0') << '\n';  // the caster's text may hold controls
     text.flush();
     if (!out.flush()) {
         complain(out.failure());
