@@ -9,6 +9,7 @@
 #include "RTCM3_FieldInfoT.h"
 #include "RTCM3_MessageT.h"
 #include "RTCM3_reflect.h"
+#include "RTCM3_units.h"
 #include "../codec/frames.h"
 #include "../support/random_record.h"
 
@@ -209,6 +210,30 @@ TEST(Json, SsrRecordWithoutHostDescriptionUsesTheRulesOfItsNumber)
                                  "\n    IODnav: 300\n", "\n    Delta Radial: -0.1234 m\n"})
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
     RTCM3_free_message_children(&m);
+}
+
+// The typed constants give back the raw value a physical one came from, and nothing for the
+// marker of a missing value.
+TEST(Units, PhysicalValuesReadBackToTheirRawValues)
+{
+    struct Row { units::Physical physical; int64_t raw; };
+    const Row rows[] = {
+        {units::Message_Type_1005::ECEF_X, -137438953471},
+        {units::Message_Type_1006::Height, 65535},
+        {units::MSM_Signal_Data::Fine_PseudoRange, -16383},
+        {units::MSM_Signal_Data::Fine_PhaseRangeRate, -2995},  // x / scale falls just short of -2995
+        {units::MSM_Signal_Data::Fine_PhaseRange_Extended_Resolution, 8388607},
+        {units::MSM_Satellite_Data::Satellite_Rough_Range_Mod_1ms, 1023},
+        {units::Refsig_Extended::CNR, 255},
+        {units::Message_Type_1019::M_0, -2147483647},
+    };
+    for (const Row &row : rows) {
+        const std::optional<double> value = units::value(row.physical, row.raw);
+        ASSERT_TRUE(value) << row.raw;
+        EXPECT_EQ(units::rawOf<int64_t>(row.physical, *value), row.raw) << *value;
+    }
+    EXPECT_FALSE(units::value(units::MSM_Signal_Data::Fine_PseudoRange, int16_t(-16384)));
+    EXPECT_FALSE(units::value(units::Deltasig_Extended::CNR, uint8_t(0)));
 }
 
 } // namespace

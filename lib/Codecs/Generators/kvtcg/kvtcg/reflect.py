@@ -166,5 +166,27 @@ class Emitter:
                 "}", "", "} // namespace Kvt::Nuvrix::reflect", ""]
         return "\n".join(out)
 
+    def units(self) -> str:
+        """The physical meaning of every member that has one, as constants named after the
+        record and member, for code that reads or builds records by hand."""
+        out = ["// Generated from the message list by kvtcg. Do not edit.", "#pragma once",
+               "// Physical meaning of record members: units::value(units::Message_Type_1005::ECEF_X, r.ECEF_X)",
+               "// is the ECEF X coordinate in m; units::rawOf<int64_t>(units::Message_Type_1005::ECEF_X, x)",
+               "// the raw value nearest x. A constant is there for every member the list gives a scale.",
+               "", '#include "RTCM3_physical.h"', "", "namespace Kvt::Nuvrix::units {", ""]
+        for rec in self.records:
+            rows = []
+            for m in rec.members:
+                p = dsl.physical(m)
+                if not p:
+                    continue
+                invalid = dsl.invalid_value(m)
+                rows.append(f"constexpr Physical {m.name}{{{host.cdouble(p[0])}, {host.cstr(p[1])}, "
+                            f"{'true' if invalid is not None else 'false'}, {invalid or 0}}};")
+            if rows:
+                out += [f"namespace {rec.name} {{"] + rows + [f"}} // namespace {rec.name}", ""]
+        out += ["} // namespace Kvt::Nuvrix::units", ""]
+        return "\n".join(out)
+
     def files(self) -> Dict[str, str]:
-        return {"RTCM3_reflect_tables.cpp": self.source()}
+        return {"RTCM3_reflect_tables.cpp": self.source(), "RTCM3_units.h": self.units()}
