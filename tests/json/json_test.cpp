@@ -47,7 +47,8 @@ const reflect::FieldInfo *fieldNamed(const reflect::RecordInfo &info, const QStr
 }
 
 // The line holds the physical value the list gives: raw times the list's scale (the correctly
-// rounded product, within an ulp of this one), null for the raw value that means none.
+// rounded product, or for a scale no decimal writes, that product to the decimals that read
+// back to the raw value), null for the raw value that means none.
 bool keyed(const reflect::RecordInfo &info, const QString &key)
 {
     for (uint16_t k = 0; k < info.fieldCount; ++k)
@@ -65,8 +66,12 @@ void expectValue(const QJsonValue &json, const RTCM3FieldInfo *f, const reflect:
     const double raw = isReal ? v.toDouble() : isSigned ? double(v.toSigned()) : double(v.toUnsigned());
     if ((row.flags & reflect::HasInvalid) && !isReal && raw == double(row.invalid))
         EXPECT_TRUE(json.isNull()) << where;
-    else if (row.scale != 0)
+    else if (row.scale != 0 && (isReal || row.resolution < 0))
         EXPECT_DOUBLE_EQ(json.toDouble(), raw * row.scale) << where;
+    else if (row.scale != 0) {  // written to its resolution: within half a step, and back to raw
+        EXPECT_NEAR(json.toDouble(), raw * row.scale, std::fabs(row.scale) / 2) << where;
+        EXPECT_EQ(double(std::llround(json.toDouble() / row.scale)), raw) << where;
+    }
     else if (s.kind == Kind::Float32)
         EXPECT_EQ(float(json.toDouble()), float(v.toDouble())) << where;
     else if (s.kind == Kind::Float64)

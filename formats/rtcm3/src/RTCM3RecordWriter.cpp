@@ -116,10 +116,27 @@ char *writeFinite(char *at, double value, bool isFloat)
     return std::isfinite(value) ? writeReal(at, value, isFloat) : writeText(at, "null");
 }
 
+// A scale that no decimal writes exactly (2^-24 light milliseconds) to the decimals its step
+// needs: integer digits instead of the shortest form of a double, which costs several times more.
+char *writeToResolution(char *at, const FieldInfo &f, Number n)
+{
+    static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8,
+                                         1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
+    const double shifted = scaled(f, n) * kPowers[f.resolution];
+    if (!(std::fabs(shifted) < 9e15))  // beyond the integers a double holds exactly
+        return writeFinite(at, scaled(f, n), false);
+    const long long digits = std::llround(shifted);
+    if (digits < 0)
+        *at++ = '-';
+    return writeDecimal(at, uint64_t(digits < 0 ? -digits : digits), f.resolution);
+}
+
 // Raw value times scale. A decimal scale gives the exact decimal (244 at 0.4 is "97.6", which
 // reads back as the double nearest 97.6); a binary one the shortest form of the exact product.
 char *writeScaled(char *at, const FieldInfo &f, Number n)
 {
+    if (n.kind != Number::Kind::Real && f.decimals < 0 && f.resolution >= 0)
+        return writeToResolution(at, f, n);
     if (f.decimals < 0 || n.kind == Number::Kind::Real)
         return writeFinite(at, scaled(f, n), false);
     const int64_t product = (n.kind == Number::Kind::Signed ? n.i : int64_t(n.u)) * int64_t(f.scaleNumerator);

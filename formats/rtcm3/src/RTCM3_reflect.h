@@ -50,6 +50,8 @@ struct FieldInfo {
     double scaleDivisor;   // or 1, so that the physical value is rounded once
     int8_t decimals;       // >= 0: raw times scaleNumerator is an exact integer and the value
                            // is that integer with this many decimals; -1: a binary scale
+    int8_t resolution;     // with decimals -1, >= 0: the value is written with this many
+                           // decimals, enough that it reads back to its raw value
     int64_t invalid;       // with HasInvalid: the raw value that carries no value
     Shape shape;
     Type type;

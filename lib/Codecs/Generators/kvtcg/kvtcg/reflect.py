@@ -24,6 +24,14 @@ def is_mask(m: dsl.Member) -> bool:
     return m.kind == "scalar" and (m.name.endswith("_Mask") or m.name.endswith("_Indicator") and m.meta.get("role") == 2)
 
 
+def resolution_decimals(scale: float) -> int:
+    """Decimals that tell every step of a scale that no decimal writes exactly (2^-24 light
+    milliseconds): one more than the step needs, so that the text reads back to its raw value;
+    -1 where more than 17 would be needed (the shortest form of the double is written then)."""
+    digits = max(0, math.ceil(-math.log10(scale)) + 1)
+    return digits if digits <= 17 else -1
+
+
 def scale_parts(scale: float, bits: int) -> Tuple[str, str, int]:
     """(numerator, divisor, decimals) of a scale. A decimal scale such as 0.4 is 4 / 10: raw
     times 4 is exact, so the value is written as that integer with one decimal, and its
@@ -107,8 +115,9 @@ class Emitter:
         numerator, divisor, decimals = (scale_parts(scale, dsl.widest(m.width)) if scale
                                         else ("0.0", "1.0", -1))
         cscale = host.cdouble(scale) if scale is not None else "0.0"
+        digits = resolution_decimals(scale) if scale and decimals < 0 else -1
         return (f"    {{{host.cstr(m.name)}, {host.cstr(dsl.json_key(m))}, {host.cstr(info.display)}, {host.cstr(unit)}, "
-                f"{cscale}, {numerator}, {divisor}, {decimals}, {invalid or 0}, "
+                f"{cscale}, {numerator}, {divisor}, {decimals}, {digits}, {invalid or 0}, "
                 f"Shape::{SHAPES[m.kind]}, Type::{ctype}, {' | '.join(flags) or '0'}, Type::{count_type}, "
                 f"{self.presence(m.when, rec)}, offsetof({sname(rec)}, {m.name}), {count_offset}, "
                 f"{fixed}, {m.capacity}, {sub}, {self.symbols(info.symbols)}}},")
