@@ -9,6 +9,7 @@
 #include "MessageInfo.h"
 #include "RTCM3RecordWriter.h"
 #include "RTCM3_codec.h"
+#include "TextEscape.h"
 
 #include <QtCore/QHash>
 #include <QtCore/QStringList>
@@ -54,33 +55,24 @@ QString errorName(const Frame &frame)
     return QString::fromLatin1(Kvt::Nuvrix::RTCM3_error_to_string(frame.result));
 }
 
+// Why a frame gave no record, for the "error" member of its JSON line.
+std::string errorText(const Frame &frame)
+{
+    switch (frame.kind) {
+    case Frame::Kind::Failed:
+        return Kvt::Nuvrix::RTCM3_error_to_string(frame.result);
+    case Frame::Kind::Unknown:
+        return "unknown message number";
+    case Frame::Kind::Empty:
+        return "payload too short for a message number";
+    default:
+        return "no record";
+    }
+}
+
 QString payloadHex(const Frame &frame)
 {
     return QString::fromLatin1(frame.payload().toHex());
-}
-
-// Length of the well-formed UTF-8 sequence at the start of `s`, 0 if it starts none.
-int utf8Length(const uchar *s, qsizetype available)
-{
-    uchar low = 0x80, high = 0xBF;
-    int length = 0;
-    if (s[0] >= 0xC2 && s[0] <= 0xDF) {
-        length = 2;
-    } else if (s[0] >= 0xE0 && s[0] <= 0xEF) {
-        length = 3;
-        low = s[0] == 0xE0 ? 0xA0 : low;    // no overlong forms
-        high = s[0] == 0xED ? 0x9F : high;  // no surrogates
-    } else if (s[0] >= 0xF0 && s[0] <= 0xF4) {
-        length = 4;
-        low = s[0] == 0xF0 ? 0x90 : low;
-        high = s[0] == 0xF4 ? 0x8F : high;  // nothing above U+10FFFF
-    }
-    if (length == 0 || available < length || s[1] < low || s[1] > high)
-        return 0;
-    for (int k = 2; k < length; ++k)
-        if (s[k] < 0x80 || s[k] > 0xBF)
-            return 0;
-    return length;
 }
 
 // ---- text ----------------------------------------------------------------------------
@@ -246,11 +238,9 @@ public:
             if (frame.number >= 0)
                 mLine += "\"number\":" + std::to_string(frame.number) + ',';
             mLine += "\"name\":";
-            reflect::appendJsonString(mLine, head(frame).toStdString());
-            if (frame.kind == Frame::Kind::Failed) {
-                mLine += ",\"error\":";
-                reflect::appendJsonString(mLine, RTCM3_error_to_string(frame.result));
-            }
+            Kvt::Text::appendJsonString(mLine, head(frame).toStdString());
+            mLine += ",\"error\":";
+            Kvt::Text::appendJsonString(mLine, errorText(frame));
             mLine += ",\"payload\":\"" + frame.payload().toHex().toStdString() + "\"}";
         }
         mLine += '\n';
@@ -315,34 +305,9 @@ QString Printer::writeError() const
 
 QString Printer::escaped(const QByteArray &bytes, char delimiter)
 {
-    QString text;
-    text.reserve(bytes.size());
-    const auto *s = reinterpret_cast<const uchar *>(bytes.constData());
-    for (qsizetype i = 0; i < bytes.size();) {
-        const uchar c = s[i];
-        if (c < 0x20 || c == 0x7F || (c == uchar(delimiter) && c != 0)) {
-            text += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
-            ++i;
-        } else if (c == '\\') {
-            text += QLatin1String("\\\\");
-            ++i;
-        } else if (c < 0x80) {
-            text += QLatin1Char(char(c));
-            ++i;
-        } else if (const int length = utf8Length(s + i, bytes.size() - i)) {
-            const QString character = QString::fromUtf8(bytes.constData() + i, length);
-            const char16_t code = character.at(0).unicode();
-            if (code >= 0x80 && code <= 0x9F)  // C1 controls: CSI and the like
-                text += QStringLiteral("\\u%1").arg(uint(code), 4, 16, QLatin1Char('0'));
-            else
-                text += character;
-            i += length;
-        } else {
-            text += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
-            ++i;
-        }
-    }
-    return text;
+    std::string text;
+    Kvt::Text::appendEscaped(text, std::string_view(bytes.constData(), std::size_t(bytes.size())), delimiter);
+    return QString::fromStdString(text);
 }
 
 int Printer::describe(QTextStream &out, const FormatInfo *format, int messageNumber)

@@ -247,6 +247,8 @@ TEST(Strangers, TextFieldsCannotForgeLinesOrSendControlSequences)
     const dumprunner::Run text = run({path});
     const dumprunner::Run raw = run({QStringLiteral("--raw"), path});
     const dumprunner::Run json = run({QStringLiteral("--json"), path});
+    const dumprunner::Run obs = run({QStringLiteral("--obs"), path});
+    const dumprunner::Run obsJson = run({QStringLiteral("--obs"), QStringLiteral("--json"), path});
     const int fields = RTCM3_Message_Type_1007_MessageInfo::getInstance()->getFieldCount();
     QStringList texts;
     for (const QString &line : text.lines())
@@ -257,7 +259,10 @@ TEST(Strangers, TextFieldsCannotForgeLinesOrSendControlSequences)
     ASSERT_EQ(raw.lines().size(), rows.size());
     const QList<QByteArray> objects = json.out.trimmed().split('\n');
     ASSERT_EQ(objects.size(), rows.size());
-    for (const dumprunner::Run *output : {&text, &raw, &json})
+    const QList<QByteArray> obsObjects = obsJson.out.trimmed().split('\n');
+    ASSERT_EQ(obsObjects.size(), rows.size());
+    ASSERT_EQ(obs.lines().size(), rows.size());
+    for (const dumprunner::Run *output : {&text, &raw, &json, &obs, &obsJson})
         EXPECT_TRUE(printable(output->out)) << output->out.toStdString();
 
     for (qsizetype i = 0; i < rows.size(); ++i) {
@@ -266,8 +271,14 @@ TEST(Strangers, TextFieldsCannotForgeLinesOrSendControlSequences)
         const QStringList entries = raw.lines()[i].split(QLatin1Char(';'));
         EXPECT_EQ(entries.size(), fields + 1);
         EXPECT_EQ(entries.value(7), rows[i].raw);  // the name, then the fields up to the descriptor
-        const QJsonObject object = QJsonDocument::fromJson(objects[i]).object();
-        EXPECT_EQ(object.value(QStringLiteral("Antenna_Descriptor")).toString(), rows[i].json);
+        EXPECT_EQ(obs.lines()[i].section(QLatin1Char('"'), 1, -2), rows[i].text);
+        for (const QByteArray &line : {objects[i], obsObjects[i]}) {
+            QJsonParseError error;
+            const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
+            EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+            const QString key = QLatin1String(line == objects[i] ? "Antenna_Descriptor" : "antenna");
+            EXPECT_EQ(object.value(key).toString(), rows[i].json) << line.toStdString();
+        }
     }
 }
 

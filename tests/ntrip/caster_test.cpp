@@ -289,6 +289,9 @@ struct TcpCase
     NetError error;
 };
 
+// A skipped case names itself, not the bytes of the row.
+void PrintTo(const TcpCase &c, std::ostream *os) { *os << c.name; }
+
 class Tcp : public NetTest, public ::testing::WithParamInterface<TcpCase> {};
 
 // Plain TCP: the bytes then the end of the stream, or a clear error.

@@ -68,23 +68,6 @@ TEST(JsonNumber, RoundedToThreeDecimalsInShortestForm)
     }
 }
 
-TEST(JsonString, BytesAsSentEscapedWhereJsonNeedsIt)
-{
-    struct Case { std::string bytes; const char* text; };
-    const Case cases[] = {
-        {"LEIAR25.R4      LEIT", "\"LEIAR25.R4      LEIT\""},
-        {"a\"b\\c", "\"a\\\"b\\\\c\""},
-        {std::string("\n\x01", 2), "\"\\u000a\\u0001\""},
-        {"\xC3\xA9t\xC3\xA9", "\"\xC3\xA9t\xC3\xA9\""},   // UTF-8 kept
-        {"\xFF\xC3", "\"\\u00ff\\u00c3\""},               // stray bytes by value
-    };
-    for (const Case& c : cases) {
-        std::string out;
-        appendJsonString(out, c.bytes);
-        EXPECT_EQ(out, c.text);
-    }
-}
-
 TEST(EpochText, HeaderAndAlignedColumns)
 {
     ObservationEpoch e = exampleEpoch();
@@ -127,15 +110,6 @@ TEST(EphemerisJson, EveryTermWithItsTime)
                         "\"toe\":\"2024-03-13T16:20:00.000\",\"af0\":0,", 0), 0u) << out;
     EXPECT_NE(out.find("\"e\":0.0002254637656733,\"sqrtA\":5440.592414856,"), std::string::npos) << out;
 
-}
-
-TEST(StationText, BytesATerminalWouldActOnAreShownByValue)
-{
-    StationDescription d;
-    d.antennaDescriptor = std::string("AB\x1b[2J\\", 7);
-    std::string out;
-    appendStationDescriptionText(out, d);
-    EXPECT_EQ(out, "station 0  antenna \"AB\\x1b[2J\\x5c\" setup 0\n");
 }
 
 } // namespace

@@ -47,6 +47,9 @@ const Expected kExpected[] = {
      36568304.6090, 143500377.6649, 5971.5848, 44.75, -1, true},
 };
 
+// A skipped or failed case names its capture and signal, not the bytes of the row.
+void PrintTo(const Expected& x, std::ostream* os) { *os << x.file << ' ' << x.sat << ' ' << x.code; }
+
 class SampleTest : public ::testing::TestWithParam<Expected> {};
 
 TEST_P(SampleTest, ValuesAndDateOfTheFirstEpochWithTheSignal)

@@ -17,25 +17,25 @@ subrecord("Refsig_Basic", 1, [
     bits("Code_Indicator", 1, optional=True),
     u("Frequency_Number", 5, when=GLONASS, optional=True),
     u("Pseudorange", widths(24, (GLONASS, 25)), rec="u32", host="u(24)",
-      symbols={524288: "Invalid"}, dnu=524288),
-    i("Phaserange_Min_Pseudorange", 20, symbols=INVALID_20, dnu=-524288),
+      symbols={524288: "Invalid"}, dnu=524288, si=(0.02, "m")),
+    i("Phaserange_Min_Pseudorange", 20, symbols=INVALID_20, dnu=-524288, si=(0.0005, "m")),
     u("Lock_Time_Indicator", 7),
 ])
 
 subrecord("Refsig_Extended", 2, [
     u("Modulus_Ambiguity", widths(8, (GLONASS_EXTENDED, 7)), rec="u8", host="u(8)"),
-    u("CNR", 8),
+    u("CNR", 8, si=(0.25, "dB-Hz"), invalid=0),
 ])
 
 subrecord("Deltasig_Basic", 3, [
     bits("Code_Indicator", 2),
-    i("Pseudorange_Min_Pseudorange", 14, symbols={-8192: "Invalid"}, dnu=-8192),
-    i("Phaserange_Min_Pseudorange", 20, symbols=INVALID_20, dnu=-524288),
+    i("Pseudorange_Min_Pseudorange", 14, symbols={-8192: "Invalid"}, dnu=-8192, si=(0.02, "m")),
+    i("Phaserange_Min_Pseudorange", 20, symbols=INVALID_20, dnu=-524288, si=(0.0005, "m")),
     u("Lock_Time_Indicator", 7),
 ])
 
 subrecord("Deltasig_Extended", 4, [
-    u("CNR", 8, symbols={0: "Invalid"}, dnu=0),
+    u("CNR", 8, symbols={0: "Invalid"}, dnu=0, si=(0.25, "dB-Hz")),
 ])
 
 # The satellite blocks carry no fields of their own: each is its sub-records in a row.
@@ -62,7 +62,7 @@ subrecord("Extended_2", 49, [
 def header():
     return [
         u("Reference_Station_ID", 12),
-        u("Epoch_Time", widths(30, (GLONASS, 27)), rec="u32", host="u(30)"),
+        u("Epoch_Time", widths(30, (GLONASS, 27)), rec="u32", host="u(30)", si=(0.001, "s")),
         bits("Sync_Flag", 1, symbols={0: "END OF EPOCH", 1: "MORE MESSAGES"}),
         u("Nr_Of_Satellites", 5),
         bits("Smoothing_Indicator", 1),

@@ -3,7 +3,8 @@
 All 49 messages share one layout: a header with three masks, then one satellite-data and
 one signal-data block. Both blocks are structures of arrays (one element per satellite,
 one per cell); the level of the message picks which arrays are on the wire, and the
-counts come from the masks of the message that holds the block.
+counts come from the masks of the message that holds the block. Ranges travel in
+milliseconds of light time; their physical values (si=) are in metres.
 """
 from kvtcg.dsl import *
 
@@ -41,32 +42,34 @@ def per_cell(wire, name, width, when, **meta):
 
 subrecord("MSM_Satellite_Data", 16, [
     per_satellite("u", "Satellite_Rough_Range_Integer_ms", 8, MSM4_TO_7, optional=True,
-                  symbols={255: "Invalid"}, dnu=255),
+                  symbols={255: "Invalid"}, dnu=255, si=(LIGHT_MS, "m")),
     per_satellite("u", "Extended_Satellite_Information", 4, EXTENDED_INFO, optional=True),
     per_satellite("u", "GLONASS_Satellite_Frequency_Channel_Number", 4, FREQUENCY_CHANNEL,
                   optional=True),
     # 1024 lies outside the 10-bit range: no decoded value ever matches it.
     per_satellite("u", "Satellite_Rough_Range_Mod_1ms", 10, ALWAYS,
-                  symbols={1024: "Invalid"}, dnu=1024),
+                  symbols={1024: "Invalid"}, dnu=1024, si=(2**-10 * LIGHT_MS, "m")),
     per_satellite("i", "Satellite_Rough_PhaseRangeRate", 14, MSM5_OR_7, optional=True,
-                  symbols={-8192: "Invalid"}, dnu=-8192),
+                  symbols={-8192: "Invalid"}, dnu=-8192, si=(1, "m/s")),
 ], father="msm")
 
 subrecord("MSM_Signal_Data", 17, [
     per_cell("i", "Fine_PseudoRange", 15, FINE_PSEUDORANGE,
-             symbols={-16384: "Invalid"}, dnu=-16384),
+             symbols={-16384: "Invalid"}, dnu=-16384, si=(2**-24 * LIGHT_MS, "m")),
     per_cell("i", "Fine_PhaseRange", 22, FINE_PHASERANGE,
-             symbols={-2097152: "Invalid"}, dnu=-2097152),
+             symbols={-2097152: "Invalid"}, dnu=-2097152, si=(2**-29 * LIGHT_MS, "m")),
     per_cell("u", "PhaseRange_Lock_Time_Indicator", 4, FINE_PHASERANGE),
     per_cell("i", "Fine_PseudoRange_Extended_Resolution", 20, HIGH_RESOLUTION,
-             symbols={-524288: "Invalid"}, dnu=-524288),
+             symbols={-524288: "Invalid"}, dnu=-524288, si=(2**-29 * LIGHT_MS, "m")),
     per_cell("i", "Fine_PhaseRange_Extended_Resolution", 24, HIGH_RESOLUTION,
-             symbols={-8388608: "Invalid"}, dnu=-8388608),
+             symbols={-8388608: "Invalid"}, dnu=-8388608, si=(2**-31 * LIGHT_MS, "m")),
     per_cell("u", "PhaseRange_Lock_Time_Indicator_Extended_Resolution", 10, HIGH_RESOLUTION),
     per_cell("u", "HalfCycle_Ambiguity_Indicator", 1, HALF_CYCLE),
-    per_cell("u", "CNR", 6, CNR_COARSE, symbols={0: "Invalid"}, dnu=0),
-    per_cell("u", "CNR_Extended_Resolution", 10, HIGH_RESOLUTION, symbols={0: "Invalid"}, dnu=0),
-    per_cell("i", "Fine_PhaseRangeRate", 15, MSM5_OR_7, symbols={-16384: "Invalid"}, dnu=-16384),
+    per_cell("u", "CNR", 6, CNR_COARSE, symbols={0: "Invalid"}, dnu=0, si=(1, "dB-Hz")),
+    per_cell("u", "CNR_Extended_Resolution", 10, HIGH_RESOLUTION, symbols={0: "Invalid"}, dnu=0,
+             si=(2**-4, "dB-Hz")),
+    per_cell("i", "Fine_PhaseRangeRate", 15, MSM5_OR_7, symbols={-16384: "Invalid"}, dnu=-16384,
+             si=(0.0001, "m/s")),
 ], father="msm")
 
 
@@ -75,7 +78,8 @@ def layout():
         u("Reference_Station_ID", 12),
         u("Day_of_Week", 3, when=GLONASS, optional=True),
         # The host sees one type for every constellation, the widest.
-        u("Epoch_Time", widths(30, (GLONASS, 27)), host="u(30)"),
+        # Milliseconds of the week; of the day for GLONASS, whose day is the field before.
+        u("Epoch_Time", widths(30, (GLONASS, 27)), host="u(30)", si=(0.001, "s")),
         bits("Multiple_Message_Flag", 1, symbols={0: "Last", 1: "More"}),
         u("IODS", 3),
         bits("Reserved1", 7, reserved=True),

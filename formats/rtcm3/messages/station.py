@@ -3,7 +3,8 @@
 
 They describe the reference station and its equipment rather than observations: the
 antenna reference point, descriptor strings, the announced message schedule, a text
-message and the GLONASS code-phase biases. Host fields show raw integers: no scales.
+message and the GLONASS code-phase biases. Host fields show raw integers: no scales; the
+physical values (si=) are in metres and seconds.
 """
 from kvtcg.dsl import *
 
@@ -18,6 +19,7 @@ L2_CA_BIAS = MASK_VALID & field_bit("GLONASS_FDMA_Signals_Mask", 2)
 L2_P_BIAS = MASK_VALID & field_bit("GLONASS_FDMA_Signals_Mask", 1)
 
 INVALID_BIAS = {-32768: "Invalid"}
+BIAS = (0.02, "m")
 
 
 # --------------------------------------------------------------------------------------
@@ -31,19 +33,19 @@ def antenna_reference_point():
         bits("GLONASS_Indicator", 1),
         bits("Galileo_Indicator", 1),
         bits("Reference_Station_Indicator", 1, symbols={0: "Real", 1: "Virtual"}),
-        i("ECEF_X", 38, display="ECEF-X"),
+        i("ECEF_X", 38, si=(0.0001, "m"), display="ECEF-X"),
         bits("Single_Receiver_Oscillator_Indicator", 1),
         bits("Reserved2", 1, reserved=True),
-        i("ECEF_Y", 38, display="ECEF-Y"),
+        i("ECEF_Y", 38, si=(0.0001, "m"), display="ECEF-Y"),
         bits("Quarter_Cycle_Indicator", 2,
              symbols={0: "Unspecified", 1: "Corrected", 2: "Not Corrected", 3: "Reserved"}),
-        i("ECEF_Z", 38, display="ECEF-Z"),
+        i("ECEF_Z", 38, si=(0.0001, "m"), display="ECEF-Z"),
     ]
 
 
 message(1005, 18, antenna_reference_point(), text="Stationary RTK Reference Station ARP")
 message(1006, 19, antenna_reference_point() + [
-    u("Height", 16),
+    u("Height", 16, si=(0.0001, "m")),
 ], text="Stationary RTK Reference Station ARP with Antenna Height")
 
 
@@ -85,13 +87,13 @@ for number, enum, serial_number, receiver, short_text in [
 subrecord("Announcement", 5, [
     u("Message_ID", 12),
     bits("Sync_Flag", 1, symbols={0: "Asynchronous", 1: "Synchronous"}),
-    u("Transmission_Interval", 16),
+    u("Transmission_Interval", 16, si=(0.1, "s")),
 ])
 
 message(1013, 52, [
     u("Reference_Station_ID", 12),
     u("MJD_Number", 16),
-    u("Seconds_of_Day", 17),
+    u("Seconds_of_Day", 17, si=(1, "s")),
     u("No_of_Announcements", 5),
     u("Leap_Seconds", 8, symbols={255: "Not Provided"}),
     group("Announcements", "Announcement", count="No_of_Announcements"),
@@ -105,7 +107,7 @@ message(1013, 52, [
 message(1029, 32, [
     u("Reference_Station_ID", 12),
     u("MJD_Number", 16),
-    u("Seconds_of_Day", 17),
+    u("Seconds_of_Day", 17, si=(1, "s")),
     u("Number_of_Characters_to_Follow", 7),
     u("Number_of_UTF_8_Code_Units", 8, display="Number of UTF-8 Code Units"),
     array("UTF_8_Character_Code_Units", "u", 8, count="Number_of_UTF_8_Code_Units",
@@ -123,11 +125,11 @@ message(1230, 41, [
     bits("Reserved1", 3, reserved=True),
     bits("GLONASS_FDMA_Signals_Mask", 4),
     i("GLONASS_L1_C_A_Code_Phase_Bias", 16, when=L1_CA_BIAS, optional=True,
-      display="GLONASS L1 C/A Code-Phase Bias", symbols=INVALID_BIAS, dnu=-32768),
+      display="GLONASS L1 C/A Code-Phase Bias", symbols=INVALID_BIAS, dnu=-32768, si=BIAS),
     i("GLONASS_L1_P_Code_Phase_Bias", 16, when=L1_P_BIAS, optional=True,
-      display="GLONASS L1 P Code-Phase Bias", symbols=INVALID_BIAS, dnu=-32768),
+      display="GLONASS L1 P Code-Phase Bias", symbols=INVALID_BIAS, dnu=-32768, si=BIAS),
     i("GLONASS_L2_C_A_Code_Phase_Bias", 16, when=L2_CA_BIAS, optional=True,
-      display="GLONASS L2 C/A Code-Phase Bias", symbols=INVALID_BIAS, dnu=-32768),
+      display="GLONASS L2 C/A Code-Phase Bias", symbols=INVALID_BIAS, dnu=-32768, si=BIAS),
     i("GLONASS_L2_P_Code_Phase_Bias", 16, when=L2_P_BIAS, optional=True,
-      display="GLONASS L2 P Code-Phase Bias", symbols=INVALID_BIAS, dnu=-32768),
+      display="GLONASS L2 P Code-Phase Bias", symbols=INVALID_BIAS, dnu=-32768, si=BIAS),
 ], text="GLONASS L1 and L2 Code-Phase Biases")

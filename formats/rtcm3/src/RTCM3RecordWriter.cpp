@@ -2,6 +2,7 @@
 
 #include "RTCM3_reflect.h"
 #include "RTCM3_reflect_walk.h"
+#include "TextEscape.h"
 
 #include <algorithm>
 #include <charconv>
@@ -98,85 +99,15 @@ char *writeText(char *at, const char *text)
     return at;
 }
 
-const char kHexDigits[] = "0123456789abcdef";
+char *writeJsonString(char *at, std::string_view bytes) { return Text::writeJsonString(at, bytes); }
 
-char *writeHexByte(char *at, unsigned byte)
-{
-    *at++ = kHexDigits[byte >> 4];
-    *at++ = kHexDigits[byte & 15];
-    return at;
-}
-
-// Length of the valid UTF-8 sequence of two to four bytes at p, 0 if p starts none.
-std::size_t utf8Sequence(const unsigned char *p, std::size_t left)
-{
-    const auto follows = [p, left](std::size_t i, unsigned char lo = 0x80, unsigned char hi = 0xBF) {
-        return i < left && p[i] >= lo && p[i] <= hi;
-    };
-    const unsigned char b = p[0];
-    if (b >= 0xC2 && b <= 0xDF)
-        return follows(1) ? 2 : 0;
-    if (b >= 0xE0 && b <= 0xEF) {
-        const bool second = b == 0xE0 ? follows(1, 0xA0) : b == 0xED ? follows(1, 0x80, 0x9F) : follows(1);
-        return second && follows(2) ? 3 : 0;
-    }
-    if (b >= 0xF0 && b <= 0xF4) {
-        const bool second = b == 0xF0 ? follows(1, 0x90) : b == 0xF4 ? follows(1, 0x80, 0x8F) : follows(1);
-        return second && follows(2) && follows(3) ? 4 : 0;
-    }
-    return 0;
-}
-
-// C1 controls (U+0080 to U+009F) are valid UTF-8 yet act as terminal sequences.
-bool isC1(const unsigned char *p, std::size_t length) { return length == 2 && p[0] == 0xC2 && p[1] < 0xA0; }
-
-bool plain(unsigned char b) { return b >= 0x20 && b < 0x7F && b != '"' && b != '\\'; }
-
-// bytes in quotes: plain characters and valid UTF-8 as they are, the rest through
-// escape(at, bytes, length), length 0 for a byte that begins no valid UTF-8 sequence.
-// The caller made room for the longest escape of every byte.
-template <typename Escape>
-char *writeQuoted(char *at, std::string_view bytes, Escape escape)
-{
-    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
-    const std::size_t n = bytes.size();
-    *at++ = '"';
-    for (std::size_t i = 0; i < n;) {
-        if (plain(p[i])) {
-            *at++ = char(p[i++]);
-            continue;
-        }
-        const std::size_t length = p[i] >= 0x80 ? utf8Sequence(p + i, n - i) : 0;
-        if (length && !isC1(p + i, length))
-            at = std::copy(p + i, p + i + length, at);
-        else if (p[i] == '"' || p[i] == '\\')
-            *at++ = '\\', *at++ = char(p[i]);
-        else
-            at = escape(at, p + i, length);
-        i += length ? length : 1;
-    }
-    *at++ = '"';
-    return at;
-}
-
-// Every byte becomes at most \u00XX.
-char *writeJsonString(char *at, std::string_view bytes)
-{
-    return writeQuoted(at, bytes, [](char *to, const unsigned char *from, std::size_t length) {
-        // A C1 control as its code point; a stray byte as the Latin-1 character it names.
-        to = writeText(to, "\\u00");
-        return writeHexByte(to, length ? from[1] : from[0]);
-    });
-}
-
-// Every byte becomes at most \xNN.
+// Quoted; the quote itself is escaped as the delimiter it is.
 char *writeTextString(char *at, std::string_view bytes)
 {
-    return writeQuoted(at, bytes, [](char *to, const unsigned char *from, std::size_t length) {
-        for (std::size_t k = 0; k < (length ? length : 1); ++k)
-            to = writeHexByte(writeText(to, "\\x"), from[k]);
-        return to;
-    });
+    *at++ = '"';
+    at = Text::writeEscaped(at, bytes, '"');
+    *at++ = '"';
+    return at;
 }
 
 // What a double prints as, and "null" where JSON has no number for it.
@@ -185,10 +116,27 @@ char *writeFinite(char *at, double value, bool isFloat)
     return std::isfinite(value) ? writeReal(at, value, isFloat) : writeText(at, "null");
 }
 
+// A scale that no decimal writes exactly (2^-24 light milliseconds) to the decimals its step
+// needs: integer digits instead of the shortest form of a double, which costs several times more.
+char *writeToResolution(char *at, const FieldInfo &f, Number n)
+{
+    static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8,
+                                         1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
+    const double shifted = scaled(f, n) * kPowers[f.resolution];
+    if (!(std::fabs(shifted) < 9e15))  // beyond the integers a double holds exactly
+        return writeFinite(at, scaled(f, n), false);
+    const long long digits = std::llround(shifted);
+    if (digits < 0)
+        *at++ = '-';
+    return writeDecimal(at, uint64_t(digits < 0 ? -digits : digits), f.resolution);
+}
+
 // Raw value times scale. A decimal scale gives the exact decimal (244 at 0.4 is "97.6", which
 // reads back as the double nearest 97.6); a binary one the shortest form of the exact product.
 char *writeScaled(char *at, const FieldInfo &f, Number n)
 {
+    if (n.kind != Number::Kind::Real && f.decimals < 0 && f.resolution >= 0)
+        return writeToResolution(at, f, n);
     if (f.decimals < 0 || n.kind == Number::Kind::Real)
         return writeFinite(at, scaled(f, n), false);
     const int64_t product = (n.kind == Number::Kind::Signed ? n.i : int64_t(n.u)) * int64_t(f.scaleNumerator);
@@ -214,7 +162,7 @@ public:
         char *at = key(mOut.room(kKeyRoom + 1 + std::size_t(count) * (kNumberRoom + 3)), f);
         *at++ = '[';
         // Observation arrays are plain integers: read them by their type, not one by one.
-        const bool plain = f.scale == 0 && !(f.flags & Wide);
+        const bool plain = f.scale == 0 && !(f.flags & (Hex | HasInvalid));
         switch (plain ? f.type : Type::Record) {
         case Type::U8: at = integers<uint8_t, uint32_t>(at, elements, count); break;
         case Type::U16: at = integers<uint16_t, uint32_t>(at, elements, count); break;
@@ -233,7 +181,7 @@ public:
     }
     void string(const FieldInfo &f, std::string_view bytes) override
     {
-        char *at = key(mOut.room(kKeyRoom + 6 * bytes.size() + 3), f);
+        char *at = key(mOut.room(kKeyRoom + Text::kEscapedRoomPerByte * bytes.size() + 3), f);
         at = writeJsonString(at, bytes);
         *at++ = ',';
         mOut.wrote(at);
@@ -271,7 +219,7 @@ private:
     static char *key(char *at, const FieldInfo &f)
     {
         *at++ = '"';
-        at = std::copy(f.name.begin(), f.name.end(), at);  // an identifier: nothing to escape
+        at = std::copy(f.key.begin(), f.key.end(), at);  // an identifier: nothing to escape
         *at++ = '"';
         *at++ = ':';
         return at;
@@ -284,6 +232,8 @@ private:
     }
     static char *number(char *at, const FieldInfo &f, Number n)
     {
+        if (isInvalid(f, n))
+            return writeText(at, "null");
         if (f.scale != 0)
             return writeScaled(at, f, n);
         switch (n.kind) {
@@ -294,7 +244,7 @@ private:
         case Number::Kind::Unsigned:
             break;
         }
-        if (!(f.flags & Wide))
+        if (!(f.flags & Hex))
             return writeInteger(at, n.u);
         *at++ = '"';
         at = writeHex(at, n.u);
@@ -332,7 +282,7 @@ public:
     {
         label(f.display);
         Sink sink(mOut);
-        sink.wrote(writeTextString(sink.room(4 * bytes.size() + 2), bytes));
+        sink.wrote(writeTextString(sink.room(Text::kEscapedRoomPerByte * bytes.size() + 2), bytes));
         sink.put('\n');
     }
     void beginEmbed(const FieldInfo &f) override { open(f.display, nullptr); }
@@ -365,7 +315,7 @@ private:
     // for masks, which stay bare hexadecimal.
     void number(const FieldInfo &f, Number n)
     {
-        const char *symbol = f.scale == 0 ? symbolOf(f, n) : nullptr;
+        const char *symbol = f.scale == 0 || isInvalid(f, n) ? symbolOf(f, n) : nullptr;
         if (symbol) {
             mOut += symbol;
             return;
@@ -379,12 +329,12 @@ private:
         else if (n.kind == Number::Kind::Signed)
             end = writeInteger(buffer, n.i);
         else
-            end = (f.flags & Wide) ? writeHex(buffer, n.u) : writeInteger(buffer, n.u);
+            end = (f.flags & Hex) ? writeHex(buffer, n.u) : writeInteger(buffer, n.u);
         mOut.append(buffer, end);
     }
     void unit(const FieldInfo &f, Number n)
     {
-        if (f.unit && !(f.scale == 0 && symbolOf(f, n))) {
+        if (f.unit && !((f.scale == 0 || isInvalid(f, n)) && symbolOf(f, n))) {
             mOut += ' ';
             mOut += f.unit;
         }
@@ -401,12 +351,6 @@ const RecordInfo *messageInfo(const _RTCM3_message_t &message)
 }
 
 } // namespace
-
-void appendJsonString(std::string &out, std::string_view bytes)
-{
-    Sink sink(out);
-    sink.wrote(writeJsonString(sink.room(6 * bytes.size() + 2), bytes));
-}
 
 bool appendJson(std::string &out, const _RTCM3_message_t &message)
 {

@@ -21,13 +21,8 @@ bool appendJson(std::string &out, const _RTCM3_message_t &message);
 
 // The message as indented "Display Name: value" lines, each ending in a line end: first the
 // message's display name, then its fields (scaled values with their units, symbol texts for
-// the values the list names, strings quoted with every control character and every byte
-// that is not UTF-8 escaped). False, with nothing appended, when the header names no message.
+// the values the list names, strings quoted and escaped as Text::writeEscaped does). False, with nothing appended,
+// when the header names no message.
 bool appendText(std::string &out, const _RTCM3_message_t &message);
-
-// bytes as a JSON string, quotes included. Valid UTF-8 passes except control characters
-// (C0, DEL and C1), which become \u00XX; a byte that is not part of valid UTF-8 is read as
-// Latin-1 and written \u00XX, so that no input byte leaves unescaped outside UTF-8.
-void appendJsonString(std::string &out, std::string_view bytes);
 
 } // namespace Kvt::Nuvrix::reflect

@@ -17,6 +17,14 @@ const char *symbolOf(const FieldInfo &f, Number n)
     return nullptr;
 }
 
+const FieldInfo *fieldOf(const RecordInfo &info, std::string_view name)
+{
+    for (uint16_t k = 0; k < info.fieldCount; ++k)
+        if (info.fields[k].name == name)
+            return &info.fields[k];
+    return nullptr;
+}
+
 void walk(const RecordInfo &info, const void *record, uint16_t messageNumber, Visitor &visitor)
 {
     // A sub-record walked on its own finds the counts it shares with its parent by its link.

@@ -27,8 +27,9 @@ enum class Type : uint8_t { U8, U16, U32, U64, I8, I16, I32, I64, F32, F64, Char
 enum FieldFlags : uint8_t {
     Reserved = 1,       // carries nothing: the walk leaves it out
     Computed = 2,       // not on the wire: computed by the decoder from other members
-    Wide = 4,           // unsigned and wider than 53 bits (masks): not exact as a double
+    Hex = 4,            // written as hexadecimal: masks, and unsigned numbers not exact as a double
     CountInParent = 8,  // the count is a member of the record that holds this one
+    HasInvalid = 16,    // `invalid` is the raw value that means "no value"
 };
 
 struct Symbol {
@@ -41,13 +42,17 @@ using PresenceFn = bool (*)(uint16_t messageNumber, const void *record);
 
 struct FieldInfo {
     std::string_view name; // the member name ("ECEF_X"): an identifier, NUL-terminated after it
+    std::string_view key;  // its JSON name: the member name, with the unit where that is not SI ("CNR_dBHz")
     const char *display;   // "ECEF-X"
-    const char *unit;      // null: none
-    double scale;          // 0: the raw value is the value
+    const char *unit;      // of the physical value ("m", "dB-Hz"); null: none
+    double scale;          // physical value = raw times scale; 0: the raw value is the value
     double scaleNumerator; // scale = scaleNumerator / scaleDivisor, the divisor a power of ten
     double scaleDivisor;   // or 1, so that the physical value is rounded once
     int8_t decimals;       // >= 0: raw times scaleNumerator is an exact integer and the value
                            // is that integer with this many decimals; -1: a binary scale
+    int8_t resolution;     // with decimals -1, >= 0: the value is written with this many
+                           // decimals, enough that it reads back to its raw value
+    int64_t invalid;       // with HasInvalid: the raw value that carries no value
     Shape shape;
     Type type;
     uint8_t flags;
@@ -128,6 +133,21 @@ inline double toDouble(Number n)
 // The physical value of a scaled field, raw value times scale, correctly rounded: 244 times
 // 0.4 is 97.6, not the 97.60000000000001 of a multiplication by the double nearest 0.4.
 inline double scaled(const FieldInfo &f, Number n) { return toDouble(n) * f.scaleNumerator / f.scaleDivisor; }
+
+// True where the raw value is the field's "no value" marker.
+inline bool isInvalid(const FieldInfo &f, Number n)
+{
+    return (f.flags & HasInvalid) && n.kind != Number::Kind::Real &&
+           (n.kind == Number::Kind::Signed ? n.i == f.invalid : int64_t(n.u) == f.invalid);
+}
+
+// The physical value of a field (raw times scale, the raw value where it has no scale) and
+// its inverse, the raw value nearest a physical one, for records built from physical values.
+inline double physical(const FieldInfo &f, Number n) { return f.scale != 0 ? scaled(f, n) : toDouble(n); }
+inline double rawOf(const FieldInfo &f, double value) { return f.scale != 0 ? value * f.scaleDivisor / f.scaleNumerator : value; }
+
+// The row of a member by name; null where the record has none.
+const FieldInfo *fieldOf(const RecordInfo &info, std::string_view name);
 
 // The symbol text of a raw value; null where the list names none.
 const char *symbolOf(const FieldInfo &f, Number n);

@@ -1,5 +1,7 @@
 #include "GnssFormat.h"
 
+#include "TextEscape.h"
+
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -91,34 +93,7 @@ void appendJsonNumber(std::string& out, double value)
     out.append(digits, std::size_t(length));
 }
 
-void appendJsonString(std::string& out, std::string_view bytes)
-{
-    out += '"';
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20 || c == 0x7F) {
-            appendf(out, "\\u%04x", unsigned(c));
-        } else if (c < 0x80) {
-            out += char(c);
-        } else {
-            // Keep a well-formed UTF-8 sequence; a stray byte becomes the code point of its value.
-            const int n = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-            bool ok = n > 0 && i + std::size_t(n) <= bytes.size();
-            for (int k = 1; ok && k < n; ++k)
-                ok = (static_cast<unsigned char>(bytes[i + std::size_t(k)]) & 0xC0) == 0x80;
-            if (ok) {
-                out.append(bytes.substr(i, std::size_t(n)));
-                i += std::size_t(n) - 1;
-            } else {
-                appendf(out, "\\u%04x", unsigned(c));
-            }
-        }
-    }
-    out += '"';
-}
+void appendJsonString(std::string& out, std::string_view bytes) { Text::appendJsonString(out, bytes); }
 
 void appendEpochJson(std::string& out, const ObservationEpoch& epoch)
 {
@@ -263,17 +238,8 @@ void appendIntKey(std::string& out, const char* key, long long value)
     appendInt(out, value);
 }
 
-// Text for a person: bytes a terminal would act on as \xNN.
-void appendPrintable(std::string& out, std::string_view bytes)
-{
-    for (const char c : bytes) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F || u == '\\')
-            appendf(out, "\\x%02x", unsigned(u));
-        else
-            out += c;
-    }
-}
+// Text for a person between quotes: bytes a terminal would act on, and the quote, escaped.
+void appendPrintable(std::string& out, std::string_view bytes) { Text::appendEscaped(out, bytes, '"'); }
 
 } // namespace
 

@@ -14,8 +14,7 @@ namespace Kvt::Gnss {
 // A number rounded to the millimetre (or millicycle) in its shortest form, with at least one
 // decimal: 22489021.337, -935.21, 45.0.
 void appendJsonNumber(std::string& out, double value);
-// A JSON string of bytes as sent: quotes, backslash and control bytes escaped, bytes that are
-// not UTF-8 as \u00XX of their value.
+// A JSON string of bytes as sent, escaped as Text::appendJsonString does.
 void appendJsonString(std::string& out, std::string_view bytes);
 
 // One JSON line each, with the line end.
@@ -41,9 +40,5 @@ void appendEpochText(std::string& out, const ObservationEpoch& epoch);
 void appendStationPositionText(std::string& out, const StationPosition& position);
 void appendStationDescriptionText(std::string& out, const StationDescription& description);
 void appendStationTextText(std::string& out, const StationText& text);
-
-// "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM:SS" (GPST) as an instant; a date alone stands for its noon,
-// so that times of day without a day fall on that date. Nothing for any other text.
-std::optional<GpsTime> parseTimeHint(std::string_view text);
 
 } // namespace Kvt::Gnss

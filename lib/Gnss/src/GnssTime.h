@@ -3,7 +3,9 @@
 // calendar, UTC and the other constellations' scales in one place.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace Kvt::Gnss {
 
@@ -71,5 +73,10 @@ int leapSecondsAt(const GpsTime& t);
 // The week of `ref`'s era (1024 weeks) nearest to `ref` whose low bits are `weekModulo`
 // (a 10-bit broadcast week, say): the full week a truncated week number stands for.
 int32_t resolveWeek(int32_t weekModulo, int32_t modulus, int32_t referenceWeek);
+
+// "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM:SS" (GPST) as an instant; a date alone stands for its noon,
+// so that times of day without a day fall on that date. Nothing for any other text. Here rather
+// than beside the formatting, so that a consumer of the view that is given a date finds it.
+std::optional<GpsTime> parseTimeHint(std::string_view text);
 
 } // namespace Kvt::Gnss

@@ -8,7 +8,9 @@ Widths and presence may depend on the message at hand (a 27- or 30-bit epoch, a 
 present only for GLONASS): say so with a small named predicate, never with code.
 """
 
+import math
 from dataclasses import dataclass, field as dc_field
+from decimal import Decimal
 from typing import Dict, List, Optional, Tuple, Union
 
 # --------------------------------------------------------------------------------------
@@ -175,7 +177,7 @@ RECORD_TYPES = ("u8", "u16", "u32", "u64", "i8", "i16", "i32", "i64", "f32", "f6
 
 # Host metadata every member may carry (unused by the codec, read by the descriptions).
 META_KEYS = {"display", "host", "scale", "unit", "symbols", "dnu", "optional", "repeated",
-             "virtual", "role", "precision", "subfields", "reserved"}
+             "virtual", "role", "precision", "subfields", "reserved", "si", "invalid"}
 
 
 @dataclass
@@ -264,6 +266,57 @@ def group(name: str, record: str, count, continue_on_error: bool = False, **meta
 def derived(name: str, rec: str, compute, after: str = None, **meta) -> Member:
     """A member not on the wire, computed by the decoder once its trigger member was read."""
     return Member(name, "derived", rec=rec, compute=compute, after=after, meta=_meta(name, meta))
+
+
+# --------------------------------------------------------------------------------------
+# Physical meaning. The host description shows a field with its own scale and unit, which the
+# host contract fixes; the physical value is stated apart: si=(scale, unit) gives raw times
+# scale in SI units (or in the unit named, where SI has none, such as dB-Hz), invalid= the raw
+# value that means "no value" (the do-not-use value by default). Where a field states no si
+# but the host shows it scaled, the physical value follows from the host's unit below.
+
+LIGHT_MS = 299792.458       # metres light travels in one millisecond: MSM ranges are in ms
+
+HOST_UNIT_SI = {
+    "meter": (1, "m"), "millimeter": ("0.001", "m"), "kilometer": (1000, "m"),
+    "millimeterpersecond": ("0.001", "m/s"), "kilometerpersecond": (1000, "m/s"),
+    "millimeterpersecondsquared": ("0.001", "m/s^2"), "kilometerpersecondsquared": (1000, "m/s^2"),
+    "second": (1, "s"), "minute": (60, "s"), "secondpersecond": (1, "s/s"),
+    "secondpersecondsquared": (1, "s/s^2"), "radian": (1, "rad"),
+    "semicircle": (math.pi, "rad"), "semicirclepersecond": (math.pi, "rad/s"),
+    "metersqrt": (1, "m^0.5"),
+}
+
+# Units outside SI put their name into the member's JSON key: CNR_dBHz.
+NON_SI_KEYS = {"dB-Hz": "dBHz"}
+
+
+def _times(a, b) -> float:
+    """a times b, exact in decimal where both are decimal (0.1 mm is 0.0001 m, not 1.0000000000000002e-04)."""
+    return float(Decimal(repr(a)) * Decimal(repr(b)) if not isinstance(a, str) and not isinstance(b, str)
+                 else Decimal(str(a)) * Decimal(str(b)))
+
+
+def physical(m: "Member") -> Optional[Tuple[float, str]]:
+    """(scale, unit) of the member's physical value, None where it has none."""
+    if "si" in m.meta:
+        scale, unit = m.meta["si"]
+        return float(scale), unit
+    scale, unit = m.meta.get("scale"), m.meta.get("unit")
+    if unit in HOST_UNIT_SI:
+        factor, si_unit = HOST_UNIT_SI[unit]
+        return _times(1 if scale is None else scale, factor), si_unit
+    return (float(scale), unit) if scale is not None else None
+
+
+def invalid_value(m: "Member") -> Optional[int]:
+    value = m.meta.get("invalid", m.meta.get("dnu"))
+    return None if value is None else int(value)
+
+
+def json_key(m: "Member") -> str:
+    p = physical(m)
+    return m.name + "_" + NON_SI_KEYS[p[1]] if p and p[1] in NON_SI_KEYS else m.name
 
 
 # --------------------------------------------------------------------------------------

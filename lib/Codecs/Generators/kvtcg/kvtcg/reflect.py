@@ -19,6 +19,19 @@ SHAPES = {"scalar": "Value", "derived": "Value", "string": "String", "array": "A
 EXACT_BITS = 53
 
 
+def is_mask(m: dsl.Member) -> bool:
+    """A bit set of satellites, signals or messages, which people read in hexadecimal."""
+    return m.kind == "scalar" and (m.name.endswith("_Mask") or m.name.endswith("_Indicator") and m.meta.get("role") == 2)
+
+
+def resolution_decimals(scale: float) -> int:
+    """Decimals that tell every step of a scale that no decimal writes exactly (2^-24 light
+    milliseconds): one more than the step needs, so that the text reads back to its raw value;
+    -1 where more than 17 would be needed (the shortest form of the double is written then)."""
+    digits = max(0, math.ceil(-math.log10(scale)) + 1)
+    return digits if digits <= 17 else -1
+
+
 def scale_parts(scale: float, bits: int) -> Tuple[str, str, int]:
     """(numerator, divisor, decimals) of a scale. A decimal scale such as 0.4 is 4 / 10: raw
     times 4 is exact, so the value is written as that integer with one decimal, and its
@@ -90,14 +103,21 @@ class Emitter:
             flags.append("Reserved")
         if m.kind == "derived":
             flags.append("Computed")
-        if m.wire in ("u", "bits") and dsl.widest(m.width) > EXACT_BITS:
-            flags.append("Wide")
+        if m.wire in ("u", "bits") and (dsl.widest(m.width) > EXACT_BITS or is_mask(m)):
+            flags.append("Hex")
         ctype = "Record" if m.kind in ("embed", "group") else CTYPES[m.rec][1]
         sub = f"&kRecord_{m.record}" if m.record else "nullptr"
-        scale = host.cdouble(info.scale) if info.scale is not None else "0.0"
-        numerator, divisor, decimals = (scale_parts(info.scale, dsl.widest(m.width)) if info.scale
+        # The physical meaning, not the host's display: the renderings show SI values.
+        scale, unit = dsl.physical(m) or (None, info.unit)
+        invalid = dsl.invalid_value(m)
+        if invalid is not None:
+            flags.append("HasInvalid")
+        numerator, divisor, decimals = (scale_parts(scale, dsl.widest(m.width)) if scale
                                         else ("0.0", "1.0", -1))
-        return (f"    {{{host.cstr(m.name)}, {host.cstr(info.display)}, {host.cstr(info.unit)}, {scale}, {numerator}, {divisor}, {decimals}, "
+        cscale = host.cdouble(scale) if scale is not None else "0.0"
+        digits = resolution_decimals(scale) if scale and decimals < 0 else -1
+        return (f"    {{{host.cstr(m.name)}, {host.cstr(dsl.json_key(m))}, {host.cstr(info.display)}, {host.cstr(unit)}, "
+                f"{cscale}, {numerator}, {divisor}, {decimals}, {digits}, {invalid or 0}, "
                 f"Shape::{SHAPES[m.kind]}, Type::{ctype}, {' | '.join(flags) or '0'}, Type::{count_type}, "
                 f"{self.presence(m.when, rec)}, offsetof({sname(rec)}, {m.name}), {count_offset}, "
                 f"{fixed}, {m.capacity}, {sub}, {self.symbols(info.symbols)}}},")
@@ -140,7 +160,7 @@ class Emitter:
         for r in self.records:
             for m in r.members:
                 # JSON writes names as they are, with room for 64 characters made at once.
-                if not m.name.isidentifier() or len(m.name) > 64:
+                if not dsl.json_key(m).isidentifier() or len(dsl.json_key(m)) > 64:
                     raise ValueError(f"{r.name}.{m.name}: a member name must be an identifier of at most 64 characters")
         tables = [self.record(r) for r in self.nested_first()]
         out = ["// Generated from the message list by kvtcg. Do not edit.",
@@ -155,5 +175,27 @@ class Emitter:
                 "}", "", "} // namespace Kvt::Nuvrix::reflect", ""]
         return "\n".join(out)
 
+    def units(self) -> str:
+        """The physical meaning of every member that has one, as constants named after the
+        record and member, for code that reads or builds records by hand."""
+        out = ["// Generated from the message list by kvtcg. Do not edit.", "#pragma once",
+               "// Physical meaning of record members: units::value(units::Message_Type_1005::ECEF_X, r.ECEF_X)",
+               "// is the ECEF X coordinate in m; units::rawOf<int64_t>(units::Message_Type_1005::ECEF_X, x)",
+               "// the raw value nearest x. A constant is there for every member the list gives a scale.",
+               "", '#include "RTCM3_physical.h"', "", "namespace Kvt::Nuvrix::units {", ""]
+        for rec in self.records:
+            rows = []
+            for m in rec.members:
+                p = dsl.physical(m)
+                if not p:
+                    continue
+                invalid = dsl.invalid_value(m)
+                rows.append(f"constexpr Physical {m.name}{{{host.cdouble(p[0])}, {host.cstr(p[1])}, "
+                            f"{'true' if invalid is not None else 'false'}, {invalid or 0}}};")
+            if rows:
+                out += [f"namespace {rec.name} {{"] + rows + [f"}} // namespace {rec.name}", ""]
+        out += ["} // namespace Kvt::Nuvrix::units", ""]
+        return "\n".join(out)
+
     def files(self) -> Dict[str, str]:
-        return {"RTCM3_reflect_tables.cpp": self.source()}
+        return {"RTCM3_reflect_tables.cpp": self.source(), "RTCM3_units.h": self.units()}
