@@ -22,6 +22,7 @@
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+#include <QtCore/QScopeGuard>
 
 #include <algorithm>
 #include <cstdio>
@@ -141,11 +142,14 @@ bool surveyFile(const QString &input, const Options &options, RinexWriter &rinex
         RinexWriter &mRinex;
     } survey(rinex);
     ByteSource::OpenError error;
+    // Standard input that is a file is read twice: back to where it stood for the second pass.
+    const off_t start = input == QLatin1String("-") ? ::lseek(STDIN_FILENO, 0, SEEK_CUR) : -1;
     const auto source = ByteSource::open(input, ByteSource::Settings{options.network}, &error);
     if (!source) {
         complain(error.text);
         return false;
     }
+    const auto rewind = qScopeGuard([start] { if (start >= 0) ::lseek(STDIN_FILENO, start, SEEK_SET); });
     FramePipeline pipeline(options.selection, false);
     pipeline.addSink(&survey);
     QByteArray chunk;
@@ -205,7 +209,7 @@ int dump(const Options &options, OutputDevice &out)
     }
     // JSON lines and the engineering outputs come straight from the records; the text outputs
     // and the summary read message objects through their descriptions.
-    const bool engineering = options.obs || !options.rinexDir.isEmpty();
+    const bool engineering = options.obs || !options.rinex.directory.isEmpty();
     FramePipeline pipeline(options.selection, options.stats || (options.style != Printer::Style::Json && !engineering));
     const ViewSetup time{options.timeHint, source && source->isNetwork(), options.glonassChannels};
     std::unique_ptr<Stats> stats;
@@ -217,12 +221,12 @@ int dump(const Options &options, OutputDevice &out)
         observations = std::make_unique<ObservationPrinter>(out, options.style == Printer::Style::Json, time);
         pipeline.addSink(observations.get());
     } else if (engineering) {
-        if (!QDir().mkpath(options.rinexDir)) {
-            complain(QStringLiteral("cannot create the folder %1").arg(options.rinexDir));
+        // Only the last folder is created: a mistyped path makes no tree.
+        if (!QFileInfo(options.rinex.directory).isDir() && !QDir().mkdir(options.rinex.directory)) {
+            complain(QStringLiteral("cannot create the folder %1 (its parent must exist)").arg(options.rinex.directory));
             return 1;
         }
-        rinex = std::make_unique<RinexWriter>(QFile::encodeName(options.rinexDir).toStdString(),
-                                              options.marker.toStdString(), source && source->isLive(), time);
+        rinex = std::make_unique<RinexWriter>(options.rinex, source && source->isLive(), time);
         if (source && source->isRegularFile() && !surveyFile(input, options, *rinex))
             return 1;
         pipeline.addSink(rinex.get());
@@ -250,7 +254,7 @@ int dump(const Options &options, OutputDevice &out)
     if (stats)
         stats->printTotal();
     if (QString error; rinex && !rinex->finish(out, &error)) {
-        complain(QStringLiteral("writing RINEX into %1: %2").arg(options.rinexDir, error));
+        complain(QStringLiteral("writing RINEX into %1: %2").arg(options.rinex.directory, error));
         return 1;
     }
     pipeline.flush();

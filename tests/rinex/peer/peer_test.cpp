@@ -100,6 +100,43 @@ std::string ending(const std::vector<std::string>& names, const std::string& end
     return {};
 }
 
+// Our files of every station as one, as the peer writes them: epochs of one instant together,
+// each system's types the union of the files'.
+rinexreader::ObsFile merged(const std::vector<rinexreader::ObsFile>& files)
+{
+    rinexreader::ObsFile all;
+    std::map<double, rinexreader::ObsEpoch> epochs;
+    for (const rinexreader::ObsFile& f : files) {
+        for (const auto& [sys, types] : f.obsTypes)
+            for (const std::string& t : types)
+                if (std::find(all.obsTypes[sys].begin(), all.obsTypes[sys].end(), t) == all.obsTypes[sys].end())
+                    all.obsTypes[sys].push_back(t);
+        all.header = f.header;
+    }
+    for (const rinexreader::ObsFile& f : files)
+        for (const rinexreader::ObsEpoch& e : f.epochs) {
+            rinexreader::ObsEpoch& to = epochs.try_emplace(e.time.key(), rinexreader::ObsEpoch{e.time, 0, 0, {}}).first->second;
+            for (const rinexreader::SatelliteRecord& s : e.satellites) {
+                const std::vector<std::string>& allTypes = all.obsTypes[s.sat[0]];
+                auto r = std::find_if(to.satellites.begin(), to.satellites.end(), [&](const auto& x) { return x.sat == s.sat; });
+                if (r == to.satellites.end()) {  // a satellite two stations see: one record, values of both
+                    to.satellites.push_back({s.sat, std::vector<rinexreader::ObsValue>(allTypes.size())});
+                    r = to.satellites.end() - 1;
+                    ++to.count;
+                }
+                const std::vector<std::string>& types = f.obsTypes.at(s.sat[0]);
+                for (size_t i = 0; i < types.size() && i < s.values.size(); ++i) {
+                    rinexreader::ObsValue& v = r->values[size_t(std::find(allTypes.begin(), allTypes.end(), types[i]) - allTypes.begin())];
+                    if (!v.value)
+                        v = s.values[i];
+                }
+            }
+        }
+    for (auto& [key, e] : epochs)
+        all.epochs.push_back(e);
+    return all;
+}
+
 struct Tally {
     int epochs = 0, values = 0, ourOnly = 0, navRecords = 0, navValues = 0, fromOtherMessage = 0, navUnread = 0;
     std::set<std::string> ourSatellites;  // "time satellite" of ours without a value of the peer's
@@ -286,6 +323,7 @@ TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
     const KnownDate* known = knownDate(path);
     const std::string dir = testing::TempDir() + "rinexpeer_" + fs::path(path).stem().string();
     fs::remove_all(dir);
+    fs::create_directories(dir);
 
     std::vector<std::string> names = convert(frames, dir + "/ours", known ? std::optional(Gnss::GpsTime::fromCalendar(known->hint)) : std::nullopt);
     if (names.empty())  // no time reference of its own: both sides get the same hint
@@ -304,15 +342,18 @@ TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
         return;
     }
     const std::string obsName = ending(names, "_MO.rnx"), navName = ending(names, "_MN.rnx");
-    rinexreader::ObsFile ours;
+    std::vector<rinexreader::ObsFile> stations;
+    for (const std::string& name : names)
+        if (ending({name}, "_MO.rnx") == name) {
+            stations.push_back(rinexreader::readObs(dir + "/ours/" + name));
+            ASSERT_TRUE(stations.back().errors.empty()) << stations.back().errors.front();
+            ASSERT_FALSE(stations.back().epochs.empty());
+        }
+    const rinexreader::ObsFile ours = merged(stations);
     rinexreader::NavFile ourNav;
     rinexreader::EpochTime first;
-    if (!obsName.empty()) {
-        ours = rinexreader::readObs(dir + "/ours/" + obsName);
-        ASSERT_TRUE(ours.errors.empty()) << ours.errors.front();
-        ASSERT_FALSE(ours.epochs.empty());
+    if (!obsName.empty())
         first = ours.epochs.front().time;
-    }
     if (!navName.empty()) {
         ourNav = rinexreader::readNav(dir + "/ours/" + navName);
         ASSERT_TRUE(ourNav.errors.empty()) << ourNav.errors.front();
