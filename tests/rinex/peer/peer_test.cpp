@@ -71,9 +71,8 @@ bool convertible(int n)
 
 // Both passes of a file through decoder, view and converter.
 std::vector<std::string> convert(const std::vector<Bytes>& frames, const std::string& dir,
-                                 std::optional<Gnss::GpsTime> hint)
+                                 std::optional<Gnss::GpsTime> hint, Gnss::RinexConverterOptions options = {})
 {
-    Gnss::RinexConverterOptions options;
     options.directory = dir;
     Nuvrix::View::RinexConversion conversion(options);
     if (hint)
@@ -384,6 +383,47 @@ TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
     for (const auto& e : tally.ourEpochsInside)
         std::printf("[ peer     ]   epoch only ours inside the peer's span: %s\n", e.c_str());
     EXPECT_TRUE(tally.problems.empty()) << tally.problems.size() << " problems, first:\n" << report.str();
+    fs::remove_all(dir);
+}
+
+// Every 30 s from 2 to 10 minutes into a 1 Hz capture: exactly the peer's epochs of that window,
+// with its values.
+TEST(RinexPeerWindow, DecimatedAndWindowedFilesHoldThePeersEpochs)
+{
+    const std::string path = viewtest::samplesDir() + "/gnss-converters/dropped-packets-STR24.rtcm3";
+    if (!fs::exists(kConvbin) || !fs::exists(path))
+        GTEST_SKIP() << "needs convbin and the shared captures";
+    const std::vector<Bytes> frames = framesOf(readFile(path));
+    const std::string dir = testing::TempDir() + "rinexpeer_window";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::vector<std::string> whole = convert(frames, dir + "/whole", std::nullopt);
+    ASSERT_FALSE(whole.empty());
+    const rinexreader::EpochTime start = rinexreader::readObs(dir + "/whole/" + ending(whole, "_MO.rnx")).epochs.at(0).time;
+    Gnss::RinexConverterOptions options;
+    const Gnss::GpsTime first = Gnss::GpsTime::fromCalendar({start.year, start.month, start.day, start.hour, start.minute, start.second});
+    options.from = first.plusSeconds(120);
+    options.until = first.plusSeconds(600);
+    options.intervalS = 30;
+    const std::vector<std::string> names = convert(frames, dir + "/ours", std::nullopt, options);
+    const rinexreader::ObsFile ours = rinexreader::readObs(dir + "/ours/" + ending(names, "_MO.rnx"));
+    const std::string cmd = std::string(kConvbin) + " -r rtcm3 -tr \"" + convbinTime(start) + "\" -ts "
+        + convbinTime(epochOf(*options.from)) + " -te " + convbinTime(epochOf(*options.until))
+        + " -ti 30 -v 3.04 -od -os -o " + dir + "/peer.obs '" + path + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    // The peer ends at -te but may start before -ts: its epochs inside the window are the oracle.
+    rinexreader::ObsFile peer = peerObs(dir + "/peer.obs");
+    const double from = epochOf(*options.from).key(), until = epochOf(*options.until).key();
+    peer.epochs.erase(std::remove_if(peer.epochs.begin(), peer.epochs.end(),
+                                     [&](const auto& e) { return e.time.key() < from || e.time.key() > until; }),
+                      peer.epochs.end());
+    Tally tally;
+    compareObservations(ours, peer, tally);
+    EXPECT_TRUE(tally.problems.empty()) << tally.problems.front();
+    EXPECT_EQ(ours.epochs.size(), peer.epochs.size());
+    EXPECT_GE(peer.epochs.size(), 15u);
+    EXPECT_EQ(tally.ourOnly, 0);
+    EXPECT_EQ(ours.find("INTERVAL")->content.substr(0, 10), "    30.000");
     fs::remove_all(dir);
 }
 
