@@ -305,7 +305,8 @@ QList<QCommandLineOption> RinexChoices::options()
         option("systems", "With --rinex: only these systems, by RINEX letter, e.g. GRE (G R E S J C I).",
                "LETTERS"),
         option("period", "With --rinex: one file set per period of the GPS clock: 15m, 1h, 1d (or seconds "
-                         "dividing a day), named for it, e.g. ..._01H_01S_MO.rnx.", "P"),
+                         "dividing a day), named for it, e.g. ..._01H_01S_MO.rnx. With --save: one recording per "
+                         "period of the clock (UTC), its name from time keywords %Y %y %m %d %n %h %M.", "P"),
         option("gzip", "With --rinex: write the files gzip-compressed (.rnx.gz)."),
         option("on-close", "With --rinex: run CMD with each file's path as its last argument once the file is "
                            "complete.", "CMD"),
@@ -317,9 +318,12 @@ QString RinexChoices::read(const QCommandLineParser &parser)
     directory = parser.value(QStringLiteral("rinex"));
     if (parser.isSet(QStringLiteral("rinex")) && directory.isEmpty())
         return QStringLiteral("--rinex takes a folder");
-    for (const QCommandLineOption &o : options())
-        if (o.names().first() != QLatin1String("rinex") && parser.isSet(o) && directory.isEmpty())
-            return QStringLiteral("--%1 goes with --rinex").arg(o.names().first());
+    for (const QCommandLineOption &o : options()) {
+        const QString name = o.names().first();
+        const bool withSave = name == QLatin1String("period") && parser.isSet(QStringLiteral("save"));
+        if (name != QLatin1String("rinex") && parser.isSet(o) && directory.isEmpty() && !withSave)
+            return QStringLiteral("--%1 goes with --rinex").arg(name);
+    }
     Gnss::RinexConverterOptions &c = converter;
     const auto text = [&](const char *name) { return parser.value(QLatin1String(name)).toStdString(); };
     const QString marker = parser.value(QStringLiteral("marker"));

@@ -55,7 +55,8 @@ int Options::parse(const QCoreApplication &app)
     const QCommandLineOption skip(QStringLiteral("skip"),
         QStringLiteral("Leave out these message numbers: numbers and ranges (repeatable)."), QStringLiteral("LIST"));
     const QCommandLineOption save(QStringLiteral("save"),
-        QStringLiteral("Also write every frame that passes --only/--skip, byte for byte, to FILE."),
+        QStringLiteral("Also write every frame that passes --only/--skip, byte for byte, to FILE (time keywords "
+                       "%Y %y %m %d %n %h %M take the UTC clock; see --period)."),
         QStringLiteral("FILE"));
     const QCommandLineOption timeout(QStringLiteral("timeout"),
         QStringLiteral("Network input: longest wait in seconds for the connection and for data (default 30)."),

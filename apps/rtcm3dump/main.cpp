@@ -12,6 +12,7 @@
 #include "Options.h"
 #include "Output.h"
 #include "Printer.h"
+#include "RotatingRecorder.h"
 #include "Stats.h"
 
 #include "NtripClient.h"
@@ -203,8 +204,9 @@ int dump(const Options &options, OutputDevice &out)
     }
 
     OutputDevice saved(-1, options.saveFile);
-    if (!options.saveFile.isEmpty() && !saved.create(options.saveFile)) {
-        complain(QStringLiteral("cannot write %1: %2").arg(options.saveFile, saved.error()));
+    RotatingRecorder recorder(saved, options.saveFile, options.rinex.converter.periodS);
+    if (!options.saveFile.isEmpty() && !saved.create(recorder.firstName())) {
+        complain(QStringLiteral("cannot write %1: %2").arg(recorder.firstName(), saved.error()));
         return 1;
     }
     // JSON lines and the engineering outputs come straight from the records; the text outputs
@@ -239,7 +241,6 @@ int dump(const Options &options, OutputDevice &out)
         printer = Printer::create(options.style, out);
         pipeline.addSink(printer.get());
     }
-    FrameRecorder recorder(saved);
     if (!options.saveFile.isEmpty())
         pipeline.addSink(&recorder);
 
