@@ -282,7 +282,7 @@ bool splitNineCharacterMarker(const QString &marker, Gnss::RinexFileStation &sta
 QList<QCommandLineOption> RinexChoices::options()
 {
     return {
-        option("rinex", "Write RINEX 3.05 observation and navigation files into DIR (one set per station) and "
+        option("rinex", "Write RINEX 3.05 (or 3.04) observation and navigation files into DIR (one set per station) and "
                         "print their names. DIR's parent must exist.", "DIR"),
         option("station", "With --rinex: only the station with this ID.", "ID"),
         option("marker", "With --rinex: the marker name (default: the station ID); nine characters such as "
@@ -308,6 +308,7 @@ QList<QCommandLineOption> RinexChoices::options()
                          "dividing a day), named for it, e.g. ..._01H_01S_MO.rnx. With --save: one recording per "
                          "period of the clock (UTC), its name from time keywords %Y %y %m %d %n %h %M.", "P"),
         option("gzip", "With --rinex: write the files gzip-compressed (.rnx.gz)."),
+        option("rinex-version", "With --rinex: 3.05 (the default) or 3.04.", "V"),
         option("on-close", "With --rinex: run CMD with each file's path as its last argument once the file is "
                            "complete.", "CMD"),
     };
@@ -390,6 +391,12 @@ QString RinexChoices::read(const QCommandLineParser &parser)
             return QStringLiteral("--period takes 15m, 1h, 1d, or seconds that divide a day");
     }
     c.gzip = parser.isSet(QStringLiteral("gzip"));
+    if (parser.isSet(QStringLiteral("rinex-version"))) {
+        const QString v = parser.value(QStringLiteral("rinex-version"));
+        if (v != QLatin1String("3.04") && v != QLatin1String("3.05"))
+            return QStringLiteral("--rinex-version takes 3.04 or 3.05");
+        c.version304 = v == QLatin1String("3.04");
+    }
     onClose = parser.value(QStringLiteral("on-close"));
     return {};
 }

@@ -233,6 +233,7 @@ RinexObsHeader RinexConverter::header(const GpsTime& first) const
         h.description = d;
     }
     h.antennaDeltaHen = mOptions.antennaDeltaHen;
+    h.version304 = mOptions.version304;
     h.leapSeconds = mLeapSeconds ? mLeapSeconds : std::optional<int>(leapSecondsAt(first));
     if (mOptions.intervalS > 0)
         h.intervalS = mOptions.intervalS;
@@ -335,6 +336,7 @@ void RinexConverter::beginNavigation(const GpsTime& start)
     RinexNavHeader header;
     header.program = mOptions.program;
     header.runBy = mOptions.runBy;
+    header.version304 = mOptions.version304;
     header.leapSeconds = mLeapSeconds ? mLeapSeconds : std::optional<int>(leapSecondsAt(start));
     mNav->begin(header);
     // A period's file opens with the orbits in force when it starts.

@@ -54,6 +54,7 @@ struct RinexConverterOptions {
     unsigned systems = ~0u;              // bit per System
     double periodS = 0;                  // > 0: one file set per period of the clock
     bool gzip = false;
+    bool version304 = false;             // RINEX 3.04 rather than 3.05
     // Write a navigation file even when no observation was written (a stream of orbits alone).
     bool navigationAlone = true;
     // Told the path of each file once complete.

@@ -202,7 +202,9 @@ void RinexObsWriter::writeHeader(const RinexObsHeader& header, const RinexObsSur
     const auto add = [&out](const std::string& content, const char* label) {
         out += headerLine(content, label) + '\n';
     };
-    out += Rinex::openingLines("     3.05           OBSERVATION DATA    M: Mixed", header.program, header.runBy,
+    out += Rinex::openingLines(header.version304 ? "     3.04           OBSERVATION DATA    M: Mixed"
+                                                 : "     3.05           OBSERVATION DATA    M: Mixed",
+                               header.program, header.runBy,
                                header.creationDate);
     for (const std::string& comment : header.comments)
         add(comment, "COMMENT");

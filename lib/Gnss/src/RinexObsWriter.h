@@ -80,6 +80,7 @@ struct RinexObsHeader {
     std::optional<double> intervalS;      // empty: the commonest step of the survey
     std::optional<std::array<double, 3>> antennaDeltaHen;  // empty: the stream's antenna height
     std::vector<std::string> comments;
+    bool version304 = false;              // RINEX 3.04 rather than 3.05
 };
 
 class RinexObsWriter {
