@@ -112,10 +112,8 @@ public:
     WriteSink(RinexConversion& conversion, bool surveyed) : mConversion(conversion), mSurveyed(surveyed) {}
     void epoch(const ObservationEpoch& e) override
     {
-        if (RinexConverter* converter = mConversion.station(e.stationId)) {
+        if (RinexConverter* converter = mConversion.station(e.stationId))
             converter->addEpoch(e);
-            mConversion.mEpochsGiven = true;
-        }
     }
     void keplerEphemeris(const KeplerEphemeris& k) override { mConversion.orbit(k); }
     void glonassEphemeris(const GlonassEphemeris& g) override
@@ -321,8 +319,9 @@ std::vector<std::string> RinexConversion::finish()
         if (mError.empty())
             mError = s.converter->error();
     }
-    // A stream of orbits alone: one navigation file.
-    if (!mEpochsGiven && !mChosen && mError.empty() && (!mKepler.empty() || !mGlonass.empty())) {
+    // Orbits without an observation written (alone, or with epochs holding no value): one
+    // navigation file.
+    if (mEpochs == 0 && !mChosen && mError.empty() && (!mKepler.empty() || !mGlonass.empty())) {
         RinexConverterOptions options = mOptions;
         options.navigationAlone = true;
         RinexConverter converter(options);

@@ -97,7 +97,6 @@ private:
     std::function<void(const ViewNotice&)> mNotice;
     size_t mUndated = 0;
     uint64_t mEpochs = 0;          // dated epochs of the stations written
-    bool mEpochsGiven = false;     // any dated epoch of a station written
     bool mFinished = false;
     std::string mError;
 };
