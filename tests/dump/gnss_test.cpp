@@ -164,6 +164,19 @@ TEST(Rinex, NothingWrittenEndsWithStatusOneAndSaysWhy)
     const dumprunner::Run nested = run({QStringLiteral("--rinex"), dir.filePath(QStringLiteral("b/c")), kSample});
     EXPECT_EQ(nested.exitCode, 1);
     EXPECT_FALSE(QDir(dir.filePath(QStringLiteral("b"))).exists());
+    // Without its 1013, 1029 and orbits the sample has no date: the hint names --time.
+    QFile undated(dir.filePath(QStringLiteral("undated.rtcm")));
+    ASSERT_TRUE(undated.open(QIODevice::WriteOnly));
+    for (const QByteArray &frame : streamframes::splitClean(streamframes::readFile(kSample)).frames) {
+        const int n = streamframes::messageNumber(frame);
+        if (n != 1013 && n != 1029 && n != 1019 && n != 1020 && (n < 1041 || n > 1046))
+            undated.write(frame);
+    }
+    undated.close();
+    const dumprunner::Run none = run({QStringLiteral("--rinex"), dir.filePath(QStringLiteral("d")), undated.fileName()});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_TRUE(none.err.contains(QLatin1String("--time"))) << none.err.toStdString();
+    EXPECT_TRUE(none.out.isEmpty());
 }
 
 } // namespace
