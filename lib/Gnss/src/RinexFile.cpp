@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -153,7 +154,7 @@ std::string RinexFile::commit(const std::string& name, std::string* error)
     std::string base = name + (mGzip ? ".gz" : "");
     std::string path = mDirectory + '/' + base;
     for (int n = 2; !claim(path) && n < 1000; ++n) {
-        const size_t dot = name.rfind('.');
+        const size_t dot = std::min(name.rfind('.'), name.size());
         base = name.substr(0, dot) + '_' + std::to_string(n) + name.substr(dot) + (mGzip ? ".gz" : "");
         path = mDirectory + '/' + base;
     }

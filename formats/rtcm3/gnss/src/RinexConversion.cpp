@@ -13,6 +13,9 @@ namespace {
 
 // Distinct orbits kept for stations that appear later in the stream.
 constexpr size_t kKeptOrbits = 8192;
+// Stations with files of their own; a stream naming more (a hostile one) would otherwise take
+// a file and a copy of every orbit per station ID.
+constexpr size_t kMaxStations = 32;
 
 // A later description may tell what an earlier one did not (1033 after 1007): keep every
 // field anything told.
@@ -178,6 +181,10 @@ RinexConversion::Station* RinexConversion::stationEntry(uint16_t id)
     auto it = mStations.find(id);
     if (it != mStations.end())
         return &it->second;
+    if (mStations.size() >= kMaxStations) {
+        ++mRefused;
+        return nullptr;
+    }
     RinexConverterOptions options = mOptions;
     // The marker the user gave names one station: the one chosen, or the first seen. Others
     // keep their IDs, so that no two stations share a file name.
@@ -360,6 +367,9 @@ std::vector<std::string> RinexConversion::drops() const
         if (d.orbits)
             lines.push_back(who + std::to_string(d.orbits) + " orbits sent long before any observation, not written");
     }
+    if (mRefused)
+        lines.push_back(std::to_string(mRefused) + " records of stations beyond the first "
+                        + std::to_string(kMaxStations) + " were not written (choose one with --station)");
     if (mUndated)
         lines.push_back(std::to_string(mUndated) + " epochs or orbits could not be dated and were not written "
                         "(give the date with --time YYYY-MM-DD)");

@@ -96,6 +96,7 @@ private:
     std::map<int, int> mChannels;
     std::function<void(const ViewNotice&)> mNotice;
     size_t mUndated = 0;
+    uint64_t mRefused = 0;         // records of stations beyond the limit
     uint64_t mEpochs = 0;          // dated epochs of the stations written
     bool mFinished = false;
     std::string mError;
