@@ -8,6 +8,7 @@
 
 #include "GnssView.h"
 #include "RinexConversion.h"
+#include "RinexOptions.h"
 
 #include <map>
 #include <memory>
@@ -79,16 +80,17 @@ private:
     Kvt::Nuvrix::View::GnssView mView;
 };
 
-// RINEX 3.05 observation and navigation files in a folder. A regular file is surveyed in a
-// first pass (survey()), so that the header lists everything the file holds; live input is
-// written as epochs complete.
+// RINEX 3.05 observation and navigation files in a folder, one set per station (or per
+// station and period). A regular file is surveyed in a first pass (survey()), so that the
+// header lists everything the file holds; live input is written as epochs complete.
 class RinexWriter : public FrameSink
 {
 public:
-    RinexWriter(const std::string &directory, const std::string &marker, bool live, const ViewSetup &time);
+    RinexWriter(const RinexChoices &choices, bool live, const ViewSetup &time);
     void survey(const Frame &frame);
     void frame(const Frame &frame) override;
-    // Closes the files; their names, one per line, or an error.
+    // Closes the files and prints their names, one per line; what went into no file goes to
+    // standard error. False with `error` set when a file failed or none was written.
     bool finish(OutputDevice &device, QString *error);
 
 private:

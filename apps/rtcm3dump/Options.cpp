@@ -70,7 +70,8 @@ int Options::parse(const QCoreApplication &app)
     const QCommandLineOption skip(QStringLiteral("skip"),
         QStringLiteral("Leave out these message numbers: numbers and ranges (repeatable)."), QStringLiteral("LIST"));
     const QCommandLineOption save(QStringLiteral("save"),
-        QStringLiteral("Also write every frame that passes --only/--skip, byte for byte, to FILE (not the input)."),
+        QStringLiteral("Also write every frame that passes --only/--skip, byte for byte, to FILE, not the input (time "
+                       "keywords %Y %y %m %d %n %h %M take the UTC clock; see --period)."),
         QStringLiteral("FILE"));
     const QCommandLineOption timeout(QStringLiteral("timeout"),
         QStringLiteral("Network input: longest wait in seconds for the connection and for data (default 30)."),
@@ -94,15 +95,11 @@ int Options::parse(const QCoreApplication &app)
     const QCommandLineOption channels(QStringLiteral("glonass-channels"),
         QStringLiteral("GLONASS frequency channels the stream does not tell: SLOT:CHANNEL,... e.g. 1:1,2:-4."),
         QStringLiteral("LIST"));
-    const QCommandLineOption rinex(QStringLiteral("rinex"),
-        QStringLiteral("Write RINEX 3.05 observation and navigation files into DIR and print their names."),
-        QStringLiteral("DIR"));
-    const QCommandLineOption marker(QStringLiteral("marker"),
-        QStringLiteral("With --rinex: the marker name (default: the station ID)."), QStringLiteral("NAME"));
     const QCommandLineOption describeOption(QStringLiteral("describe"),
         QStringLiteral("Print the message and field descriptions (all, or of message N given as INPUT) and exit."));
     parser.addOptions({json, raw, stats, every, only, skip, save, timeout, reconnect, ntripVersion, gga, ggaInterval,
-                       obs, time, channels, rinex, marker, describeOption});
+                       obs, time, channels, describeOption});
+    parser.addOptions(RinexChoices::options());
 
     // Unknown options and missing values are usage errors like the others (status 2);
     // process() only handles --help and --version then.
@@ -125,18 +122,15 @@ int Options::parse(const QCoreApplication &app)
     style = parser.isSet(json) ? Printer::Style::Json : parser.isSet(raw) ? Printer::Style::Raw : Printer::Style::Text;
     this->stats = parser.isSet(stats);
     this->obs = parser.isSet(obs);
-    rinexDir = parser.value(rinex);
-    if (parser.isSet(rinex) && rinexDir.isEmpty())
-        return usageError(QStringLiteral("--rinex takes a folder"));
+    if (const QString problem = rinex.read(parser); !problem.isEmpty())
+        return usageError(problem);
+    const QString &rinexDir = rinex.directory;
     if ((this->obs || !rinexDir.isEmpty()) && (parser.isSet(raw) || this->stats))
         return usageError(QStringLiteral("--obs and --rinex do not go with --raw or --stats (see --help)"));
     if (this->obs && !rinexDir.isEmpty())
         return usageError(QStringLiteral("give one of --obs and --rinex (see --help)"));
     if (!rinexDir.isEmpty() && parser.isSet(json))
         return usageError(QStringLiteral("--rinex writes files, not JSON (see --help)"));
-    this->marker = parser.value(marker);
-    if (parser.isSet(marker) && rinexDir.isEmpty())
-        return usageError(QStringLiteral("--marker goes with --rinex"));
     for (const QString &pair : parser.value(channels).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         bool slotOk = false, channelOk = false;
         const int slot = pair.section(QLatin1Char(':'), 0, 0).toInt(&slotOk);

@@ -3,6 +3,7 @@
 
 #include "NtripClient.h"
 #include "Printer.h"
+#include "RinexOptions.h"
 #include "Selection.h"
 
 #include <QtCore/QString>
@@ -23,8 +24,7 @@ struct Options
     Selection selection;
     QString saveFile;
     bool obs = false;            // observations and stations through the engineering view
-    QString rinexDir;            // RINEX files into this folder
-    QString marker;              // RINEX marker name
+    RinexChoices rinex;          // --rinex and its options
     std::optional<Kvt::Gnss::GpsTime> timeHint;  // --time
     std::map<int, int> glonassChannels;          // --glonass-channels: slot -> channel
     NtripSettings network;       // --timeout, --reconnect, --ntrip-version, --gga

@@ -13,6 +13,7 @@
 #include "Output.h"
 #include "Printer.h"
 #include "SourceTableListing.h"
+#include "RotatingRecorder.h"
 #include "Stats.h"
 
 #include "NtripClient.h"
@@ -23,6 +24,7 @@
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+#include <QtCore/QScopeGuard>
 
 #include <algorithm>
 #include <cstdio>
@@ -148,11 +150,14 @@ bool surveyFile(const QString &input, const Options &options, RinexWriter &rinex
         RinexWriter &mRinex;
     } survey(rinex);
     ByteSource::OpenError error;
+    // Standard input that is a file is read twice: back to where it stood for the second pass.
+    const off_t start = input == QLatin1String("-") ? ::lseek(STDIN_FILENO, 0, SEEK_CUR) : -1;
     const auto source = ByteSource::open(input, ByteSource::Settings{options.network}, &error);
     if (!source) {
         complain(error.text);
         return false;
     }
+    const auto rewind = qScopeGuard([start] { if (start >= 0) ::lseek(STDIN_FILENO, start, SEEK_SET); });
     FramePipeline pipeline(options.selection, false);
     pipeline.addSink(&survey);
     QByteArray chunk;
@@ -200,18 +205,19 @@ int dump(const Options &options, OutputDevice &out)
     }
 
     // Checked before the file is opened for writing, which would empty it.
-    if (!options.saveFile.isEmpty() && source && source->readsFrom(options.saveFile)) {
-        complain(QStringLiteral("--save %1 is the input: it would be overwritten").arg(options.saveFile));
+    OutputDevice saved(-1, options.saveFile);
+    RotatingRecorder recorder(saved, options.saveFile, options.rinex.converter.periodS);
+    if (!options.saveFile.isEmpty() && source && source->readsFrom(recorder.firstName())) {
+        complain(QStringLiteral("--save %1 is the input: it would be overwritten").arg(recorder.firstName()));
         return 2;
     }
-    OutputDevice saved(-1, options.saveFile);
-    if (!options.saveFile.isEmpty() && !saved.create(options.saveFile)) {
-        complain(QStringLiteral("cannot write %1: %2").arg(options.saveFile, saved.error()));
+    if (!options.saveFile.isEmpty() && !saved.create(recorder.firstName())) {
+        complain(QStringLiteral("cannot write %1: %2").arg(recorder.firstName(), saved.error()));
         return 1;
     }
     // JSON lines, the summary and the engineering outputs come straight from the records; the
     // text outputs read message objects through their descriptions.
-    const bool engineering = options.obs || !options.rinexDir.isEmpty();
+    const bool engineering = options.obs || !options.rinex.directory.isEmpty();
     FramePipeline pipeline(options.selection, !options.stats && options.style != Printer::Style::Json && !engineering);
     const ViewSetup time{options.timeHint, source && source->isNetwork(), options.glonassChannels};
     std::unique_ptr<Stats> stats;
@@ -223,12 +229,12 @@ int dump(const Options &options, OutputDevice &out)
         observations = std::make_unique<ObservationPrinter>(out, options.style == Printer::Style::Json, time);
         pipeline.addSink(observations.get());
     } else if (engineering) {
-        if (!QDir().mkpath(options.rinexDir)) {
-            complain(QStringLiteral("cannot create the folder %1").arg(options.rinexDir));
+        // Only the last folder is created: a mistyped path makes no tree.
+        if (!QFileInfo(options.rinex.directory).isDir() && !QDir().mkdir(options.rinex.directory)) {
+            complain(QStringLiteral("cannot create the folder %1 (its parent must exist)").arg(options.rinex.directory));
             return 1;
         }
-        rinex = std::make_unique<RinexWriter>(QFile::encodeName(options.rinexDir).toStdString(),
-                                              options.marker.toStdString(), source && source->isLive(), time);
+        rinex = std::make_unique<RinexWriter>(options.rinex, source && source->isLive(), time);
         if (source && source->isRegularFile() && !surveyFile(input, options, *rinex))
             return 1;
         pipeline.addSink(rinex.get());
@@ -241,7 +247,6 @@ int dump(const Options &options, OutputDevice &out)
         printer = Printer::create(options.style, out);
         pipeline.addSink(printer.get());
     }
-    FrameRecorder recorder(saved);
     if (!options.saveFile.isEmpty())
         pipeline.addSink(&recorder);
 
@@ -256,7 +261,7 @@ int dump(const Options &options, OutputDevice &out)
     if (stats)
         stats->printTotal();
     if (QString error; rinex && !rinex->finish(out, &error)) {
-        complain(QStringLiteral("writing RINEX into %1: %2").arg(options.rinexDir, error));
+        complain(QStringLiteral("writing RINEX into %1: %2").arg(options.rinex.directory, error));
         return 1;
     }
     pipeline.flush();

@@ -118,4 +118,74 @@ TEST(Rinex, WritesFilesThatReadBackWithEveryEpoch)
     EXPECT_EQ(obs.epochs.size(), size_t(kEpochs));
 }
 
+// The sample as two stations: every frame with a station ID sent again as station 2404.
+QByteArray twoStations(const QString &path)
+{
+    QByteArray both;
+    for (QByteArray frame : streamframes::splitClean(streamframes::readFile(path)).frames) {
+        both += frame;
+        const int n = streamframes::messageNumber(frame);
+        if (n == 1019 || n == 1020 || (n >= 1041 && n <= 1046))
+            continue;  // orbits name a satellite, not a station
+        frame[4] = char((uint8_t(frame[4]) & 0xF0) | (2404 >> 8));
+        frame[5] = char(2404 & 0xFF);
+        const uint32_t crc = streamframes::crc24q(frame.left(frame.size() - 3));
+        for (int i = 0; i < 3; ++i)
+            frame[frame.size() - 3 + i] = char(crc >> (16 - 8 * i));
+        both += frame;
+    }
+    return both;
+}
+
+TEST(Rinex, EachStationItsOwnFilesAndStandardInputReadTwice)
+{
+    QTemporaryDir dir;
+    QFile input(dir.filePath(QStringLiteral("two.rtcm")));
+    ASSERT_TRUE(input.open(QIODevice::WriteOnly));
+    input.write(twoStations(kSample));
+    input.close();
+    const QString out = dir.filePath(QStringLiteral("rinex"));
+    const dumprunner::Run result = dumprunner::runShell(QStringLiteral("\"$0\" --rinex \"$1\" < \"$2\""), {out, input.fileName()});
+    ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
+    QStringList names = result.lines();
+    names.sort();  // per station: the observation file, then the navigation file
+    ASSERT_EQ(names.size(), 4) << result.out.toStdString();
+    for (int i : {0, 2}) {
+        const QString id = i == 0 ? QStringLiteral("2403") : QStringLiteral("2404");
+        EXPECT_TRUE(names[i + 1].startsWith(id + QLatin1String("00XXX_")) && names[i + 1].endsWith(QLatin1String("_MN.rnx")));
+        const rinexreader::ObsFile obs =
+            rinexreader::parseObs(rinexreader::readText(QDir(out).filePath(names[i]).toStdString()));
+        ASSERT_EQ(obs.epochs.size(), size_t(kEpochs)) << names[i].toStdString();
+        EXPECT_EQ(obs.find("MARKER NAME")->content.substr(0, 4), id.toStdString());
+    }
+    const dumprunner::Run one = run({QStringLiteral("--rinex"), out + QLatin1Char('1'), QStringLiteral("--station"),
+                                     QStringLiteral("2404"), input.fileName()});
+    EXPECT_EQ(one.lines().size(), 2) << one.out.toStdString();
+}
+
+TEST(Rinex, NothingWrittenEndsWithStatusOneAndSaysWhy)
+{
+    QTemporaryDir dir;
+    const dumprunner::Run absent = run({QStringLiteral("--rinex"), dir.filePath(QStringLiteral("a")),
+                                        QStringLiteral("--station"), QStringLiteral("7"), kSample});
+    EXPECT_EQ(absent.exitCode, 1);
+    EXPECT_TRUE(absent.err.contains(QLatin1String("station 7 is not in the input"))) << absent.err.toStdString();
+    const dumprunner::Run nested = run({QStringLiteral("--rinex"), dir.filePath(QStringLiteral("b/c")), kSample});
+    EXPECT_EQ(nested.exitCode, 1);
+    EXPECT_FALSE(QDir(dir.filePath(QStringLiteral("b"))).exists());
+    // Without its 1013, 1029 and orbits the sample has no date: the hint names --time.
+    QFile undated(dir.filePath(QStringLiteral("undated.rtcm")));
+    ASSERT_TRUE(undated.open(QIODevice::WriteOnly));
+    for (const QByteArray &frame : streamframes::splitClean(streamframes::readFile(kSample)).frames) {
+        const int n = streamframes::messageNumber(frame);
+        if (n != 1013 && n != 1029 && n != 1019 && n != 1020 && (n < 1041 || n > 1046))
+            undated.write(frame);
+    }
+    undated.close();
+    const dumprunner::Run none = run({QStringLiteral("--rinex"), dir.filePath(QStringLiteral("d")), undated.fileName()});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_TRUE(none.err.contains(QLatin1String("--time"))) << none.err.toStdString();
+    EXPECT_TRUE(none.out.isEmpty());
+}
+
 } // namespace

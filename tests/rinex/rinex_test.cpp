@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -41,22 +42,24 @@ struct Row {
     int lli, ssi;
 };
 
-// Epochs 0 and 1 make the header; epoch 2 brings E11 6C, which the header cannot list.
+// Epochs 0 and 1 make the header; epoch 2 brings E11 6C, which the header cannot list. Each
+// arc's first phase has its loss-of-lock bit.
 const Row kRows[] = {
-    {0, "G05", "1C", 22489021.337, 118219883.102, -935.21, 45.0, 100.0, false, 0, 7},
-    {0, "G05", "2W", 22489025.125, 92119883.5, {}, 30.2, 100.0, false, 0, 5},
-    {0, "R07", "1C", 19230264.006, 102941126.006, 2493.573, 51.875, 50.0, false, 0, 8},
-    {0, "E11", "1C", 23852258.946, 125344494.094, 2744.293, 12.0, 3.0, true, 2, 2},
-    {0, "C19", "2I", 21234567.891, -12345678.9, -1.5, 60.0, 9.0, false, 0, 9},
+    {0, "G05", "1C", 22489021.337, 118219883.102, -935.21, 45.0, 100.0, false, 1, 7},
+    {0, "G05", "2W", 22489025.125, 92119883.5, {}, 30.2, 100.0, false, 1, 5},
+    {0, "R07", "1C", 19230264.006, 102941126.006, 2493.573, 51.875, 50.0, false, 1, 8},
+    {0, "E11", "1C", 23852258.946, 125344494.094, 2744.293, 12.0, 3.0, true, 3, 2},
+    {0, "C19", "2I", 21234567.891, -12345678.9, -1.5, 60.0, 9.0, false, 1, 9},
     {0, "S23", "1C", 38000000.5, {}, {}, 5.0, {}, false, 0, 1},
-    {0, "J02", "1C", 37000000.25, 194000000.125, {}, {}, 1.0, false, 0, 0},
-    {0, "I05", "5A", 36000000.0, 189000000.0, 12.0, 40.0, 1.0, false, 0, 6},
+    {0, "J02", "1C", 37000000.25, 194000000.125, {}, {}, 1.0, false, 1, 0},
+    {0, "I05", "5A", 36000000.0, 189000000.0, 12.0, 40.0, 1.0, false, 1, 6},
     {1, "G05", "1C", 22489121.337, 118220383.102, -935.0, 45.0, 20.0, false, 1, 7},  // lock went down
     {1, "G05", "2W", 22489125.125, 92120283.5, {}, 31.0, 130.0, false, 0, 5},
-    {1, "G02", "1C", 20000000.0, 105000000.0, 100.0, 48.0, 1.0, false, 0, 8},
+    {1, "G02", "1C", 20000000.0006, 105000000.0, 100.0, 48.0, 1.0, false, 1, 8},    // rounded, not cut
     {1, "R07", "1C", 19230364.006, 102941626.006, 2493.0, 51.0, {}, false, 1, 8},    // lock no longer known
     {1, "E11", "1C", 23852358.946, 125344994.094, 2744.0, 13.0, 33.0, true, 2, 2},
     {2, "G05", "1C", 22489221.337, 118220883.102, -934.0, 44.0, 15.0, true, 3, 7},
+    {2, "G05", "2W", 22489225.125, 92120683.5, {}, 31.0, 130.0, false, 0, 5},        // lock the same: no slip
     {2, "R07", "1C", 19230464.006, 102942126.006, 2492.0, 50.0, 5.0, false, 0, 8},    // unknown before: no slip shown
     {2, "E11", "1C", 23852458.946, 125345494.094, 2743.0, 14.0, 63.0, false, 0, 2},
     {2, "E11", "6C", 23852459.1, 101745494.5, {}, 40.0, 63.0, false, 0, 6},          // no column: dropped
@@ -84,7 +87,9 @@ RinexObsHeader stationHeader()
 {
     RinexObsHeader h;
     h.creationDate = "20210205 160000 UTC";
-    h.description = StationDescription{2003, "JAVRINGANT_DM   SCIS", 0, "00740", "SEPT POLARX5", "5.3.2", "3047"};
+    // Descriptors from a stream: a line feed, control and non-ASCII bytes, and too long.
+    h.description = StationDescription{2003, "JAVRINGANT_DM   SCIS", 0, "00740", "SEPT\nPOLARX5\x01\xC3\xA9",
+                                       "5.3.2", "3047 and far more than twenty characters"};
     h.position = StationPosition{2003, {2772556.5811, 1246719.2413, 5588449.2320}, 1.234, false};
     h.glonassBiases = GlonassBiases{2003, false, 1.5, std::nullopt, -2.25, 0.0};
     h.leapSeconds = 18;
@@ -106,7 +111,7 @@ Written writeRows()
     writer.write(epochs[2]);
     writer.write(epochs[1]);  // not later than the last: dropped
     EXPECT_EQ(writer.epochsWritten(), 3u);
-    EXPECT_EQ(writer.epochsDropped(), 1u);
+    EXPECT_EQ(writer.epochsLate(), 1u);
     return {rinexreader::parseObs(out.str()), writer.observationsDropped(), writer.droppedTypes()};
 }
 
@@ -169,8 +174,11 @@ TEST(RinexObsTest, HeaderListsWhatTheEpochsCarryInEightyColumns)
     EXPECT_EQ(f.header.front().label, "RINEX VERSION / TYPE");
     EXPECT_EQ(f.header[1].label, "PGM / RUN BY / DATE");
     EXPECT_EQ(f.header.back().label, "END OF HEADER");
-    for (const auto& h : f.header)
+    for (const auto& h : f.header) {
         EXPECT_EQ(h.width, 80u) << h.label;
+        for (const char c : h.content)
+            EXPECT_TRUE(c >= 0x20 && c < 0x7F) << h.label;
+    }
     EXPECT_EQ(f.version, 3.05);
     EXPECT_EQ(f.fileType, 'O');
     EXPECT_EQ(f.system, 'M');
@@ -191,14 +199,14 @@ TEST(RinexObsTest, HeaderListsWhatTheEpochsCarryInEightyColumns)
 
     const auto content = [&](const char* label) { return f.find(label) ? f.find(label)->content : std::string("<missing>"); };
     EXPECT_EQ(content("MARKER NAME").substr(0, 4), "2003");
-    EXPECT_EQ(content("REC # / TYPE / VERS"), std::string("3047                SEPT POLARX5        5.3.2               "));
+    EXPECT_EQ(content("REC # / TYPE / VERS"), std::string("3047 and far more thSEPT POLARX5???     5.3.2               "));
     EXPECT_EQ(content("ANT # / TYPE").substr(0, 40), "00740               JAVRINGANT_DM   SCIS");
     EXPECT_EQ(content("APPROX POSITION XYZ").substr(0, 42), "  2772556.5811  1246719.2413  5588449.2320");
     EXPECT_EQ(content("ANTENNA: DELTA H/E/N").substr(0, 14), "        1.2340");
     EXPECT_EQ(content("INTERVAL").substr(0, 10), "    30.000");
     EXPECT_EQ(content("TIME OF FIRST OBS").substr(0, 51), "  2021     2     5    15    44    8.0000000     GPS");
     EXPECT_EQ(content("GLONASS SLOT / FRQ #").substr(0, 11), "  1 R07  5 ");
-    EXPECT_EQ(content("GLONASS COD/PHS/BIS").substr(0, 52), " C1C    1.500 C1P          C2C   -2.250 C2P    0.000");
+    EXPECT_EQ(content("GLONASS COD/PHS/BIS").substr(0, 52), " C1C    1.500 C1P    0.000 C2C   -2.250 C2P    0.000");
     EXPECT_EQ(content("LEAP SECONDS").substr(0, 6), "    18");
     int shifts = 0;
     for (const auto& h : f.header)
@@ -348,12 +356,31 @@ TEST(RinexNavTest, RecordsOfEverySystemReadBackInTheirOwnScale)
         EXPECT_NEAR(r.values[size_t(index)], value, std::abs(value) * 1e-11) << "R07 value " << index;
 }
 
-TEST(RinexConverterTest, LiveStreamIsOrderedMergedHeldForTheHeaderAndNamedForItsSpan)
+namespace {
+
+struct Folder {
+    const std::filesystem::path path = std::filesystem::temp_directory_path()
+                                       / ("rinex_converter_" + std::to_string(::getpid()));
+    Folder() { std::filesystem::remove_all(path), std::filesystem::create_directory(path); }
+    ~Folder() { std::filesystem::remove_all(path); }
+};
+
+ObservationEpoch oneSignal(const GpsTime& t, const char* id, double range)
 {
-    const auto dir = std::filesystem::temp_directory_path() / ("rinex_converter_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir);
+    ObservationEpoch e;
+    e.stationId = 7;
+    e.time = t;
+    e.satellites.push_back({sat(id), std::nullopt, {{SignalCode{'1', 'C'}, range, {}, {}, 40.0, {}, false}}});
+    return e;
+}
+
+} // namespace
+
+TEST(RinexConverterTest, LiveStreamIsOrderedMergedAndANewTypeStartsANewFile)
+{
+    const Folder dir;
     RinexConverterOptions options;
-    options.directory = dir.string();
+    options.directory = dir.path.string();
     options.markerName = "wtzr";
     options.lookAheadEpochs = 2;
     options.reorderWindowS = 45.0;
@@ -362,34 +389,93 @@ TEST(RinexConverterTest, LiveStreamIsOrderedMergedHeldForTheHeaderAndNamedForIts
     {
         RinexConverter converter(options);
         converter.addEphemeris(kepler("G15", 1019, kStart));  // before any epoch: held
-        const auto epoch = [](int k, const char* id) {
-            ObservationEpoch e;
-            e.stationId = 7;
-            e.time = kStart.plusSeconds(30.0 * k);
-            e.satellites.push_back({sat(id), std::nullopt, {{SignalCode{'1', 'C'}, 2.2e7 + k, {}, {}, 40.0, {}, false}}});
-            return e;
-        };
         // Instant 2 comes before 1 and in two parts; instant 3 brings a type after the header.
         for (const auto& [k, id] : {std::pair{0, "G05"}, {2, "G05"}, {1, "G05"}, {2, "G07"}, {3, "G05"}, {4, "G05"}}) {
-            ObservationEpoch e = epoch(k, id);
+            ObservationEpoch e = oneSignal(kStart.plusSeconds(30.0 * k), id, 2.2e7 + k);
             if (k == 3)
                 e.satellites.back().observations.push_back({SignalCode{'5', 'Q'}, 2.2e7, {}, {}, {}, {}, false});
             converter.addEpoch(e);
         }
         names = converter.finish();
         EXPECT_TRUE(converter.error().empty()) << converter.error();
-        EXPECT_EQ(converter.observationWriter()->droppedTypes().at("G C5Q"), 1u);
+        EXPECT_EQ(converter.drops().total(), 0u);
     }
-    ASSERT_EQ(names, (std::vector<std::string>{"WTZR00XXX_S_20210361544_03M_30S_MO.rnx",
+    ASSERT_EQ(names, (std::vector<std::string>{"WTZR00XXX_S_20210361544_02M_30S_MO.rnx",
+                                               "WTZR00XXX_S_20210361545_01M_30S_MO.rnx",
                                                "WTZR00XXX_S_20210361544_03M_MN.rnx"}));
-    const rinexreader::ObsFile obs = rinexreader::readObs((dir / names[0]).string());
-    EXPECT_TRUE(obs.errors.empty());
-    ASSERT_EQ(obs.epochs.size(), 5u);
-    for (size_t k = 0; k < 5; ++k)
-        EXPECT_EQ(obs.epochs[k].time.key() - obs.epochs[0].time.key(), 30.0 * double(k));  // in order, once each
-    EXPECT_EQ(obs.epochs[2].satellites.size(), 2u);  // both parts of the instant
-    EXPECT_EQ(obs.find("MARKER NAME")->content.substr(0, 4), "wtzr");
-    EXPECT_EQ(rinexreader::readNav((dir / names[1]).string()).records.size(), 1u);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2);  // nothing left under a provisional name
-    std::filesystem::remove_all(dir);
+    const rinexreader::ObsFile first = rinexreader::readObs((dir.path / names[0]).string());
+    const rinexreader::ObsFile second = rinexreader::readObs((dir.path / names[1]).string());
+    EXPECT_TRUE(first.errors.empty() && second.errors.empty());
+    ASSERT_EQ(first.epochs.size(), 3u);
+    for (size_t k = 0; k < 3; ++k)
+        EXPECT_EQ(first.epochs[k].time.key() - first.epochs[0].time.key(), 30.0 * double(k));  // in order, once each
+    EXPECT_EQ(first.epochs[2].satellites.size(), 2u);  // both parts of the instant
+    ASSERT_EQ(second.epochs.size(), 2u);
+    EXPECT_EQ(second.obsTypes.at('G'), (std::vector<std::string>{"C1C", "S1C", "C5Q"}));
+    EXPECT_EQ(first.find("MARKER NAME")->content.substr(0, 4), "wtzr");
+    EXPECT_EQ(rinexreader::readNav((dir.path / names[2]).string()).records.size(), 1u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 3);  // nothing left under a provisional name
+}
+
+// Hourly files over 22:59 to 00:01 of the next day, epochs every 20 s sent partly out of order
+// and once far beyond the reorder window: every epoch in exactly one file, of its hour.
+TEST(RinexConverterTest, PeriodsCrossingAnHourAndADayLoseAndRepeatNothing)
+{
+    const Folder dir;
+    RinexConverterOptions options;
+    options.directory = dir.path.string();
+    options.periodS = 3600;
+    options.lookAheadEpochs = 3;
+    std::vector<std::string> names;
+    const GpsTime start(2143, 6 * 86400.0 - 3600.0 + 60.0 * 59);  // Saturday 22:59 GPST, the week's end
+    std::vector<int> order;
+    for (int k = 0; k < 3 * 60 + 10; ++k)
+        order.push_back(k);
+    std::swap(order[5], order[6]);
+    std::rotate(order.begin() + 100, order.begin() + 101, order.begin() + 103);  // k=100 comes 40 s late
+    std::swap(order[150], order[170]);  // 400 s late: a file of its own
+    {
+        RinexConverter converter(options);
+        for (const int k : order)
+            converter.addEpoch(oneSignal(start.plusSeconds(20.0 * k), "G05", 2.2e7 + k));
+        names = converter.finish();
+        EXPECT_TRUE(converter.error().empty()) << converter.error();
+        EXPECT_EQ(converter.drops().total(), 0u);
+    }
+    std::multiset<double> seen;
+    for (const std::string& name : names) {
+        const rinexreader::ObsFile f = rinexreader::readObs((dir.path / name).string());
+        const std::string hour = name.substr(12, 11);
+        for (const auto& e : f.epochs) {
+            EXPECT_EQ(hour, (std::to_string(e.time.year) + "0" + std::to_string(31 + e.time.day)
+                             + (e.time.hour < 10 ? "0" : "") + std::to_string(e.time.hour) + "00"))
+                << name;
+            seen.insert(e.time.key());
+        }
+        EXPECT_NE(name.find("_01H_20S_MO"), std::string::npos) << name;  // a late epoch's file has a suffix
+    }
+    EXPECT_EQ(seen.size(), order.size());
+    EXPECT_EQ(std::set<double>(seen.begin(), seen.end()).size(), order.size());
+}
+
+TEST(RinexConverterTest, APlantedLinkIsReplacedNotFollowed)
+{
+    const Folder dir;
+    const auto victim = dir.path / "victim";
+    { std::ofstream(victim) << "keep"; }
+    const std::string name = "0007" "00XXX_S_20210361544_01M_30S_MO.rnx";
+    std::filesystem::create_symlink(victim, dir.path / name);
+    RinexConverterOptions options;
+    options.directory = dir.path.string();
+    {
+        RinexConverter converter(options);
+        converter.survey(oneSignal(kStart, "G05", 2.2e7));
+        converter.survey(oneSignal(kStart.plusSeconds(30), "G05", 2.2e7));
+        converter.addEpoch(oneSignal(kStart, "G05", 2.2e7));
+        converter.addEpoch(oneSignal(kStart.plusSeconds(30), "G05", 2.2e7));
+        EXPECT_EQ(converter.finish(), std::vector<std::string>{name});
+    }
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.path / name));
 }

@@ -1,20 +1,17 @@
 #include "RinexConverter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 namespace Kvt::Gnss {
-
-namespace fs = std::filesystem;
 
 namespace {
 
 constexpr size_t kMaxWaiting = 1024;
 // Orbits held while no observation has started the files; beyond this the navigation file
-// starts on its own.
-constexpr size_t kMaxPendingOrbits = 512;
+// starts on its own (or, for a station's converter, the oldest are dropped and counted).
+constexpr size_t kMaxPendingOrbits = 4096;
 
 // Adds what `more` tells of the same instant; a value both tell keeps the first one's.
 void merge(ObservationEpoch& epoch, const ObservationEpoch& more)
@@ -45,13 +42,19 @@ void merge(ObservationEpoch& epoch, const ObservationEpoch& more)
               [](const SatelliteObservations& a, const SatelliteObservations& b) { return a.sat < b.sat; });
 }
 
+long long milliseconds(const GpsTime& t) { return std::llround(t.secondsSinceEpoch() * 1000.0); }
+
+GpsTime fromMilliseconds(long long ms)
+{
+    const long long weekMs = (long long)kSecondsPerWeek * 1000;
+    return GpsTime(int32_t(ms / weekMs), double(ms % weekMs) / 1000.0);
+}
+
 } // namespace
 
-RinexConverter::RinexConverter(RinexConverterOptions options) : mOptions(std::move(options))
+RinexConverter::RinexConverter(RinexConverterOptions options)
+    : mOptions(std::move(options)), mSystems(mOptions.systems)
 {
-    mHeader.program = mOptions.program;
-    mHeader.runBy = mOptions.runBy;
-    mHeader.markerName = mOptions.markerName;
 }
 
 RinexConverter::~RinexConverter() { finish(); }
@@ -59,13 +62,46 @@ RinexConverter::~RinexConverter() { finish(); }
 void RinexConverter::survey(const ObservationEpoch& epoch)
 {
     mSurveyed = true;
-    mSurvey.add(epoch);
+    if (!wanted(epoch))
+        return;
+    if (mSystems == ~0u)
+        return mSurvey.add(epoch);
+    ObservationEpoch kept = epoch;
+    kept.satellites.erase(std::remove_if(kept.satellites.begin(), kept.satellites.end(),
+                                         [&](const SatelliteObservations& s) { return !wanted(s.sat.system); }),
+                          kept.satellites.end());
+    if (!kept.satellites.empty())
+        mSurvey.add(kept);
+}
+
+bool RinexConverter::wanted(System system) const { return mSystems >> unsigned(system) & 1u; }
+
+bool RinexConverter::wanted(const ObservationEpoch& epoch) const
+{
+    if ((mOptions.from && epoch.time < *mOptions.from) || (mOptions.until && *mOptions.until < epoch.time))
+        return false;
+    const long long step = std::llround(mOptions.intervalS * 1000.0);
+    return step <= 0 || milliseconds(epoch.time) % step == 0;
 }
 
 void RinexConverter::addEpoch(const ObservationEpoch& epoch)
 {
-    if (mFinished || !mError.empty())
+    if (mFinished || !mError.empty() || !wanted(epoch))
         return;
+    if (mSystems != ~0u) {
+        ObservationEpoch kept = epoch;
+        kept.satellites.erase(std::remove_if(kept.satellites.begin(), kept.satellites.end(),
+                                             [&](const SatelliteObservations& s) { return !wanted(s.sat.system); }),
+                              kept.satellites.end());
+        if (!kept.satellites.empty())
+            queue(kept);
+        return;
+    }
+    queue(epoch);
+}
+
+void RinexConverter::queue(const ObservationEpoch& epoch)
+{
     const auto [it, added] = mWaiting.try_emplace(epoch.time, epoch);
     if (!added)
         merge(it->second, epoch);
@@ -80,40 +116,80 @@ void RinexConverter::addEpoch(const ObservationEpoch& epoch)
 
 void RinexConverter::pass(const ObservationEpoch& epoch)
 {
+    if (epoch.satellites.empty()) {
+        ++mDrops.emptyEpochs;
+        return;
+    }
+    if (mOptions.periodS > 0) {
+        const long long period = (long long)std::floor(epoch.time.secondsSinceEpoch() / mOptions.periodS);
+        if (mPeriod && *mPeriod != period) {
+            beginObservations();  // what the look-ahead holds belongs to the period that ended
+            closeObservations();
+        }
+        mPeriod = period;
+    }
+    if (!mSurveyed)
+        mSurvey.add(epoch);
+    if (mObs) {
+        const std::optional<GpsTime> last = mObs->lastEpoch();
+        if (last && epoch.time == *last) {
+            ++mDrops.lateEpochs;
+            return;
+        }
+        // Earlier than the file (a concatenated capture), or with a type the header lacks.
+        if ((last && epoch.time < *last) || !mObs->hasColumns(epoch))
+            closeObservations();
+    }
     if (mObs) {
         mObs->write(epoch);
         if (mOptions.flushEachEpoch)
             mObsFile.flush();
-        check(mObsFile, mObsName);
+        check(mObsFile, "observation");
         return;
     }
     mHeld.push_back(epoch);
-    if (mSurveyed || mHeld.size() >= mOptions.lookAheadEpochs)
+    if (mSurveyed || mEpochsWritten > 0 || mHeld.size() >= mOptions.lookAheadEpochs)
         beginObservations();
 }
 
-// Orbits wait for the navigation file, which takes its name from the first observation; a
-// stream of orbits alone opens it once enough have come.
+// Orbits wait for the navigation file, which takes its name from the first observation.
 template <class Ephemeris>
 void RinexConverter::addOrbit(const Ephemeris& ephemeris, std::vector<Ephemeris>& pending)
 {
-    if (mFinished || !mError.empty())
+    if (mFinished || !mError.empty() || !wanted(ephemeris.sat.system))
         return;
     if (!mNav && mObs)
-        beginNavigation(mObsStart);
+        beginNavigation(fileStart(mObsStart));
     if (!mNav) {
         pending.push_back(ephemeris);
-        if (mPendingKepler.size() + mPendingGlonass.size() >= kMaxPendingOrbits)
-            beginNavigation(earliestPendingOrbit());
+        if (mPendingKepler.size() + mPendingGlonass.size() >= kMaxPendingOrbits) {
+            if (mOptions.navigationAlone) {
+                beginNavigation(earliestPendingOrbit());
+            } else {
+                mDrops.orbits += pending.size() / 2;
+                pending.erase(pending.begin(), pending.begin() + long(pending.size() / 2));
+            }
+        }
         return;
     }
     if (mNav->write(ephemeris) && mOptions.flushEachEpoch)
         mNavFile.flush();
-    check(mNavFile, mNavName);
+    check(mNavFile, "navigation");
 }
 
-void RinexConverter::addEphemeris(const KeplerEphemeris& ephemeris) { addOrbit(ephemeris, mPendingKepler); }
-void RinexConverter::addEphemeris(const GlonassEphemeris& ephemeris) { addOrbit(ephemeris, mPendingGlonass); }
+void RinexConverter::addEphemeris(const KeplerEphemeris& ephemeris)
+{
+    if (mOptions.periodS > 0)
+        mLatestKepler[{int(ephemeris.sat.system), ephemeris.sat.number}] = ephemeris;
+    addOrbit(ephemeris, mPendingKepler);
+}
+
+void RinexConverter::addEphemeris(const GlonassEphemeris& ephemeris)
+{
+    if (mOptions.periodS > 0)
+        mLatestGlonass[ephemeris.sat.number] = ephemeris;
+    addOrbit(ephemeris, mPendingGlonass);
+}
 
 RinexFileStation RinexConverter::fileStation(std::optional<uint16_t> stationId) const
 {
@@ -128,77 +204,182 @@ RinexFileStation RinexConverter::fileStation(std::optional<uint16_t> stationId) 
     return station;
 }
 
-bool RinexConverter::open(std::ofstream& file, const std::string& name)
+RinexObsHeader RinexConverter::header(const GpsTime& first) const
 {
-    std::error_code ec;
-    fs::create_directories(mOptions.directory, ec);
-    file.open(fs::path(mOptions.directory) / name, std::ios::binary | std::ios::trunc);
-    if (!file)
-        mError = "cannot create " + (fs::path(mOptions.directory) / name).string();
-    return bool(file);
+    RinexObsHeader h = mHeader;
+    h.program = mOptions.program;
+    h.runBy = mOptions.runBy;
+    h.markerName = mOptions.markerName;
+    h.markerNumber = mOptions.markerNumber;
+    h.markerType = mOptions.markerType;
+    h.observer = mOptions.observer;
+    h.agency = mOptions.agency;
+    if (mOptions.position) {
+        StationPosition p = h.position.value_or(StationPosition{});
+        p.ecef = *mOptions.position;
+        h.position = p;
+    }
+    const StationDescription& e = mOptions.equipment;
+    if (!e.receiverDescriptor.empty() || !e.receiverSerialNumber.empty() || !e.receiverFirmwareVersion.empty()
+        || !e.antennaDescriptor.empty() || !e.antennaSerialNumber.empty()) {
+        StationDescription d = h.description.value_or(StationDescription{});
+        for (auto [to, from] : {std::pair{&d.antennaDescriptor, &e.antennaDescriptor},
+                                {&d.antennaSerialNumber, &e.antennaSerialNumber},
+                                {&d.receiverDescriptor, &e.receiverDescriptor},
+                                {&d.receiverFirmwareVersion, &e.receiverFirmwareVersion},
+                                {&d.receiverSerialNumber, &e.receiverSerialNumber}})
+            if (!from->empty())
+                *to = *from;
+        h.description = d;
+    }
+    h.antennaDeltaHen = mOptions.antennaDeltaHen;
+    h.version304 = mOptions.version304;
+    h.leapSeconds = mLeapSeconds ? mLeapSeconds : std::optional<int>(leapSecondsAt(first));
+    if (mOptions.intervalS > 0)
+        h.intervalS = mOptions.intervalS;
+    else if (mSurvey.intervalS())
+        h.intervalS = mSurvey.intervalS();
+    return h;
 }
 
-void RinexConverter::check(const std::ofstream& file, const std::string& name)
+GpsTime RinexConverter::fileStart(const GpsTime& first) const
 {
-    if (!file && mError.empty())
-        mError = "cannot write " + (fs::path(mOptions.directory) / name).string();
+    if (!(mOptions.periodS > 0))
+        return first;
+    const long long periodMs = std::llround(mOptions.periodS * 1000.0);
+    const long long ms = milliseconds(first);
+    return fromMilliseconds(ms - (ms % periodMs + periodMs) % periodMs);
+}
+
+double RinexConverter::fileSpan(const GpsTime& start, double intervalS) const
+{
+    if (mOptions.periodS > 0)
+        return mOptions.periodS;
+    if (!mSurvey.last())
+        return 0.0;
+    return (*mSurvey.last() - start) + intervalS;
+}
+
+void RinexConverter::check(RinexFile& file, const char* what)
+{
+    if (file.isOpen() && !file.stream() && mError.empty())
+        mError = std::string("cannot write the ") + what + " file in " + mOptions.directory;
 }
 
 void RinexConverter::beginObservations()
 {
-    if (mObs || !mError.empty())
+    if (mObs || !mError.empty() || mHeld.empty())
         return;
-    RinexObsSurvey survey = mSurvey;
-    if (!mSurveyed)
-        for (const ObservationEpoch& e : mHeld)
-            survey.add(e);
-    if (!survey.first())
+    std::stable_sort(mHeld.begin(), mHeld.end(),
+                     [](const ObservationEpoch& a, const ObservationEpoch& b) { return a.time < b.time; });
+    RinexObsSurvey survey;
+    for (const ObservationEpoch& e : mHeld)
+        survey.add(e);
+    survey.addTypesOf(mSurvey);
+    if (!mStationId)
+        mStationId = survey.stationId();
+    mStation = fileStation(mStationId);
+    if (!mObsFile.create(mOptions.directory, mOptions.gzip, &mError))
         return;
-    mStation = fileStation(survey.stationId());
-    // Live input does not know its span yet: finish() renames the file once it does.
-    const double span = mSurveyed ? survey.spanS() : 0.0;
-    mObsName = RinexNames::observationFile(mStation, *survey.first(), span, survey.intervalS().value_or(0.0));
-    if (!open(mObsFile, mObsName))
-        return;
-    RinexObsHeader header = mHeader;
-    header.leapSeconds = mLeapSeconds ? mLeapSeconds : std::optional<int>(leapSecondsAt(*survey.first()));
-    mObs = std::make_unique<RinexObsWriter>(mObsFile);
-    mObs->begin(header, survey);
+    mObsStart = mHeld.front().time;
+    mObs = std::make_unique<RinexObsWriter>(mObsFile.stream());
+    mObs->begin(header(mObsStart), survey);
     for (const ObservationEpoch& e : mHeld)
         mObs->write(e);
     mHeld.clear();
     mHeld.shrink_to_fit();
     if (mOptions.flushEachEpoch)
         mObsFile.flush();
-    check(mObsFile, mObsName);
-    mObsStart = *survey.first();
-    if (!mPendingKepler.empty() || !mPendingGlonass.empty())
-        beginNavigation(mObsStart);
+    check(mObsFile, "observation");
+    if (!mNav && (!mPendingKepler.empty() || !mPendingGlonass.empty() || !mLatestKepler.empty()
+                  || !mLatestGlonass.empty()))
+        beginNavigation(fileStart(mObsStart));
+}
+
+void RinexConverter::closeObservations()
+{
+    if (!mObs)
+        return;
+    mDrops.lateEpochs += mObs->epochsLate();
+    mDrops.emptyEpochs += mObs->epochsDropped();
+    mDrops.observations += mObs->observationsDropped();
+    mDrops.valuesBlanked += mObs->valuesBlanked();
+    for (const auto& [type, count] : mObs->droppedTypes())
+        mDroppedTypes[type] += count;
+    mEpochsWritten += mObs->epochsWritten();
+    if (mObs->epochsWritten() == 0) {
+        // Epochs without a single value (ranges the messages give modulo a millisecond only):
+        // no file rather than a header over nothing.
+        mObsFile.discard();
+    } else if (mError.empty()) {
+        const double interval = mObs->intervalS().value_or(0.0);
+        const GpsTime start = fileStart(*mObs->firstEpoch());
+        const double span = mOptions.periodS > 0 ? mOptions.periodS
+                                                 : (*mObs->lastEpoch() - *mObs->firstEpoch()) + interval;
+        commit(mObsFile, RinexNames::observationFile(mStation, start, span, interval));
+    }
+    mObs.reset();
+    if (mOptions.periodS > 0)
+        closeNavigation();
 }
 
 void RinexConverter::beginNavigation(const GpsTime& start)
 {
     if (mNav || !mError.empty())
         return;
-    mNavStart = start;
-    if (!mObs)
+    if (!mObs && !mStationId)
         mStation = fileStation(std::nullopt);
-    mNavName = RinexNames::navigationFile(mStation, start, mSurveyed ? mSurvey.spanS() : 0.0);
-    if (!open(mNavFile, mNavName))
+    if (!mNavFile.create(mOptions.directory, mOptions.gzip, &mError))
         return;
-    mNav = std::make_unique<RinexNavWriter>(mNavFile);
+    mNavStart = start;
+    mNav = std::make_unique<RinexNavWriter>(mNavFile.stream());
     RinexNavHeader header;
     header.program = mOptions.program;
     header.runBy = mOptions.runBy;
+    header.version304 = mOptions.version304;
     header.leapSeconds = mLeapSeconds ? mLeapSeconds : std::optional<int>(leapSecondsAt(start));
     mNav->begin(header);
+    // A period's file opens with the orbits in force when it starts.
+    for (const auto& [sat, e] : mLatestKepler)
+        mNav->write(e);
+    for (const auto& [slot, e] : mLatestGlonass)
+        mNav->write(e);
     for (const KeplerEphemeris& e : mPendingKepler)
         mNav->write(e);
     for (const GlonassEphemeris& e : mPendingGlonass)
         mNav->write(e);
     mPendingKepler.clear();
     mPendingGlonass.clear();
-    check(mNavFile, mNavName);
+    check(mNavFile, "navigation");
+}
+
+void RinexConverter::closeNavigation()
+{
+    if (!mNav)
+        return;
+    if (mNav->recordsWritten() == 0) {
+        mNavFile.discard();
+    } else if (mError.empty()) {
+        double span = mOptions.periodS;
+        if (!(span > 0) && mSurvey.last() && mNavStart < *mSurvey.last())
+            span = fileSpan(mNavStart, mSurvey.intervalS().value_or(0.0));
+        commit(mNavFile, RinexNames::navigationFile(mStation, mNavStart, span));
+    }
+    mNav.reset();
+}
+
+void RinexConverter::commit(RinexFile& file, const std::string& name)
+{
+    std::string error;
+    const std::string written = file.commit(name, &error);
+    if (written.empty()) {
+        if (mError.empty())
+            mError = error;
+        return;
+    }
+    mNames.push_back(written);
+    if (mOptions.onClose)
+        mOptions.onClose(mOptions.directory + '/' + written);
 }
 
 // Orbits without observations: the file starts at the earliest reference time.
@@ -214,18 +395,16 @@ GpsTime RinexConverter::earliestPendingOrbit() const
     return start.value_or(GpsTime());
 }
 
-std::string RinexConverter::rename(const std::string& from, const std::string& to)
+RinexDrops RinexConverter::drops() const
 {
-    if (from == to)
-        return from;
-    std::error_code ec;
-    fs::rename(fs::path(mOptions.directory) / from, fs::path(mOptions.directory) / to, ec);
-    if (ec) {
-        if (mError.empty())
-            mError = "cannot rename " + from + ": " + ec.message();
-        return from;
+    RinexDrops d = mDrops;
+    if (mObs) {
+        d.lateEpochs += mObs->epochsLate();
+        d.emptyEpochs += mObs->epochsDropped();
+        d.observations += mObs->observationsDropped();
+        d.valuesBlanked += mObs->valuesBlanked();
     }
-    return to;
+    return d;
 }
 
 std::vector<std::string> RinexConverter::finish()
@@ -237,34 +416,13 @@ std::vector<std::string> RinexConverter::finish()
             pass(epoch);
     mWaiting.clear();
     beginObservations();  // a stream shorter than the look-ahead
-    if (!mNav && (!mPendingKepler.empty() || !mPendingGlonass.empty()))
-        beginNavigation(earliestPendingOrbit());
+    closeObservations();
+    const bool orbitsWaiting = !mPendingKepler.empty() || !mPendingGlonass.empty();
+    if (!mNav && orbitsWaiting && (mOptions.navigationAlone || mEpochsWritten > 0))
+        beginNavigation(mEpochsWritten > 0 ? fileStart(mObsStart) : earliestPendingOrbit());
+    closeNavigation();
     mFinished = true;
-    std::vector<std::string> names;
-    double span = 0.0;
-    if (mObs && mObs->epochsWritten() == 0) {
-        // Epochs without a single value (ranges the messages give modulo a millisecond only):
-        // no file rather than a header over nothing.
-        mObsFile.close();
-        std::error_code ec;
-        fs::remove(fs::path(mOptions.directory) / mObsName, ec);
-        mObs.reset();
-    }
-    if (mObs) {
-        mObsFile.close();
-        check(mObsFile, mObsName);
-        if (mObs->firstEpoch() && mObs->lastEpoch())
-            span = (*mObs->lastEpoch() - *mObs->firstEpoch()) + mObs->intervalS().value_or(0.0);
-        const GpsTime start = mObs->firstEpoch().value_or(mObsStart);
-        names.push_back(rename(mObsName,
-                               RinexNames::observationFile(mStation, start, span, mObs->intervalS().value_or(0.0))));
-    }
-    if (mNav) {
-        mNavFile.close();
-        check(mNavFile, mNavName);
-        names.push_back(rename(mNavName, RinexNames::navigationFile(mStation, mNavStart, span)));
-    }
-    return names;
+    return mNames;
 }
 
 } // namespace Kvt::Gnss

@@ -1,22 +1,29 @@
 #pragma once
-// Observation epochs, station facts and broadcast orbits to one RINEX 3.05 observation file
-// and one mixed navigation file in a folder, named in the long form.
+// Observation epochs, station facts and broadcast orbits of one station to RINEX 3.05
+// observation and mixed navigation files in a folder, named in the long form.
 //
 // A file can be read twice: survey() every epoch of a first pass and the header lists every
 // type the file holds. A live stream is read once: the first `lookAheadEpochs` epochs are held
-// back for the header, then epochs are written as they come. Either way finish() closes the
-// files and names them for the span they cover.
+// back for the header, then epochs are written as they come; an epoch with a type the header
+// lacks closes the file and starts a new one, so nothing is dropped for want of a column.
+// Either way finish() closes the files and names them for the span they cover.
 //
 // A stream may send one instant in two epochs (MSM, then legacy messages with their own
 // end-of-epoch mark), and instants out of order (a receiver that stamps BeiDou with GPS time
 // sends them 14 s ahead): epochs wait `reorderWindowS` behind the latest one, merged with
-// others of their time, so that the file has one record per instant, in time order.
+// others of their time, so that the file has one record per instant, in time order. An epoch
+// later still (a concatenated capture) starts a new file rather than being lost.
+//
+// With a period, files cover whole periods aligned to the GPS clock (15 min, an hour, a day)
+// and are named for them.
 
+#include "RinexFile.h"
 #include "RinexNames.h"
 #include "RinexNavWriter.h"
 #include "RinexObsWriter.h"
 
-#include <fstream>
+#include <array>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -34,6 +41,34 @@ struct RinexConverterOptions {
     size_t lookAheadEpochs = 60;         // without a survey: epochs held back for the header
     double reorderWindowS = 16.0;        // how long an epoch waits for others of its time
     bool flushEachEpoch = false;         // live input: readers see each epoch as it is written
+
+    // What the user tells the header; each replaces what the stream says.
+    std::string markerNumber, markerType, observer, agency;
+    StationDescription equipment;        // non-empty fields replace the stream's
+    std::optional<Ecef> position;
+    std::optional<std::array<double, 3>> antennaDeltaHen;
+
+    // What goes into the files.
+    std::optional<GpsTime> from, until;  // both inclusive
+    double intervalS = 0;                // > 0: only epochs on multiples of it
+    unsigned systems = ~0u;              // bit per System
+    double periodS = 0;                  // > 0: one file set per period of the clock
+    bool gzip = false;
+    bool version304 = false;             // RINEX 3.04 rather than 3.05
+    // Write a navigation file even when no observation was written (a stream of orbits alone).
+    bool navigationAlone = true;
+    // Told the path of each file once complete.
+    std::function<void(const std::string& path)> onClose;
+};
+
+// What went into no file, beyond what the options left out on purpose.
+struct RinexDrops {
+    uint64_t lateEpochs = 0;         // repeated instants after their file moved on
+    uint64_t emptyEpochs = 0;        // no value the file can hold
+    uint64_t observations = 0;       // a value without a column (not a RINEX signal)
+    uint64_t valuesBlanked = 0;      // too large for the field
+    uint64_t orbits = 0;             // beyond what can wait for the navigation file
+    uint64_t total() const { return lateEpochs + emptyEpochs + observations + valuesBlanked + orbits; }
 };
 
 class RinexConverter {
@@ -63,37 +98,55 @@ public:
 
     // The first failure to create or write a file; empty while all is well.
     const std::string& error() const { return mError; }
-    const RinexObsWriter* observationWriter() const { return mObs.get(); }
-    const RinexNavWriter* navigationWriter() const { return mNav.get(); }
+    uint64_t epochsWritten() const { return mEpochsWritten + (mObs ? mObs->epochsWritten() : 0); }
+    // Counts of what went into no file, and the types without a column ("G C5Q" -> count).
+    RinexDrops drops() const;
+    const std::map<std::string, uint64_t>& droppedTypes() const { return mDroppedTypes; }
 
 private:
     template <class Ephemeris>
     void addOrbit(const Ephemeris& ephemeris, std::vector<Ephemeris>& pending);
+    bool wanted(const ObservationEpoch& epoch) const;
+    bool wanted(System system) const;
+    void queue(const ObservationEpoch& epoch);
     void pass(const ObservationEpoch& epoch);
     void beginObservations();
     void beginNavigation(const GpsTime& start);
+    void closeObservations();
+    void closeNavigation();
+    void commit(RinexFile& file, const std::string& name);
     GpsTime earliestPendingOrbit() const;
     RinexFileStation fileStation(std::optional<uint16_t> stationId) const;
-    bool open(std::ofstream& file, const std::string& name);
-    void check(const std::ofstream& file, const std::string& name);
-    std::string rename(const std::string& from, const std::string& to);
+    RinexObsHeader header(const GpsTime& first) const;
+    GpsTime fileStart(const GpsTime& first) const;
+    double fileSpan(const GpsTime& start, double intervalS) const;
+    void check(RinexFile& file, const char* what);
 
     RinexConverterOptions mOptions;
+    const unsigned mSystems;
     RinexObsHeader mHeader;
-    RinexObsSurvey mSurvey;
+    RinexObsSurvey mSurvey;               // the whole file, or everything passed on live input
     bool mSurveyed = false;
     std::optional<int> mLeapSeconds;
     std::map<GpsTime, ObservationEpoch> mWaiting;  // by time, within the reorder window
     std::vector<ObservationEpoch> mHeld;
     std::vector<KeplerEphemeris> mPendingKepler;
     std::vector<GlonassEphemeris> mPendingGlonass;
+    // The latest orbit of each satellite, to open the navigation file of a new period with.
+    std::map<std::pair<int, int>, KeplerEphemeris> mLatestKepler;
+    std::map<int, GlonassEphemeris> mLatestGlonass;
 
-    std::ofstream mObsFile, mNavFile;
+    RinexFile mObsFile, mNavFile;
     std::unique_ptr<RinexObsWriter> mObs;
     std::unique_ptr<RinexNavWriter> mNav;
-    std::string mObsName, mNavName;
     RinexFileStation mStation;
+    std::optional<uint16_t> mStationId;
     GpsTime mObsStart, mNavStart;
+    std::optional<long long> mPeriod;
+    std::vector<std::string> mNames;
+    uint64_t mEpochsWritten = 0;
+    RinexDrops mDrops;
+    std::map<std::string, uint64_t> mDroppedTypes;
     bool mFinished = false;
     std::string mError;
 };

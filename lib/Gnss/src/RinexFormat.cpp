@@ -1,5 +1,6 @@
 #include "RinexFormat.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -17,9 +18,14 @@ std::string headerLine(std::string_view content, std::string_view label)
 
 void putA(std::string& line, std::string_view text, int width)
 {
+    // Text from a stream may hold line ends, control or non-ASCII bytes: any of them would
+    // break the fixed columns, so each becomes a printable stand-in.
     const size_t w = size_t(width);
     const size_t n = text.size() < w ? text.size() : w;
-    line.append(text.data(), n);
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        line += c >= 0x20 && c < 0x7F ? char(c) : std::isspace(c) ? ' ' : '?';
+    }
     line.append(w - n, ' ');
 }
 

@@ -14,7 +14,8 @@ namespace Kvt::Gnss::Rinex {
 std::string headerLine(std::string_view content, std::string_view label);
 
 // Fortran-style fields appended to a line under construction.
-void putA(std::string& line, std::string_view text, int width);   // left-justified, cut to width
+// Left-justified, cut to width; bytes outside printable ASCII become '?' (blanks for white space).
+void putA(std::string& line, std::string_view text, int width);
 void putI(std::string& line, long long value, int width);         // right-justified
 void putF(std::string& line, double value, int width, int decimals);
 void putBlank(std::string& line, int width);

@@ -119,11 +119,14 @@ void RinexNavWriter::begin(const RinexNavHeader& header)
     if (mBegan)
         return;
     mBegan = true;
+    mVersion304 = header.version304;
     std::string out;
     const auto add = [&out](const std::string& content, const char* label) {
         out += Rinex::headerLine(content, label) + '\n';
     };
-    out += Rinex::openingLines("     3.05           N: GNSS NAV DATA    M: Mixed", header.program, header.runBy,
+    out += Rinex::openingLines(header.version304 ? "     3.04           N: GNSS NAV DATA    M: Mixed"
+                                                 : "     3.05           N: GNSS NAV DATA    M: Mixed",
+                               header.program, header.runBy,
                                header.creationDate);
     std::string c;
     for (const std::string& comment : header.comments)
@@ -231,13 +234,15 @@ bool RinexNavWriter::write(const GlonassEphemeris& e)
                         | (f.m & 3) << 7);
         health = double((f.almanacHealth & 1) | int(f.almanacHealthAvailable) << 1 | (f.ln3 & 1) << 2);
     }
-    const std::vector<Value> v = {
+    std::vector<Value> v = {
         -e.tauN, e.gammaN, std::round(frameUtc.tow),
         km(e.positionM[0]), km(e.velocityMps[0]), km(e.accelerationMps2[0]), double(e.health),
         km(e.positionM[1]), km(e.velocityMps[1]), km(e.accelerationMps2[1]), double(e.frequencyChannel),
         km(e.positionM[2]), km(e.velocityMps[2]), km(e.accelerationMps2[2]), double(e.ageDays),
         status, e.deltaTauNS.value_or(kUnknown), double(e.accuracyIndexFt.value_or(15)), health,
     };
+    if (mVersion304)
+        v.resize(15);  // the fourth orbit line came with 3.05
     writeRecord(record(recordStart(e.sat, tocUtc), v));
     return true;
 }

@@ -20,6 +20,7 @@ struct RinexNavHeader {
     std::string creationDate;           // "yyyymmdd hhmmss UTC"; empty: now
     std::optional<int> leapSeconds;     // GPS - UTC, where the stream or the caller knows it
     std::vector<std::string> comments;
+    bool version304 = false;            // RINEX 3.04: GLONASS records without their fourth orbit line
 };
 
 class RinexNavWriter {
@@ -43,6 +44,7 @@ private:
 
     std::ostream& mOut;
     bool mBegan = false;
+    bool mVersion304 = false;
     std::set<Key> mSeen;
     uint64_t mWritten = 0, mDuplicates = 0;
 };

@@ -79,10 +79,7 @@ std::string glonassBiasLine(const GlonassBiases& b)
         content += ' ';
         content += code;
         content += ' ';
-        if (*value)
-            Rinex::putF(content, **value, 8, 3);
-        else
-            Rinex::putBlank(content, 8);
+        Rinex::putF(content, value->value_or(0.0), 8, 3);  // zero where not told, as readers expect
     }
     return Rinex::headerLine(content, "GLONASS COD/PHS/BIS") + '\n';
 }
@@ -122,6 +119,14 @@ void RinexObsSurvey::add(const ObservationEpoch& epoch)
     if (!mStationId)
         mStationId = epoch.stationId;
     ++mEpochs;
+}
+
+void RinexObsSurvey::addTypesOf(const RinexObsSurvey& other)
+{
+    for (size_t sys = 0; sys < mSeen.size(); ++sys)
+        mSeen[sys].insert(other.mSeen[sys].begin(), other.mSeen[sys].end());
+    for (const auto& [slot, channel] : other.mChannels)
+        mChannels.try_emplace(slot, channel);
 }
 
 void RinexObsSurvey::countSteps(std::set<long long>& window, std::optional<long long>& previous,
@@ -197,7 +202,9 @@ void RinexObsWriter::writeHeader(const RinexObsHeader& header, const RinexObsSur
     const auto add = [&out](const std::string& content, const char* label) {
         out += headerLine(content, label) + '\n';
     };
-    out += Rinex::openingLines("     3.05           OBSERVATION DATA    M: Mixed", header.program, header.runBy,
+    out += Rinex::openingLines(header.version304 ? "     3.04           OBSERVATION DATA    M: Mixed"
+                                                 : "     3.05           OBSERVATION DATA    M: Mixed",
+                               header.program, header.runBy,
                                header.creationDate);
     for (const std::string& comment : header.comments)
         add(comment, "COMMENT");
@@ -230,19 +237,18 @@ void RinexObsWriter::writeHeader(const RinexObsHeader& header, const RinexObsSur
         Rinex::putA(c, d.antennaDescriptor, 20);
         add(c, "ANT # / TYPE");
     }
-    if (header.position) {
-        std::string c;
-        Rinex::putF(c, header.position->ecef.x, 14, 4);
-        Rinex::putF(c, header.position->ecef.y, 14, 4);
-        Rinex::putF(c, header.position->ecef.z, 14, 4);
-        add(c, "APPROX POSITION XYZ");
-    }
     {
+        // Readers expect the line: zeros where the stream told no position.
+        const Ecef xyz = header.position ? header.position->ecef : Ecef{};
         std::string c;
+        for (const double v : {xyz.x, xyz.y, xyz.z})
+            Rinex::putF(c, v, 14, 4);
+        add(c, "APPROX POSITION XYZ");
         const double height = header.position ? header.position->antennaHeightM.value_or(0.0) : 0.0;
-        Rinex::putF(c, height, 14, 4);
-        Rinex::putF(c, 0.0, 14, 4);
-        Rinex::putF(c, 0.0, 14, 4);
+        const std::array<double, 3> hen = header.antennaDeltaHen.value_or(std::array<double, 3>{height, 0.0, 0.0});
+        c.clear();
+        for (const double v : hen)
+            Rinex::putF(c, v, 14, 4);
         add(c, "ANTENNA: DELTA H/E/N");
     }
     for (const auto& [system, types] : mTypes)
@@ -272,8 +278,8 @@ void RinexObsWriter::writeHeader(const RinexObsHeader& header, const RinexObsSur
                 channels[slot] = channel;
     if (!channels.empty() || mTypes.count('R'))
         out += glonassSlotLines(channels);
-    if (header.glonassBiases)
-        out += glonassBiasLine(*header.glonassBiases);
+    if (header.glonassBiases || mTypes.count('R'))
+        out += glonassBiasLine(header.glonassBiases.value_or(GlonassBiases{}));
     if (header.leapSeconds) {
         std::string c;
         Rinex::putI(c, *header.leapSeconds, 6);
@@ -290,7 +296,7 @@ void RinexObsWriter::write(const ObservationEpoch& epoch)
         return;
     }
     if (mLast && !(*mLast < epoch.time)) {
-        ++mEpochsDropped;
+        ++mEpochsLate;
         return;
     }
     // Satellites in system and number order, whatever order the producer kept.
@@ -325,6 +331,26 @@ void RinexObsWriter::write(const ObservationEpoch& epoch)
     mLast = epoch.time;
     if (!mFirst)
         mFirst = epoch.time;
+}
+
+bool RinexObsWriter::hasColumns(const ObservationEpoch& epoch) const
+{
+    for (const SatelliteObservations& s : epoch.satellites) {
+        if (s.sat.number < 1 || s.sat.number > 99 || int(s.sat.system) >= kSystemCount)
+            continue;
+        const Columns& columns = mColumns[size_t(s.sat.system)];
+        for (const Observation& o : s.observations) {
+            if (o.code.band < '0' || o.code.band > '9' || o.code.attribute < 'A' || o.code.attribute > 'Z')
+                continue;  // no RINEX name: no file could hold it
+            const std::pair<const std::optional<double>*, Kind> values[] = {
+                {&o.pseudorangeM, RinexObsSurvey::Code}, {&o.phaseCycles, RinexObsSurvey::Phase},
+                {&o.dopplerHz, RinexObsSurvey::Doppler}, {&o.cn0DbHz, RinexObsSurvey::Strength}};
+            for (const auto& [value, kind] : values)
+                if (*value && columns.column(o.code, kind) < 0)
+                    return false;
+        }
+    }
+    return true;
 }
 
 void RinexObsWriter::appendSatellite(const SatelliteObservations& sat, const GpsTime& time)
@@ -382,10 +408,11 @@ void RinexObsWriter::appendSatellite(const SatelliteObservations& sat, const Gps
 
 char RinexObsWriter::lossOfLock(const SatId& sat, const Observation& obs, const GpsTime& time)
 {
-    // Lock lost since the previous epoch: the lock time went down, or it was known and is no
-    // longer. A first sight of a signal is not a slip the data shows.
+    // An arc starts at the first sight of a signal, or where lock was lost since the previous
+    // epoch: the lock time went down, or it was known and is no longer. A lock time that
+    // merely stays the same (a coarse indicator) is no slip.
     const auto [it, first] = mLocks.try_emplace(lockKey(sat, obs.code));
-    int bits = 0;
+    int bits = first ? 1 : 0;
     if (!first) {
         const std::optional<double>& before = it->second.lockTimeS;
         if (before && (!obs.lockTimeS || *obs.lockTimeS < *before))

@@ -32,6 +32,8 @@ public:
     // A type the epochs will hold though the surveyed ones did not show it.
     void addType(System system, SignalCode code, Kind kind) { mSeen[size_t(system)].insert({code, kind}); }
     void addGlonassChannel(int slot, int channel) { mChannels[slot] = channel; }
+    // The types and channels `other` saw, besides these epochs' own.
+    void addTypesOf(const RinexObsSurvey& other);
 
     uint64_t epochs() const { return mEpochs; }
     std::optional<uint16_t> stationId() const { return mStationId; }
@@ -76,7 +78,9 @@ struct RinexObsHeader {
     std::map<int, int> glonassChannels;   // slot -> frequency channel, besides the epochs' own
     std::optional<int> leapSeconds;       // GPS - UTC, where the stream or the caller knows it
     std::optional<double> intervalS;      // empty: the commonest step of the survey
+    std::optional<std::array<double, 3>> antennaDeltaHen;  // empty: the stream's antenna height
     std::vector<std::string> comments;
+    bool version304 = false;              // RINEX 3.04 rather than 3.05
 };
 
 class RinexObsWriter {
@@ -89,6 +93,8 @@ public:
     void begin(const RinexObsHeader& header, const std::vector<ObservationEpoch>& firstEpochs);
     // Writes one more epoch. An epoch not later than the last one written is dropped.
     void write(const ObservationEpoch& epoch);
+    // Whether every value of `epoch` that RINEX can name has a column in this file.
+    bool hasColumns(const ObservationEpoch& epoch) const;
 
     bool began() const { return mBegan; }
     // The types of each system as the header lists them: 'G' -> {"C1C", "L1C", ...}.
@@ -98,7 +104,8 @@ public:
     std::optional<double> intervalS() const { return mInterval; }
 
     uint64_t epochsWritten() const { return mEpochsWritten; }
-    uint64_t epochsDropped() const { return mEpochsDropped; }
+    uint64_t epochsDropped() const { return mEpochsDropped; }  // no value to write
+    uint64_t epochsLate() const { return mEpochsLate; }        // not later than the last written
     // Observations that had no column, by system and type ("G C5Q"), and in all.
     const std::map<std::string, uint64_t>& droppedTypes() const { return mDroppedTypes; }
     uint64_t observationsDropped() const { return mObservationsDropped; }
@@ -139,7 +146,7 @@ private:
     std::string mBuffer;
     std::optional<GpsTime> mFirst, mLast;
     std::optional<double> mInterval;
-    uint64_t mEpochsWritten = 0, mEpochsDropped = 0;
+    uint64_t mEpochsWritten = 0, mEpochsDropped = 0, mEpochsLate = 0;
     uint64_t mObservationsDropped = 0, mValuesBlanked = 0;
     std::map<std::string, uint64_t> mDroppedTypes;
 };

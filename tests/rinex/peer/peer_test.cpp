@@ -24,7 +24,7 @@
 //  - Navigation: GLONASS records dated by a time of day are matched by satellite and time of
 //    day (the frame time must follow the record's day); a fit interval flag of 1 the peer
 //    writes as 0 ("not known"), we as the hours of the IODC; fields the stream does not carry
-//    (transmission time, spares, the GLONASS fourth line of 3.05) are not compared; the peer
+//    (transmission time, spares) are not compared; the peer
 //    reads message 63 of rtcm3.2.log (a draft number) as BeiDou orbits dated 2035.
 
 #include "convbin_peer.h"
@@ -71,10 +71,10 @@ bool convertible(int n)
 
 // Both passes of a file through decoder, view and converter.
 std::vector<std::string> convert(const std::vector<Bytes>& frames, const std::string& dir,
-                                 std::optional<Gnss::GpsTime> hint)
+                                 std::optional<Gnss::GpsTime> hint, Gnss::RinexConverterOptions options = {})
 {
-    Gnss::RinexConverterOptions options;
     options.directory = dir;
+    options.version304 = true;  // the peer's version
     Nuvrix::View::RinexConversion conversion(options);
     if (hint)
         conversion.setTimeHint(*hint);
@@ -98,6 +98,43 @@ std::string ending(const std::vector<std::string>& names, const std::string& end
         if (n.size() > end.size() && n.compare(n.size() - end.size(), end.size(), end) == 0)
             return n;
     return {};
+}
+
+// Our files of every station as one, as the peer writes them: epochs of one instant together,
+// each system's types the union of the files'.
+rinexreader::ObsFile merged(const std::vector<rinexreader::ObsFile>& files)
+{
+    rinexreader::ObsFile all;
+    std::map<double, rinexreader::ObsEpoch> epochs;
+    for (const rinexreader::ObsFile& f : files) {
+        for (const auto& [sys, types] : f.obsTypes)
+            for (const std::string& t : types)
+                if (std::find(all.obsTypes[sys].begin(), all.obsTypes[sys].end(), t) == all.obsTypes[sys].end())
+                    all.obsTypes[sys].push_back(t);
+        all.header = f.header;
+    }
+    for (const rinexreader::ObsFile& f : files)
+        for (const rinexreader::ObsEpoch& e : f.epochs) {
+            rinexreader::ObsEpoch& to = epochs.try_emplace(e.time.key(), rinexreader::ObsEpoch{e.time, 0, 0, {}}).first->second;
+            for (const rinexreader::SatelliteRecord& s : e.satellites) {
+                const std::vector<std::string>& allTypes = all.obsTypes[s.sat[0]];
+                auto r = std::find_if(to.satellites.begin(), to.satellites.end(), [&](const auto& x) { return x.sat == s.sat; });
+                if (r == to.satellites.end()) {  // a satellite two stations see: one record, values of both
+                    to.satellites.push_back({s.sat, std::vector<rinexreader::ObsValue>(allTypes.size())});
+                    r = to.satellites.end() - 1;
+                    ++to.count;
+                }
+                const std::vector<std::string>& types = f.obsTypes.at(s.sat[0]);
+                for (size_t i = 0; i < types.size() && i < s.values.size(); ++i) {
+                    rinexreader::ObsValue& v = r->values[size_t(std::find(allTypes.begin(), allTypes.end(), types[i]) - allTypes.begin())];
+                    if (!v.value)
+                        v = s.values[i];
+                }
+            }
+        }
+    for (auto& [key, e] : epochs)
+        all.epochs.push_back(e);
+    return all;
 }
 
 struct Tally {
@@ -191,7 +228,7 @@ void compareObservations(const rinexreader::ObsFile& ours, const rinexreader::Ob
 bool comparable(char system, size_t index)
 {
     switch (system) {
-    case 'R': return index < 15;                                // the fourth orbit line is 3.05's own
+    case 'R': return true;
     case 'E': return index != 22 && index != 27 && index != 28;  // spares
     case 'C': return index != 20 && index != 22 && index != 27;  // spares
     case 'I': return index != 20 && index != 22 && index != 26 && index != 27;
@@ -286,6 +323,7 @@ TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
     const KnownDate* known = knownDate(path);
     const std::string dir = testing::TempDir() + "rinexpeer_" + fs::path(path).stem().string();
     fs::remove_all(dir);
+    fs::create_directories(dir);
 
     std::vector<std::string> names = convert(frames, dir + "/ours", known ? std::optional(Gnss::GpsTime::fromCalendar(known->hint)) : std::nullopt);
     if (names.empty())  // no time reference of its own: both sides get the same hint
@@ -304,18 +342,22 @@ TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
         return;
     }
     const std::string obsName = ending(names, "_MO.rnx"), navName = ending(names, "_MN.rnx");
-    rinexreader::ObsFile ours;
+    std::vector<rinexreader::ObsFile> stations;
+    for (const std::string& name : names)
+        if (ending({name}, "_MO.rnx") == name) {
+            stations.push_back(rinexreader::readObs(dir + "/ours/" + name));
+            ASSERT_TRUE(stations.back().errors.empty()) << stations.back().errors.front();
+            ASSERT_FALSE(stations.back().epochs.empty());
+        }
+    const rinexreader::ObsFile ours = merged(stations);
     rinexreader::NavFile ourNav;
     rinexreader::EpochTime first;
-    if (!obsName.empty()) {
-        ours = rinexreader::readObs(dir + "/ours/" + obsName);
-        ASSERT_TRUE(ours.errors.empty()) << ours.errors.front();
-        ASSERT_FALSE(ours.epochs.empty());
+    if (!obsName.empty())
         first = ours.epochs.front().time;
-    }
     if (!navName.empty()) {
         ourNav = rinexreader::readNav(dir + "/ours/" + navName);
         ASSERT_TRUE(ourNav.errors.empty()) << ourNav.errors.front();
+        EXPECT_EQ(ourNav.version, 3.04);
         if (obsName.empty() && !ourNav.records.empty())
             first = ourNav.records.front().time;
     }
@@ -343,6 +385,47 @@ TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
     for (const auto& e : tally.ourEpochsInside)
         std::printf("[ peer     ]   epoch only ours inside the peer's span: %s\n", e.c_str());
     EXPECT_TRUE(tally.problems.empty()) << tally.problems.size() << " problems, first:\n" << report.str();
+    fs::remove_all(dir);
+}
+
+// Every 30 s from 2 to 10 minutes into a 1 Hz capture: exactly the peer's epochs of that window,
+// with its values.
+TEST(RinexPeerWindow, DecimatedAndWindowedFilesHoldThePeersEpochs)
+{
+    const std::string path = viewtest::samplesDir() + "/gnss-converters/dropped-packets-STR24.rtcm3";
+    if (!fs::exists(kConvbin) || !fs::exists(path))
+        GTEST_SKIP() << "needs convbin and the shared captures";
+    const std::vector<Bytes> frames = framesOf(readFile(path));
+    const std::string dir = testing::TempDir() + "rinexpeer_window";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::vector<std::string> whole = convert(frames, dir + "/whole", std::nullopt);
+    ASSERT_FALSE(whole.empty());
+    const rinexreader::EpochTime start = rinexreader::readObs(dir + "/whole/" + ending(whole, "_MO.rnx")).epochs.at(0).time;
+    Gnss::RinexConverterOptions options;
+    const Gnss::GpsTime first = Gnss::GpsTime::fromCalendar({start.year, start.month, start.day, start.hour, start.minute, start.second});
+    options.from = first.plusSeconds(120);
+    options.until = first.plusSeconds(600);
+    options.intervalS = 30;
+    const std::vector<std::string> names = convert(frames, dir + "/ours", std::nullopt, options);
+    const rinexreader::ObsFile ours = rinexreader::readObs(dir + "/ours/" + ending(names, "_MO.rnx"));
+    const std::string cmd = std::string(kConvbin) + " -r rtcm3 -tr \"" + convbinTime(start) + "\" -ts "
+        + convbinTime(epochOf(*options.from)) + " -te " + convbinTime(epochOf(*options.until))
+        + " -ti 30 -v 3.04 -od -os -o " + dir + "/peer.obs '" + path + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    // The peer ends at -te but may start before -ts: its epochs inside the window are the oracle.
+    rinexreader::ObsFile peer = peerObs(dir + "/peer.obs");
+    const double from = epochOf(*options.from).key(), until = epochOf(*options.until).key();
+    peer.epochs.erase(std::remove_if(peer.epochs.begin(), peer.epochs.end(),
+                                     [&](const auto& e) { return e.time.key() < from || e.time.key() > until; }),
+                      peer.epochs.end());
+    Tally tally;
+    compareObservations(ours, peer, tally);
+    EXPECT_TRUE(tally.problems.empty()) << tally.problems.front();
+    EXPECT_EQ(ours.epochs.size(), peer.epochs.size());
+    EXPECT_GE(peer.epochs.size(), 15u);
+    EXPECT_EQ(tally.ourOnly, 0);
+    EXPECT_EQ(ours.find("INTERVAL")->content.substr(0, 10), "    30.000");
     fs::remove_all(dir);
 }
 

@@ -1,13 +1,21 @@
 #include "RinexConversion.h"
 
 #include <algorithm>
+#include <cmath>
 #include <set>
+#include <tuple>
 
 namespace Kvt::Nuvrix::View {
 
 using namespace Gnss;
 
 namespace {
+
+// Distinct orbits kept for stations that appear later in the stream.
+constexpr size_t kKeptOrbits = 8192;
+// Stations with files of their own; a stream naming more (a hostile one) would otherwise take
+// a file and a copy of every orbit per station ID.
+constexpr size_t kMaxStations = 32;
 
 // A later description may tell what an earlier one did not (1033 after 1007): keep every
 // field anything told.
@@ -25,15 +33,45 @@ StationDescription merged(StationDescription old, const StationDescription& d)
     return old;
 }
 
+// Orbits are broadcast again and again: each is kept once.
+using OrbitKey = std::tuple<int, int, long long, long long, int, int, int, int>;
+
+OrbitKey keyOf(const KeplerEphemeris& e)
+{
+    return {int(e.sat.system), e.sat.number, std::llround(e.toe.secondsSinceEpoch()),
+            std::llround(e.toc.secondsSinceEpoch()), e.iode, e.iodc, e.messageNumber, e.dataSources};
+}
+
+OrbitKey keyOf(const GlonassEphemeris& e)
+{
+    return {int(System::Glonass), e.sat.number, std::llround(e.toe.secondsSinceEpoch()), 0, 0, 0, 0, 0};
+}
+
+template <class T>
+void keep(std::vector<T>& kept, std::set<OrbitKey>& keys, const T& item)
+{
+    if (!keys.insert(keyOf(item)).second)
+        return;
+    if (kept.size() >= kKeptOrbits) {
+        for (auto it = kept.begin(); it != kept.begin() + long(kKeptOrbits / 4); ++it)
+            keys.erase(keyOf(*it));
+        kept.erase(kept.begin(), kept.begin() + long(kKeptOrbits / 4));
+    }
+    kept.push_back(item);
+}
+
 } // namespace
 
-// The first pass: what the header needs, from the whole file.
+// The first pass: what the headers need, from the whole file.
 class RinexConversion::SurveySink : public GnssSink {
 public:
-    explicit SurveySink(RinexConverter& converter) : mConverter(converter) {}
+    explicit SurveySink(RinexConversion& conversion) : mConversion(conversion) {}
     void epoch(const ObservationEpoch& e) override
     {
-        mConverter.survey(e);
+        RinexConverter* converter = mConversion.station(e.stationId);
+        if (!converter)
+            return;
+        converter->survey(e);
         for (const SatelliteObservations& s : e.satellites) {
             if (s.sat.system != System::Glonass)
                 continue;
@@ -42,26 +80,12 @@ public:
             else  // no phase without the channel, but the writing pass may know it
                 for (const Observation& o : s.observations)
                     if (o.pseudorangeM)
-                        withoutChannel[s.sat.number].insert(o.code);
+                        withoutChannel[{e.stationId, s.sat.number}].insert(o.code);
         }
     }
-    void stationPosition(const StationPosition& p) override
-    {
-        if (!mPositioned)  // the header tells where the file begins
-            mConverter.setPosition(p);
-        mPositioned = true;
-    }
-    void stationDescription(const StationDescription& d) override
-    {
-        description = merged(description, d);
-        mConverter.setDescription(description);
-    }
-    void glonassBiases(const GlonassBiases& b) override
-    {
-        if (!mBiased)
-            mConverter.setGlonassBiases(b);
-        mBiased = true;
-    }
+    void stationPosition(const StationPosition& p) override { mConversion.position(p); }
+    void stationDescription(const StationDescription& d) override { mConversion.description(d.stationId, d); }
+    void glonassBiases(const GlonassBiases& b) override { mConversion.biases(b); }
     void glonassEphemeris(const GlonassEphemeris& g) override
     {
         if (g.frequencyChannel >= -7 && g.frequencyChannel <= 6)
@@ -79,64 +103,61 @@ public:
     std::map<int, int> channels;
     std::vector<GpsTime> datedTimes;
     size_t undated = 0;
-    std::map<int, std::set<SignalCode>> withoutChannel;  // slot -> signals seen without a phase
-    StationDescription description;
+    std::map<std::pair<uint16_t, int>, std::set<SignalCode>> withoutChannel;  // station, slot -> signals
 
 private:
-    RinexConverter& mConverter;
-    bool mPositioned = false, mBiased = false;
+    RinexConversion& mConversion;
 };
 
 // The writing pass, or the only pass of a live stream.
 class RinexConversion::WriteSink : public GnssSink {
 public:
-    WriteSink(RinexConverter& converter, bool surveyed, std::function<void(const ViewNotice&)>& notice)
-        : mConverter(converter), mSurveyed(surveyed), mNotice(notice)
+    WriteSink(RinexConversion& conversion, bool surveyed) : mConversion(conversion), mSurveyed(surveyed) {}
+    void epoch(const ObservationEpoch& e) override
     {
+        if (RinexConverter* converter = mConversion.station(e.stationId))
+            converter->addEpoch(e);
     }
-    void epoch(const ObservationEpoch& e) override { mConverter.addEpoch(e); }
-    void keplerEphemeris(const KeplerEphemeris& k) override { mConverter.addEphemeris(k); }
+    void keplerEphemeris(const KeplerEphemeris& k) override { mConversion.orbit(k); }
     void glonassEphemeris(const GlonassEphemeris& g) override
     {
-        mConverter.addEphemeris(g);
+        mConversion.orbit(g);
         if (!mSurveyed && g.frequencyChannel >= -7 && g.frequencyChannel <= 6)
-            mConverter.setGlonassChannel(g.sat.number, g.frequencyChannel);
+            mConversion.setGlonassChannel(g.sat.number, g.frequencyChannel);
     }
-    // The survey has set the station facts of the header already.
+    // The survey has set the station facts of the headers already.
     void stationPosition(const StationPosition& p) override
     {
-        if (!mSurveyed && !mPositioned)
-            mConverter.setPosition(p);
-        mPositioned = true;
+        if (!mSurveyed)
+            mConversion.position(p);
     }
     void stationDescription(const StationDescription& d) override
     {
-        if (mSurveyed)
-            return;
-        mDescription = merged(mDescription, d);
-        mConverter.setDescription(mDescription);
+        if (!mSurveyed)
+            mConversion.description(d.stationId, d);
     }
     void glonassBiases(const GlonassBiases& b) override
     {
-        if (!mSurveyed && !mBiased)
-            mConverter.setGlonassBiases(b);
-        mBiased = true;
+        if (!mSurveyed)
+            mConversion.biases(b);
     }
     void notice(const ViewNotice& n) override
     {
-        if (mNotice)
-            mNotice(n);
+        if (n.kind == ViewNotice::Kind::Undated || n.kind == ViewNotice::Kind::Dropped)
+            mConversion.mUndated += n.count;
+        if (mConversion.mNotice)
+            mConversion.mNotice(n);
     }
 
 private:
-    RinexConverter& mConverter;
+    RinexConversion& mConversion;
     const bool mSurveyed;
-    std::function<void(const ViewNotice&)>& mNotice;
-    StationDescription mDescription;
-    bool mPositioned = false, mBiased = false;
 };
 
-RinexConversion::RinexConversion(RinexConverterOptions options) : mConverter(std::move(options)) {}
+RinexConversion::RinexConversion(RinexConverterOptions options) : mOptions(std::move(options))
+{
+    mOptions.navigationAlone = false;  // a station's files are those of its observations
+}
 
 RinexConversion::~RinexConversion() { finish(); }
 
@@ -144,8 +165,91 @@ void RinexConversion::setTimeHint(const GpsTime& nearData) { mTimeHint = nearDat
 void RinexConversion::setDateHint(int year, int month, int day) { mDateHint = std::array<int, 3>{year, month, day}; }
 void RinexConversion::setClock(const GpsTime& now) { mClock = now; }
 void RinexConversion::setLiveInput(bool live) { mLive = live; }
-void RinexConversion::setGlonassChannel(int slot, int channel) { mChannels[slot] = channel; }
 void RinexConversion::setNoticeHandler(std::function<void(const ViewNotice&)> handler) { mNotice = std::move(handler); }
+
+void RinexConversion::setGlonassChannel(int slot, int channel)
+{
+    mChannels[slot] = channel;
+    for (auto& [id, s] : mStations)
+        s.converter->setGlonassChannel(slot, channel);
+}
+
+RinexConversion::Station* RinexConversion::stationEntry(uint16_t id)
+{
+    if (mChosen && *mChosen != id)
+        return nullptr;
+    auto it = mStations.find(id);
+    if (it != mStations.end())
+        return &it->second;
+    if (mStations.size() >= kMaxStations) {
+        ++mRefused;
+        return nullptr;
+    }
+    RinexConverterOptions options = mOptions;
+    // The marker the user gave names one station: the one chosen, or the first seen. Others
+    // keep their IDs, so that no two stations share a file name.
+    if (!mStations.empty() && !mChosen && (!options.markerName.empty() || !options.station.marker.empty())) {
+        options.markerName.clear();
+        options.station.marker.clear();
+        mRenamed.insert(id);
+    }
+    Station& s = mStations[id];
+    s.converter = std::make_unique<RinexConverter>(options);
+    for (const auto& [slot, channel] : mChannels)
+        s.converter->setGlonassChannel(slot, channel);
+    for (const KeplerEphemeris& k : mKepler)
+        s.converter->addEphemeris(k);
+    for (const GlonassEphemeris& g : mGlonass)
+        s.converter->addEphemeris(g);
+    return &s;
+}
+
+RinexConverter* RinexConversion::station(uint16_t id)
+{
+    Station* s = stationEntry(id);
+    return s ? s->converter.get() : nullptr;
+}
+
+void RinexConversion::orbit(const KeplerEphemeris& ephemeris)
+{
+    keep(mKepler, mOrbitKeys, ephemeris);
+    for (auto& [id, s] : mStations)
+        s.converter->addEphemeris(ephemeris);
+}
+
+void RinexConversion::orbit(const GlonassEphemeris& ephemeris)
+{
+    keep(mGlonass, mOrbitKeys, ephemeris);
+    for (auto& [id, s] : mStations)
+        s.converter->addEphemeris(ephemeris);
+}
+
+void RinexConversion::description(uint16_t id, const StationDescription& d)
+{
+    if (Station* s = stationEntry(id)) {
+        s->description = merged(s->description, d);
+        s->converter->setDescription(s->description);
+    }
+}
+
+// The header tells where the file begins: the first position and biases of each station.
+void RinexConversion::position(const StationPosition& p)
+{
+    Station* s = stationEntry(p.stationId);
+    if (s && !s->positioned)
+        s->converter->setPosition(p);
+    if (s)
+        s->positioned = true;
+}
+
+void RinexConversion::biases(const GlonassBiases& b)
+{
+    Station* s = stationEntry(b.stationId);
+    if (s && !s->biased)
+        s->converter->setGlonassBiases(b);
+    if (s)
+        s->biased = true;
+}
 
 void RinexConversion::prepare(GnssView& view) const
 {
@@ -165,7 +269,7 @@ void RinexConversion::survey(const _RTCM3_message_t& record)
     if (mWriteView || mFinished)
         return;  // the first pass is over
     if (!mSurveyView) {
-        mSurveySink = std::make_unique<SurveySink>(mConverter);
+        mSurveySink = std::make_unique<SurveySink>(*this);
         mSurveyView = std::make_unique<GnssView>(*mSurveySink);
         prepare(*mSurveyView);
     }
@@ -186,16 +290,16 @@ GnssView& RinexConversion::writingView()
                 mTimeHint = times[times.size() / 2];
             }
             // Channels told anywhere in the file give GLONASS phases from the first epoch.
-            for (const auto& [slot, channel] : mSurveySink->channels) {
-                mChannels.try_emplace(slot, channel);
-                mConverter.setGlonassChannel(slot, channel);
-            }
-            for (const auto& [slot, codes] : mSurveySink->withoutChannel)
-                if (mChannels.count(slot))
-                    for (const SignalCode& code : codes)
-                        mConverter.surveyType(System::Glonass, code, RinexObsSurvey::Phase);
+            for (const auto& [slot, channel] : mSurveySink->channels)
+                if (!mChannels.count(slot))
+                    setGlonassChannel(slot, channel);
+            for (const auto& [key, codes] : mSurveySink->withoutChannel)
+                if (mChannels.count(key.second))
+                    if (RinexConverter* converter = station(key.first))
+                        for (const SignalCode& code : codes)
+                            converter->surveyType(System::Glonass, code, RinexObsSurvey::Phase);
         }
-        mWriteSink = std::make_unique<WriteSink>(mConverter, surveyed, mNotice);
+        mWriteSink = std::make_unique<WriteSink>(*this, surveyed);
         mWriteView = std::make_unique<GnssView>(*mWriteSink);
         prepare(*mWriteView);
     }
@@ -214,7 +318,75 @@ std::vector<std::string> RinexConversion::finish()
         return {};
     writingView().finish();
     mFinished = true;
-    return mConverter.finish();
+    std::vector<std::string> names;
+    for (auto& [id, s] : mStations) {
+        for (std::string& name : s.converter->finish())
+            names.push_back(std::move(name));
+        mEpochs += s.converter->epochsWritten();
+        if (mError.empty())
+            mError = s.converter->error();
+    }
+    // Orbits without an observation written (alone, or with epochs holding no value): one
+    // navigation file.
+    if (mEpochs == 0 && !mChosen && mError.empty() && (!mKepler.empty() || !mGlonass.empty())) {
+        RinexConverterOptions options = mOptions;
+        options.navigationAlone = true;
+        RinexConverter converter(options);
+        for (const KeplerEphemeris& k : mKepler)
+            converter.addEphemeris(k);
+        for (const GlonassEphemeris& g : mGlonass)
+            converter.addEphemeris(g);
+        for (std::string& name : converter.finish())
+            names.push_back(std::move(name));
+        mError = converter.error();
+    }
+    return names;
+}
+
+std::vector<std::string> RinexConversion::drops() const
+{
+    std::vector<std::string> lines;
+    for (const auto& [id, s] : mStations) {
+        const RinexDrops d = s.converter->drops();
+        const std::string who = "station " + std::to_string(id) + ": ";
+        if (mRenamed.count(id))
+            lines.push_back(who + "files named by the station ID: the marker given names the first station");
+        if (d.lateEpochs)
+            lines.push_back(who + std::to_string(d.lateEpochs) + " epochs repeated after their file moved on, not written");
+        if (d.emptyEpochs)
+            lines.push_back(who + std::to_string(d.emptyEpochs) + " epochs without a value RINEX can hold, not written");
+        if (d.observations) {
+            std::string types;
+            for (const auto& [type, count] : s.converter->droppedTypes())
+                types += ' ' + type + " (" + std::to_string(count) + ")";
+            lines.push_back(who + std::to_string(d.observations) + " values of signals RINEX cannot name, not written:"
+                            + types);
+        }
+        if (d.valuesBlanked)
+            lines.push_back(who + std::to_string(d.valuesBlanked) + " values too large for their field, written blank");
+        if (d.orbits)
+            lines.push_back(who + std::to_string(d.orbits) + " orbits sent long before any observation, not written");
+    }
+    if (mRefused)
+        lines.push_back(std::to_string(mRefused) + " records of stations beyond the first "
+                        + std::to_string(kMaxStations) + " were not written (choose one with --station)");
+    if (mUndated)
+        lines.push_back(std::to_string(mUndated) + " epochs or orbits could not be dated and were not written "
+                        "(give the date with --time YYYY-MM-DD)");
+    return lines;
+}
+
+std::string RinexConversion::whyNothing() const
+{
+    if (!mError.empty())
+        return mError;
+    if (mChosen && mStations.empty())
+        return "station " + std::to_string(*mChosen) + " is not in the input";
+    if (mUndated)
+        return "no epoch could be dated: give the date of the data with --time YYYY-MM-DD";
+    if (!mStations.empty())
+        return "no observation or orbit to write (none within the times and systems asked for)";
+    return "the input holds no observations or orbits";
 }
 
 } // namespace Kvt::Nuvrix::View
