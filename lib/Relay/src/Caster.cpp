@@ -437,6 +437,7 @@ void Caster::serveClient(QTcpSocket *socket, const QString &name, int version, c
     Client *raw = client.get();
     mount->clients.push_back(std::move(client));
     ++mount->stats.clientsEver;
+    emit note(QStringLiteral("caster: %1 reads %2 (version %3)").arg(peer, name).arg(version));
     mount->stats.clients = qint64(mount->clients.size());
     connect(socket, &QTcpSocket::readyRead, this, [this, mount, raw] { clientBytes(*mount, *raw, raw->socket->readAll()); });
     connect(socket, &QTcpSocket::disconnected, this, [this, mount, socket] { dropClient(*mount, socket, {}); });
