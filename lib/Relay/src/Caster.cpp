@@ -227,6 +227,7 @@ struct Caster::Mountpoint
     std::unique_ptr<Source> pushed;
     RelayInput *input = nullptr;
     bool nmea = false;
+    QByteArray pending;  // frames announced in this pass of the loop
     QString generator = QStringLiteral("rtcm3relay");
     EndpointStats stats;
     bool active() const { return input || pushed; }
@@ -434,6 +435,7 @@ void Caster::serveClient(QTcpSocket *socket, const QString &name, int version, c
                                : QByteArray("ICY 200 OK\r\n"));
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     auto client = std::make_unique<Client>(Client{socket, BoundedLink(socket, version == 2, mClientQueueLimit), peer, {}});
+    client->link.writeDirectly(socket->socketDescriptor());
     Client *raw = client.get();
     mount->clients.push_back(std::move(client));
     ++mount->stats.clientsEver;
@@ -540,9 +542,19 @@ void Caster::publish(Mountpoint &mount, const Frame &frame)
     mount.profile.observe(frame, frame.arrivalNs / 1000000);
     mount.stats.bytes += frame.bytes.size();
     ++mount.stats.frames;
+    // Frames of one read go out together, one write per client, once this pass of the loop has
+    // announced them all.
+    if (mount.pending.isEmpty())
+        QMetaObject::invokeMethod(this, [this, &mount] { flush(mount); }, Qt::QueuedConnection);
+    mount.pending += frame.bytes;
+}
+
+void Caster::flush(Mountpoint &mount)
+{
+    const QByteArray bytes = std::exchange(mount.pending, {});
     std::vector<QTcpSocket *> behind;
     for (const auto &client : mount.clients)
-        if (!client->link.send(frame.bytes))
+        if (!client->link.send(bytes))
             behind.push_back(client->socket);
     for (QTcpSocket *socket : behind)
         dropClient(mount, socket, QStringLiteral("it does not read; its queue is full"));

@@ -111,6 +111,7 @@ private:
     Mountpoint &mountpoint(const QString &name);
     Mountpoint *activeMount(const QString &name);
     void publish(Mountpoint &mount, const Frame &frame);
+    void flush(Mountpoint &mount);
     void dropClient(Mountpoint &mount, QTcpSocket *socket, const QString &why);
 
     CasterUsers mUsers;

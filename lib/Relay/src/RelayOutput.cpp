@@ -11,20 +11,39 @@
 #include <QtNetwork/QUdpSocket>
 #include <QtSerialPort/QSerialPort>
 
+#include <algorithm>
 #include <list>
+#include <sys/socket.h>
+#include <sys/uio.h>
 
 bool configureSerialPort(QSerialPort *port, const RelayAddress &address, QString *error);
 
 bool BoundedLink::send(const QByteArray &bytes)
 {
-    if (mDevice->bytesToWrite() + bytes.size() > mLimit)
+    const qint64 queued = mDevice->bytesToWrite();
+    if (queued + bytes.size() > mLimit)
         return false;
-    if (mChunked) {
-        mDevice->write(QByteArray::number(bytes.size(), 16) + "\r\n");
-        mDevice->write(bytes);
-        mDevice->write("\r\n", 2);
-    } else {
-        mDevice->write(bytes);
+    const QByteArray head = mChunked ? QByteArray::number(bytes.size(), 16) + "\r\n" : QByteArray();
+    const QByteArray tail = mChunked ? QByteArray::fromRawData("\r\n", 2) : QByteArray();
+    const QByteArray *pieces[] = {&head, &bytes, &tail};
+    qint64 sent = 0;
+    if (mDescriptor >= 0 && queued == 0) {
+        iovec parts[3];
+        for (int i = 0; i < 3; ++i)
+            parts[i] = {const_cast<char *>(pieces[i]->constData()), size_t(pieces[i]->size())};
+        msghdr message{};
+        message.msg_iov = parts;
+        message.msg_iovlen = 3;
+        sent = std::max<qint64>(0, ::sendmsg(int(mDescriptor), &message, MSG_DONTWAIT | MSG_NOSIGNAL));
+    }
+    // What the kernel did not take waits in the socket's own queue (shared, not copied).
+    for (const QByteArray *piece : pieces) {
+        if (sent >= piece->size()) {
+            sent -= piece->size();
+            continue;
+        }
+        mDevice->write(sent == 0 ? *piece : piece->mid(sent));
+        sent = 0;
     }
     return true;
 }
@@ -371,6 +390,7 @@ private:
         while (QTcpSocket *socket = mServer.nextPendingConnection()) {
             socket->setParent(this);
             mClients.push_back({socket, BoundedLink(socket, false), socket->peerAddress().toString()});
+            mClients.back().link.writeDirectly(socket->socketDescriptor());
             ++mStats.clientsEver;
             mStats.clients = qint64(mClients.size());
             connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
