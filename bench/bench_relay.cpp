@@ -19,6 +19,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -99,7 +100,8 @@ pid_t spawn(const std::vector<std::string> &args)
             argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
         const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 2);
+        const int log = ::open("bench_relay.log", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(log >= 0 ? log : null, 2);
         ::dup2(null, 1);
         ::execvp(argv[0], argv.data());
         ::_exit(127);
@@ -107,22 +109,32 @@ pid_t spawn(const std::vector<std::string> &args)
     return pid;
 }
 
-// CPU seconds (user + system) and resident KiB of a process.
+// CPU seconds of every thread of a process (str2str runs one per stream), in nanoseconds of
+// the scheduler's accounting: clock ticks are too coarse for a caster that idles.
 double cpuSeconds(pid_t pid)
 {
-    FILE *f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
-    if (!f)
-        return 0;
-    char buffer[1024] = {};
-    const size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
-    std::fclose(f);
-    buffer[n] = 0;
-    const char *p = std::strrchr(buffer, ')');
-    unsigned long utime = 0, stime = 0;
-    std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime);
-    return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
+    double seconds = 0;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR *dir = ::opendir(tasks.c_str());
+    while (dir) {
+        const dirent *entry = ::readdir(dir);
+        if (!entry)
+            break;
+        if (entry->d_name[0] == '.')
+            continue;
+        FILE *f = std::fopen((tasks + "/" + entry->d_name + "/schedstat").c_str(), "r");
+        unsigned long long ns = 0;
+        if (f && std::fscanf(f, "%llu", &ns) == 1)
+            seconds += double(ns) / 1e9;
+        if (f)
+            std::fclose(f);
+    }
+    if (dir)
+        ::closedir(dir);
+    return seconds;
 }
 
+// Resident KiB of a process.
 long rssKiB(pid_t pid)
 {
     FILE *f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");

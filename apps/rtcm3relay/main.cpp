@@ -34,7 +34,7 @@ const char kUsage[] =
     "  udp://HOST:PORT       input: receive on it (udp://:PORT: every address); output: send to it\n"
     "input parameters:  ?mount=MNT  feed the caster's mountpoint MNT;  ?pace=F  replay a file at F\n"
     "                   times its own epoch rate;  ?nmea=1  pass clients' GGA up to this source;\n"
-    "                   ?v=1|2  NTRIP version of a client input\n"
+    "                   ?v=1|2  NTRIP version of a client input;  ?msgs=...  as on an output\n"
     "output parameters: ?msgs=1074,1087,1005(10)  only these messages, 1005 at most every 10 s;\n"
     "                   ?v=1|2  NTRIP version of a push (1: SOURCE, 2: chunked POST);\n"
     "                   ?period=S  begin a new file every S seconds\n"

@@ -409,7 +409,7 @@ std::unique_ptr<RelayInput> RelayInput::create(const RelayAddress &address, QStr
 {
     error->clear();
     for (const QString &key : address.query.keys()) {
-        if (!QStringList{"mount", "pace", "baud", "data", "parity", "stop", "v", "nmea"}.contains(key)) {
+        if (!QStringList{"mount", "pace", "baud", "data", "parity", "stop", "v", "nmea", "msgs"}.contains(key)) {
             *error = QStringLiteral("%1: an input takes no '%2'").arg(address.text, key);
             return nullptr;
         }
@@ -419,22 +419,29 @@ std::unique_ptr<RelayInput> RelayInput::create(const RelayAddress &address, QStr
         if (!configureSerialPort(&probe, address, error))
             return nullptr;
     }
+    const MessageFilter filter = MessageFilter::parse(address.value(QStringLiteral("msgs")), error);
+    if (!error->isEmpty()) {
+        *error = address.text + QStringLiteral(": ") + *error;
+        return nullptr;
+    }
     bool ok = true;
     if (address.query.contains(QStringLiteral("pace"))
         && (address.kind != RelayAddress::Kind::File || address.value(QStringLiteral("pace")).toDouble(&ok) <= 0 || !ok)) {
         *error = QStringLiteral("%1: pace needs a file and a factor above 0").arg(address.text);
         return nullptr;
     }
+    std::unique_ptr<RelayInput> input;
     switch (address.kind) {
-    case RelayAddress::Kind::File: return std::make_unique<FileInput>(address);
-    case RelayAddress::Kind::Stdio: return std::make_unique<StdinInput>(address);
-    case RelayAddress::Kind::TcpConnect: return std::make_unique<TcpClientInput>(address);
-    case RelayAddress::Kind::TcpListen: return std::make_unique<TcpServerInput>(address);
-    case RelayAddress::Kind::Ntrip: return std::make_unique<NtripInput>(address);
-    case RelayAddress::Kind::Serial: return std::make_unique<SerialInput>(address);
-    case RelayAddress::Kind::Udp: return std::make_unique<UdpInput>(address);
+    case RelayAddress::Kind::File: input = std::make_unique<FileInput>(address); break;
+    case RelayAddress::Kind::Stdio: input = std::make_unique<StdinInput>(address); break;
+    case RelayAddress::Kind::TcpConnect: input = std::make_unique<TcpClientInput>(address); break;
+    case RelayAddress::Kind::TcpListen: input = std::make_unique<TcpServerInput>(address); break;
+    case RelayAddress::Kind::Ntrip: input = std::make_unique<NtripInput>(address); break;
+    case RelayAddress::Kind::Serial: input = std::make_unique<SerialInput>(address); break;
+    case RelayAddress::Kind::Udp: input = std::make_unique<UdpInput>(address); break;
     }
-    return nullptr;
+    input->mFilter = filter;
+    return input;
 }
 
 EndpointStats RelayInput::stats() const
@@ -455,6 +462,8 @@ void RelayInput::receive(const QByteArray &bytes)
 
 void RelayInput::announce(const Frame &frame)
 {
+    if (!mFilter.accept(frame.type, frame.arrivalNs / 1000000))
+        return;
     ++mStats.frames;
     emit frameReady(frame);
 }

@@ -2,6 +2,7 @@
 // Where frames come from. Every input runs on the thread's event loop, cuts what it receives
 // into frames and announces each one; reconnection and its back-off belong to the input.
 
+#include "MessageFilter.h"
 #include "RelayAddress.h"
 #include "RelayFrame.h"
 #include "RelayStats.h"
@@ -53,5 +54,6 @@ protected:
 
 private:
     std::function<bool()> mBusy;
+    MessageFilter mFilter;  // ?msgs= of the input: applies to everything it feeds
     bool mFinished = false;
 };
