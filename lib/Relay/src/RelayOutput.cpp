@@ -5,6 +5,7 @@
 #include <QtCore/QFile>
 #include <QtCore/QTimeZone>
 #include <QtCore/QTimer>
+#include <QtNetwork/QHostInfo>
 #include <QtNetwork/QSslSocket>
 #include <QtNetwork/QTcpServer>
 #include <QtNetwork/QTcpSocket>
@@ -128,12 +129,16 @@ void FileOutput::send(const Frame &frame)
     QDateTime utc = mClock->utcNow();
     if (mPeriodS > 0)
         utc = QDateTime::fromSecsSinceEpoch(utc.toSecsSinceEpoch() / mPeriodS * mPeriodS, Qt::UTC);
-    const QString name = mAddress.kind == RelayAddress::Kind::Stdio ? QString() : expand(mAddress.path, utc);
+    const bool stdio = mAddress.kind == RelayAddress::Kind::Stdio;
+    if (stdio && mWriteFailed)
+        return dropped(QStringLiteral("standard output is closed"));
+    const QString name = stdio ? QString() : expand(mAddress.path, utc);
     if ((!mFile || name != mName) && !openFor(name))
         return dropped(QStringLiteral("cannot open the file"));
     if (mFile->write(frame.bytes) != frame.bytes.size() || !mFile->flush()) {
         emit note(QStringLiteral("%1: %2").arg(mName.isEmpty() ? QStringLiteral("standard output") : mName, mFile->errorString()));
         mFile.reset();
+        mWriteFailed = true;
         return dropped(QStringLiteral("write error"));
     }
     delivered(frame);
@@ -151,6 +156,7 @@ bool FileOutput::openFor(const QString &name)
     }
     if (!name.isEmpty() && !mName.isEmpty() && name != mName)
         emit note(QStringLiteral("now writing %1").arg(name));
+    mWriteFailed = false;
     mName = name;
     mFile = std::move(file);
     return true;
@@ -412,18 +418,26 @@ class UdpOutput : public RelayOutput
 {
 public:
     using RelayOutput::RelayOutput;
-    void start() override {}
+    void start() override
+    {
+        mTarget = QHostAddress(mAddress.host);
+        if (mTarget.isNull())
+            mTarget = QHostInfo::fromName(mAddress.host).addresses().value(0);
+        if (mTarget.isNull())
+            emit note(QStringLiteral("%1: cannot resolve %2").arg(mAddress.text, mAddress.host));
+    }
 
 protected:
     void send(const Frame &frame) override
     {
-        if (mSocket.writeDatagram(frame.bytes, QHostAddress(mAddress.host), mAddress.port) < 0)
+        if (mSocket.writeDatagram(frame.bytes, mTarget, mAddress.port) < 0)
             return dropped(mSocket.errorString());
         delivered(frame);
     }
 
 private:
     QUdpSocket mSocket;
+    QHostAddress mTarget;
 };
 
 class SerialOutput : public RelayOutput

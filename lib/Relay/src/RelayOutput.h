@@ -110,4 +110,5 @@ private:
     int mPeriodS;
     std::unique_ptr<QFile> mFile;
     QString mName;
+    bool mWriteFailed = false;  // standard output stays closed once its reader left
 };
