@@ -71,7 +71,9 @@ private:
             }
             return false;
         }
-        mStats.bytes += bytes.size();
+        // A replay counts the bytes it released, not those it read ahead.
+        if (mPace <= 0)
+            mStats.bytes += bytes.size();
         for (Frame &frame : mSplitter.feed(bytes, monotonicNs())) {
             if (mPace > 0)
                 mHeld.push_back({frame, epochOf(frame)});
@@ -102,6 +104,7 @@ private:
                     return mTimer.start(int(waitMs));
             }
             head.frame.arrivalNs = monotonicNs();
+            mStats.bytes += head.frame.bytes.size();
             announce(head.frame);
             mHeld.pop_front();
             if (mHeld.size() < 64 && !mAtEnd)
