@@ -6,6 +6,7 @@
 // installed, runs the 32-client set-up beside it.
 //
 //   bench_relay [--capture FILE] [--seconds N] [--only NAME]
+// The program under test writes its messages to bench_relay.log in the current folder.
 
 #include "RelayFrame.h"
 
