@@ -1,0 +1,7 @@
+#include "RelayClock.h"
+
+RelayClock *RelayClock::system()
+{
+    static RelayClock clock;
+    return &clock;
+}
