@@ -192,40 +192,24 @@ inline Values recordValues(const _RTCM3_message_t& r)
         "Additional_Data_Available", "N_A", "tau_C_SB", "tau_C_mag", "N_4", "tau_GPS_SB", "tau_GPS_mag", "l_n",
         "GPS_Indicator", "GLONASS_Indicator", "Galileo_Indicator", "Single_Receiver_Oscillator_Indicator",
         "Quarter_Cycle_Indicator", "Number_of_Characters_to_Follow"};
-    struct Collect : reflect::Visitor {
-        Values v;
-        int number = 0;
-        void value(const reflect::FieldInfo& f, reflect::Number n) override
-        {
-            const std::string name(f.name);
-            if ((f.flags & reflect::Computed) || kNotHeld.count(name) || name.rfind("Reserved", 0) == 0
-                || name.rfind("Spare", 0) == 0)
-                return;
-            int64_t x = n.kind == reflect::Number::Kind::Signed ? n.i : int64_t(n.u);
-            // Times of week as instants: a value past the week's end is the next week's.
-            if (name == "t_oc" || name == "t_oe")
-                x = int64_t(double(x) * Produce::listScale(number, f.name.data())) % Gnss::kSecondsPerWeek;
-            // tK with an hour or minute that does not exist names no instant.
-            if (name == "tK" && ((x >> 7) > 23 || ((x >> 1) & 63) > 59))
-                return;
-            if (name == "Seconds_of_Day") {
-                v["MJD_Number"] = v["MJD_Number"] * Gnss::kSecondsPerDay + x;
-                return;
-            }
+    const int number = r.Message_Type_1005.Message_Number;
+    Values v;
+    for (const auto& [name, value] : Produce::fieldValues(r)) {
+        if (kNotHeld.count(name) || name.rfind("Reserved", 0) == 0 || name.rfind("Spare", 0) == 0)
+            continue;
+        int64_t x = int64_t(value);
+        // Times of week as instants: a value past the week's end is the next week's.
+        if (name == "t_oc" || name == "t_oe")
+            x = int64_t(value * Produce::listScale(number, name.c_str())) % Gnss::kSecondsPerWeek;
+        // tK with an hour or minute that does not exist names no instant.
+        if (name == "tK" && ((x >> 7) > 23 || ((x >> 1) & 63) > 59))
+            continue;
+        if (name == "Seconds_of_Day")
+            v["MJD_Number"] = v["MJD_Number"] * Gnss::kSecondsPerDay + x;
+        else
             v[name] = x;
-        }
-        void array(const reflect::FieldInfo&, const void*, uint32_t) override {}
-        void string(const reflect::FieldInfo& f, std::string_view b) override { v[std::string(f.name) + "=" + std::string(b)] = 1; }
-        void beginEmbed(const reflect::FieldInfo&) override {}
-        void endEmbed(const reflect::FieldInfo&) override {}
-        void beginGroup(const reflect::FieldInfo&, uint32_t) override {}
-        void beginElement(const reflect::FieldInfo&, uint32_t) override {}
-        void endElement(const reflect::FieldInfo&, uint32_t) override {}
-        void endGroup(const reflect::FieldInfo&) override {}
-    } c;
-    c.number = r.Message_Type_1005.Message_Number;
-    reflect::walkMessage(r, c);
-    return c.v;
+    }
+    return v;
 }
 
 inline bool decode(const Bytes& f, _RTCM3_message_t& r)

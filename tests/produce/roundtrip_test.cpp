@@ -42,11 +42,6 @@ std::vector<Bytes> converted(const std::vector<Bytes>& frames, Produce::Conversi
     return out;
 }
 
-struct Source {
-    std::string name;
-    std::vector<Bytes> (*frames)();
-};
-
 std::vector<Bytes> generated() { return viewtest::framesOf(viewtest::readFile(NUVRIX_SAMPLE_STREAM)); }
 
 class WireRoundTrip : public ::testing::TestWithParam<std::string> {};

@@ -64,17 +64,18 @@ private:
     std::string mBad;
 };
 
-// The wire values of a record, in walk order: what the encoder wrote, to compare with what a
-// decoder reads back.
 struct ValueList : reflect::Visitor {
-    std::vector<std::pair<const char*, double>> values;
+    FieldValues values;
     void value(const reflect::FieldInfo& f, reflect::Number n) override
     {
         if (!(f.flags & reflect::Computed))
-            values.emplace_back(f.name.data(), reflect::toDouble(n));
+            values.emplace_back(std::string(f.name), reflect::toDouble(n));
     }
     void array(const reflect::FieldInfo&, const void*, uint32_t) override {}
-    void string(const reflect::FieldInfo&, std::string_view) override {}
+    void string(const reflect::FieldInfo& f, std::string_view text) override
+    {
+        values.emplace_back(std::string(f.name) + "=" + std::string(text), 1.0);
+    }
     void beginEmbed(const reflect::FieldInfo&) override {}
     void endEmbed(const reflect::FieldInfo&) override {}
     void beginGroup(const reflect::FieldInfo&, uint32_t) override {}
@@ -101,18 +102,27 @@ std::optional<Frame> seal(_RTCM3_message_t& record, const Fields& fields, std::s
     frame.resize(std::size_t(bits) / 8);
     _RTCM3_message_t back;
     const int32_t read = RTCM3_decode(nullptr, frame.data(), uint16_t(frame.size()), &back);
-    ValueList sent, received;
-    reflect::walkMessage(record, sent);
-    if (read > 0)
-        reflect::walkMessage(back, received);
+    const FieldValues sent = fieldValues(record);
+    const FieldValues received = read > 0 ? fieldValues(back) : FieldValues();
     RTCM3_free_message_children(&back);
-    for (std::size_t i = 0; i < sent.values.size(); ++i)
-        if (i >= received.values.size() || sent.values[i].second != received.values[i].second)
-            return refuse(sent.values[i].first);
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        if (i >= received.size() || sent[i] != received[i])
+            return refuse(sent[i].first);
     return frame;
 }
 
 std::optional<Frame> seal(_RTCM3_message_t& record, const Fields& fields) { return seal(record, fields, nullptr); }
+
+} // namespace
+
+FieldValues fieldValues(const _RTCM3_message_t& record)
+{
+    ValueList list;
+    reflect::walkMessage(record, list);
+    return list.values;
+}
+
+namespace {
 
 // The orbit terms GPS, QZSS, NavIC, BeiDou and Galileo share, at each message's scales.
 template <typename R>

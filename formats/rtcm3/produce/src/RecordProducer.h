@@ -11,7 +11,16 @@
 #include <string>
 #include <vector>
 
+namespace Kvt::Nuvrix {
+union _RTCM3_message_t;
+}
+
 namespace Kvt::Nuvrix::Produce {
+
+// What a frame of a record carries, field by field in wire order: numbers by field name,
+// texts as "name=text" with the value 1; computed members and reserved fields left out.
+using FieldValues = std::vector<std::pair<std::string, double>>;
+FieldValues fieldValues(const _RTCM3_message_t& record);
 
 // The message of a Kepler ephemeris: 1019 (GPS), 1044 (QZSS), 1041 (NavIC), 1042 (BeiDou),
 // 1045 or 1046 (Galileo F/NAV or I/NAV, as its messageNumber says; I/NAV unless 1045).
