@@ -47,7 +47,7 @@ inline Epochs viewOf(const std::vector<Bytes>& frames, const Gnss::GpsTime& hint
 // both hold them: with a value, and a number in MSM. One instant sent twice (MSM, then legacy
 // messages) is one record in RINEX: the first value stays.
 using Flat = std::map<std::string, Gnss::Observation>;
-inline Flat flatten(const std::vector<Gnss::ObservationEpoch>& epochs, uint16_t station)
+inline Flat flatten(const std::vector<Gnss::ObservationEpoch>& epochs, int station)  // -1: any
 {
     Flat flat;
     for (const auto& e : epochs)
@@ -56,7 +56,7 @@ inline Flat flatten(const std::vector<Gnss::ObservationEpoch>& epochs, uint16_t 
                 bool carried = false;
                 for (int id = 1; id <= 32; ++id)
                     carried |= Nuvrix::View::msmSignal(s.sat.system, id) == o.code;
-                if (e.stationId == station && carried && (o.pseudorangeM || o.phaseCycles || o.dopplerHz || o.cn0DbHz))
+                if ((station < 0 || e.stationId == station) && carried && (o.pseudorangeM || o.phaseCycles || o.dopplerHz || o.cn0DbHz))
                     flat.emplace(e.time.toIso() + " " + s.sat.toString() + " " + o.code.toString(), o);
             }
     return flat;
