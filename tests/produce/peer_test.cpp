@@ -42,7 +42,7 @@ TEST_P(ConvertedPeer, ReadsTheCapturesValues)
 {
     expectRunnable(kCaptures);
     const int level = GetParam();
-    const std::string dir = ::testing::TempDir() + "/produce_peer";
+    const std::string dir = ::testing::TempDir() + "/produce_peer_msm" + std::to_string(level);  // tests run in parallel
     fs::create_directories(dir);
     for (const std::string& capture : kCaptures) {
         Kvt::Nuvrix::Produce::StreamConverter converter(Kvt::Nuvrix::Produce::ConversionTarget::msm(level));

@@ -117,7 +117,7 @@ TEST_P(CaptureRoundTrip, ThroughRinex)
     // RINEX holds one epoch per instant: without its own date, a capture's GLONASS and GPS
     // epochs may stand apart by the leap seconds of another year.
     if (const std::optional<Gnss::GpsTime> date = ownDate(frames))
-        rinextrip::trip(frames, *date, ::testing::TempDir() + "/produce_rinex_capture");
+        rinextrip::trip(frames, *date, ::testing::TempDir() + "/produce_rinex_" + std::to_string(std::hash<std::string>()(GetParam())));
 }
 
 std::vector<std::string> captures()
