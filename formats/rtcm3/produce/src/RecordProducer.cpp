@@ -1,0 +1,485 @@
+#include "RecordProducer.h"
+
+#include "ProduceScales.h"
+#include "RTCM3_codec.h"
+#include "RTCM3_reflect.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace Kvt::Nuvrix::Produce {
+
+using namespace Gnss;
+
+namespace {
+
+constexpr int kMjdOfGpsEpoch = 44244;  // 1980-01-06
+constexpr double kMoscowAheadOfUtcS = 3 * 3600.0;
+
+// Writes values into the members of one record at the list's scales, and remembers the first
+// that does not fit its member.
+class Fields {
+public:
+    explicit Fields(int messageNumber) : mNumber(messageNumber) {}
+
+    template <typename T>
+    void raw(T& member, double value, const char* field)
+    {
+        const double q = std::round(value);
+        if (!(q >= double(std::numeric_limits<T>::min()) && q <= double(std::numeric_limits<T>::max()))) {
+            fail(field);
+            return;
+        }
+        member = T(q);
+    }
+    // value / (scale of the field in the list, times `unit`)
+    template <typename T>
+    void scaled(T& member, double value, const char* field, double unit = 1.0)
+    {
+        raw(member, value / (requiredListScale(mNumber, field) * unit), field);
+    }
+    template <typename T>
+    void semicircles(T& member, double radians, const char* field)
+    {
+        scaled(member, radians, field, scales::kSemicirclePi);
+    }
+    // A sign bit and a magnitude.
+    template <typename S, typename M>
+    void signMagnitude(S& sign, M& magnitude, double value, const char* magnitudeField)
+    {
+        sign = std::signbit(value) ? 1 : 0;
+        scaled(magnitude, std::fabs(value), magnitudeField);
+    }
+    void fail(const char* field)
+    {
+        if (mBad.empty())
+            mBad = field;
+    }
+    int number() const { return mNumber; }
+    const std::string& bad() const { return mBad; }
+
+private:
+    int mNumber;
+    std::string mBad;
+};
+
+struct ValueList : reflect::Visitor {
+    FieldValues values;
+    void value(const reflect::FieldInfo& f, reflect::Number n) override
+    {
+        if (!(f.flags & reflect::Computed))
+            values.emplace_back(std::string(f.name), reflect::toDouble(n));
+    }
+    void array(const reflect::FieldInfo&, const void*, uint32_t) override {}
+    void string(const reflect::FieldInfo& f, std::string_view text) override
+    {
+        values.emplace_back(std::string(f.name) + "=" + std::string(text), 1.0);
+    }
+    void beginEmbed(const reflect::FieldInfo&) override {}
+    void endEmbed(const reflect::FieldInfo&) override {}
+    void beginGroup(const reflect::FieldInfo&, uint32_t) override {}
+    void beginElement(const reflect::FieldInfo&, uint32_t) override {}
+    void endElement(const reflect::FieldInfo&, uint32_t) override {}
+    void endGroup(const reflect::FieldInfo&) override {}
+};
+
+// Encodes a record; the frame only if every value survives the wire (a member wider than its
+// field would otherwise lose its high bits silently).
+std::optional<Frame> seal(_RTCM3_message_t& record, const Fields& fields, std::string* why)
+{
+    auto refuse = [&](const std::string& field) -> std::optional<Frame> {
+        if (why)
+            *why = std::to_string(fields.number()) + ": " + field + " out of range";
+        return std::nullopt;
+    };
+    if (!fields.bad().empty())
+        return refuse(fields.bad());
+    Frame frame(1029);
+    const int32_t bits = RTCM3_encode_message(frame.data(), uint16_t(frame.size()), &record);
+    if (bits <= 0)
+        return refuse("encoding");
+    frame.resize(std::size_t(bits) / 8);
+    _RTCM3_message_t back;
+    const int32_t read = RTCM3_decode(nullptr, frame.data(), uint16_t(frame.size()), &back);
+    const FieldValues sent = fieldValues(record);
+    const FieldValues received = read > 0 ? fieldValues(back) : FieldValues();
+    RTCM3_free_message_children(&back);
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        if (i >= received.size() || sent[i] != received[i])
+            return refuse(sent[i].first);
+    return frame;
+}
+
+std::optional<Frame> seal(_RTCM3_message_t& record, const Fields& fields) { return seal(record, fields, nullptr); }
+
+} // namespace
+
+FieldValues fieldValues(const _RTCM3_message_t& record)
+{
+    ValueList list;
+    reflect::walkMessage(record, list);
+    return list.values;
+}
+
+namespace {
+
+// The orbit terms GPS, QZSS, NavIC, BeiDou and Galileo share, at each message's scales.
+template <typename R>
+void putOrbit(Fields& f, R& r, const KeplerEphemeris& k)
+{
+    f.scaled(r.C_rs, k.crs, "C_rs");
+    f.scaled(r.C_rc, k.crc, "C_rc");
+    f.scaled(r.C_uc, k.cuc, "C_uc");
+    f.scaled(r.C_us, k.cus, "C_us");
+    f.scaled(r.C_ic, k.cic, "C_ic");
+    f.scaled(r.C_is, k.cis, "C_is");
+    f.semicircles(r.M_0, k.m0, "M_0");
+    f.scaled(r.e, k.e, "e");
+    f.scaled(r.SQRT_A, k.sqrtA, "SQRT_A");
+    f.semicircles(r.OMEGA_0, k.omega0, "OMEGA_0");
+    f.semicircles(r.i_0, k.i0, "i_0");
+    f.semicircles(r.omega, k.omega, "omega");
+    f.semicircles(r.Delta_n, k.deltaN, "Delta_n");
+    f.semicircles(r.OMEGADOT, k.omegaDot, "OMEGADOT");
+}
+
+// GPS (1019) and QZSS (1044): the same ephemeris, a few names apart.
+template <typename R>
+void putGpsLike(Fields& f, R& r, const KeplerEphemeris& k)
+{
+    f.raw(r.Satellite_ID, k.sat.number, "Satellite_ID");
+    f.raw(r.Week_Number, k.week % 1024, "Week_Number");
+    f.scaled(r.t_oc, k.toc.tow, "t_oc");
+    f.scaled(r.t_oe, k.toe.tow, "t_oe");
+    f.scaled(r.a_f0, k.af0, "a_f0");
+    f.scaled(r.a_f1, k.af1, "a_f1");
+    f.scaled(r.a_f2, k.af2, "a_f2");
+    putOrbit(f, r, k);
+    f.raw(r.IODE, k.iode, "IODE");
+    f.raw(r.IODC, k.iodc, "IODC");
+    f.scaled(r.T_gd, k.tgd1, "T_gd");
+    f.raw(r.SV_Health, k.health, "SV_Health");
+    f.raw(r.Code_On_L2, k.codesOnL2, "Code_On_L2");
+    f.raw(r.Fit_Interval, k.fitIntervalFlag, "Fit_Interval");
+}
+
+std::optional<Frame> galileoFrame(const KeplerEphemeris& k, std::string* why)
+{
+    const int number = k.messageNumber == 1045 ? 1045 : 1046;
+    _RTCM3_message_t record;
+    std::memset(&record, 0, sizeof record);  // init sets the header only
+    Fields f(number);
+    auto& r = record.Message_Type_1046;  // 1045 is 1046 without the E5b and E1-B terms
+    if (number == 1045)
+        RTCM3_init_Message_Type_1045(&record.Message_Type_1045);
+    else
+        RTCM3_init_Message_Type_1046(&record.Message_Type_1046);
+    f.raw(r.Satellite_ID, k.sat.number, "Satellite_ID");
+    f.raw(r.Week_Number, k.week, "Week_Number");
+    f.raw(r.IODnav, k.iode, "IODnav");
+    f.raw(r.SV_SISA, k.accuracyIndex, "SV_SISA");
+    f.semicircles(r.IDOT, k.idot, "IDOT");
+    f.scaled(r.t_oc, k.toc.tow, "t_oc");
+    f.scaled(r.t_oe, k.toe.tow, "t_oe");
+    f.scaled(r.a_f0, k.af0, "a_f0");
+    f.scaled(r.a_f1, k.af1, "a_f1");
+    f.scaled(r.a_f2, k.af2, "a_f2");
+    putOrbit(f, r, k);
+    f.scaled(r.BGD_E1_E5a, k.tgd1, "BGD_E1_E5a");
+    if (number == 1045) {
+        auto& m = record.Message_Type_1045;
+        m.E5a_HS = uint8_t(k.health >> 4 & 3);
+        m.E5a_DVS = uint8_t(k.health >> 3 & 1);
+    } else {
+        f.scaled(r.BGD_E1_E5b, k.tgd2, "BGD_E1_E5b");
+        r.E5b_HS = uint8_t(k.health >> 7 & 3);
+        r.E5b_DVS = uint8_t(k.health >> 6 & 1);
+        r.E1_B_HS = uint8_t(k.health >> 1 & 3);
+        r.E1_B_DVS = uint8_t(k.health & 1);
+    }
+    return seal(record, f, why);
+}
+
+std::optional<Frame> beidouFrame(const KeplerEphemeris& k, std::string* why)
+{
+    _RTCM3_message_t record;
+    std::memset(&record, 0, sizeof record);  // init sets the header only
+    auto& r = record.Message_Type_1042;
+    RTCM3_init_Message_Type_1042(&r);
+    Fields f(1042);
+    f.raw(r.Satellite_ID, k.sat.number, "Satellite_ID");
+    f.raw(r.Week_Number, k.week, "Week_Number");
+    f.raw(r.SV_URAI, k.accuracyIndex, "SV_URAI");
+    f.semicircles(r.IDOT, k.idot, "IDOT");
+    f.raw(r.AODE, k.iode, "AODE");
+    f.raw(r.AODC, k.iodc, "AODC");
+    f.scaled(r.t_oc, k.toc.bdtSow(), "t_oc");
+    f.scaled(r.t_oe, k.toe.bdtSow(), "t_oe");
+    f.scaled(r.a_0, k.af0, "a_0");
+    f.scaled(r.a_1, k.af1, "a_1");
+    f.scaled(r.a_2, k.af2, "a_2");
+    putOrbit(f, r, k);
+    f.scaled(r.T_GD1, k.tgd1, "T_GD1");
+    f.scaled(r.T_GD2, k.tgd2, "T_GD2");
+    f.raw(r.SV_Health, k.health, "SV_Health");
+    return seal(record, f, why);
+}
+
+std::optional<Frame> navicFrame(const KeplerEphemeris& k, std::string* why)
+{
+    _RTCM3_message_t record;
+    std::memset(&record, 0, sizeof record);  // init sets the header only
+    auto& r = record.Message_Type_1041;
+    RTCM3_init_Message_Type_1041(&r);
+    Fields f(1041);
+    f.raw(r.Satellite_ID, k.sat.number, "Satellite_ID");
+    f.raw(r.Week_Number, k.week % 1024, "Week_Number");
+    f.scaled(r.a_f0, k.af0, "a_f0");
+    f.scaled(r.a_f1, k.af1, "a_f1");
+    f.scaled(r.a_f2, k.af2, "a_f2");
+    f.raw(r.URA, k.accuracyIndex, "URA");
+    f.scaled(r.t_oc, k.toc.tow, "t_oc");
+    f.scaled(r.t_oe, k.toe.tow, "t_oe");
+    f.scaled(r.T_GD, k.tgd1, "T_GD");
+    f.raw(r.IODEC, k.iode, "IODEC");
+    r.L5_Flag = uint8_t(k.health >> 1 & 1);
+    r.S_Flag = uint8_t(k.health & 1);
+    f.semicircles(r.IDOT, k.idot, "IDOT");
+    putOrbit(f, r, k);
+    return seal(record, f, why);
+}
+
+} // namespace
+
+std::optional<Frame> keplerFrame(const KeplerEphemeris& k, std::string* why)
+{
+    switch (k.sat.system) {
+    case System::Gps: {
+        _RTCM3_message_t record;
+    std::memset(&record, 0, sizeof record);  // init sets the header only
+        auto& r = record.Message_Type_1019;
+        RTCM3_init_Message_Type_1019(&r);
+        Fields f(1019);
+        putGpsLike(f, r, k);
+        f.semicircles(r.IDOT, k.idot, "IDOT");
+        f.raw(r.SV_Accuracy, k.accuracyIndex, "SV_Accuracy");
+        f.raw(r.L2P_Data_Flag, k.l2pDataFlag, "L2P_Data_Flag");
+        return seal(record, f, why);
+    }
+    case System::Qzss: {
+        _RTCM3_message_t record;
+    std::memset(&record, 0, sizeof record);  // init sets the header only
+        auto& r = record.Message_Type_1044;
+        RTCM3_init_Message_Type_1044(&r);
+        Fields f(1044);
+        putGpsLike(f, r, k);
+        f.semicircles(r.i_0_DOT, k.idot, "i_0_DOT");
+        f.raw(r.URA, k.accuracyIndex, "URA");
+        return seal(record, f, why);
+    }
+    case System::Galileo: return galileoFrame(k, why);
+    case System::BeiDou: return beidouFrame(k, why);
+    case System::NavIC: return navicFrame(k, why);
+    default:
+        if (why)
+            *why = std::string(systemName(k.sat.system)) + " has no Kepler ephemeris message";
+        return std::nullopt;
+    }
+}
+
+std::optional<Frame> glonassFrame(const GlonassEphemeris& g, std::string* why)
+{
+    _RTCM3_message_t record;
+    std::memset(&record, 0, sizeof record);  // init sets the header only
+    auto& r = record.Message_Type_1020;
+    RTCM3_init_Message_Type_1020(&r);
+    Fields f(1020);
+    f.raw(r.Satellite_ID, g.sat.number, "Satellite_ID");
+    f.raw(r.Channel_Number, g.frequencyChannel + 7, "Channel_Number");
+    // tk: hours, minutes and a half-minute bit of the Moscow day.
+    const double moscow = g.frameTime.secondsSinceEpoch() - leapSecondsAt(g.frameTime) + kMoscowAheadOfUtcS;
+    const int tk = int(std::fmod(std::floor(moscow + 0.5), kSecondsPerDay));
+    r.tK = uint16_t((tk / 3600) << 7 | (tk % 3600 / 60) << 1 | (tk % 60 >= 30 ? 1 : 0));
+    f.raw(r.tb, g.tbIndex, "tb");
+    f.raw(r.B_MSB, g.health, "B_MSB");
+    f.raw(r.E, g.ageDays, "E");
+    f.signMagnitude(r.x_SB, r.x_mag, g.positionM[0] / 1000, "x_mag");
+    f.signMagnitude(r.y_SB, r.y_mag, g.positionM[1] / 1000, "y_mag");
+    f.signMagnitude(r.z_SB, r.z_mag, g.positionM[2] / 1000, "z_mag");
+    f.signMagnitude(r.dx_SB, r.dx_mag, g.velocityMps[0] / 1000, "dx_mag");
+    f.signMagnitude(r.dy_SB, r.dy_mag, g.velocityMps[1] / 1000, "dy_mag");
+    f.signMagnitude(r.dz_SB, r.dz_mag, g.velocityMps[2] / 1000, "dz_mag");
+    f.signMagnitude(r.ddx_SB, r.ddx_mag, g.accelerationMps2[0] / 1000, "ddx_mag");
+    f.signMagnitude(r.ddy_SB, r.ddy_mag, g.accelerationMps2[1] / 1000, "ddy_mag");
+    f.signMagnitude(r.ddz_SB, r.ddz_mag, g.accelerationMps2[2] / 1000, "ddz_mag");
+    f.signMagnitude(r.gamma_SB, r.gamma_mag, g.gammaN, "gamma_mag");
+    f.signMagnitude(r.tau_SB, r.tau_mag, g.tauN, "tau_mag");
+    if (g.deltaTauNS)
+        f.signMagnitude(r.dtau_SB, r.dtau_mag, *g.deltaTauNS, "dtau_mag");
+    if (g.accuracyIndexFt)
+        f.raw(r.F_T, *g.accuracyIndexFt, "F_T");
+    if (g.flags) {
+        const GlonassEphemeris::Flags& x = *g.flags;
+        r.P = uint8_t(x.p & 3);
+        r.P1 = uint8_t(x.p1 & 3);
+        r.P2 = uint8_t(x.p2 & 1);
+        r.P3 = uint8_t(x.p3 & 1);
+        r.P4 = uint8_t(x.p4 & 1);
+        r.M = uint8_t(x.m & 3);
+        r.l = uint8_t(x.ln3 & 1);
+        r.Cn = uint8_t(x.almanacHealth & 1);
+        r.Cn_Available = x.almanacHealthAvailable ? 1 : 0;
+    }
+    return seal(record, f, why);
+}
+
+std::optional<Frame> stationPositionFrame(const StationPosition& p, StationSystems systems)
+{
+    _RTCM3_message_t record;
+    std::memset(&record, 0, sizeof record);  // init sets the header only
+    auto& r = record.Message_Type_1006;  // 1005 is 1006 without the height
+    const int number = p.antennaHeightM ? 1006 : 1005;
+    if (number == 1006)
+        RTCM3_init_Message_Type_1006(&record.Message_Type_1006);
+    else
+        RTCM3_init_Message_Type_1005(&record.Message_Type_1005);
+    Fields f(number);
+    f.raw(r.Reference_Station_ID, p.stationId, "Reference_Station_ID");
+    r.GPS_Indicator = systems.gps;
+    r.GLONASS_Indicator = systems.glonass;
+    r.Galileo_Indicator = systems.galileo;
+    r.Reference_Station_Indicator = p.virtualStation ? 1 : 0;
+    f.raw(r.ECEF_X, p.ecef.x / scales::kEcefM, "ECEF_X");
+    f.raw(r.ECEF_Y, p.ecef.y / scales::kEcefM, "ECEF_Y");
+    f.raw(r.ECEF_Z, p.ecef.z / scales::kEcefM, "ECEF_Z");
+    if (p.antennaHeightM)
+        f.raw(r.Height, *p.antennaHeightM / scales::kEcefM, "Height");
+    return seal(record, f);
+}
+
+namespace {
+
+// Copies at most 31 bytes of a text into a counted character field.
+void putText(char* field, uint8_t& count, const std::string& text)
+{
+    count = uint8_t(std::min<std::size_t>(text.size(), 31));
+    std::memcpy(field, text.data(), count);
+}
+
+} // namespace
+
+std::optional<Frame> stationDescriptionFrame(const StationDescription& d, int number)
+{
+    if (!number)
+        number = !d.receiverDescriptor.empty() || !d.receiverFirmwareVersion.empty() || !d.receiverSerialNumber.empty()
+            ? 1033
+            : (d.antennaSerialNumber.empty() ? 1007 : 1008);
+    _RTCM3_message_t record;
+    std::memset(&record, 0, sizeof record);  // init sets the header only
+    auto& r = record.Message_Type_1033;  // 1007 and 1008 are its head
+    switch (number) {
+    case 1007: RTCM3_init_Message_Type_1007(&record.Message_Type_1007); break;
+    case 1008: RTCM3_init_Message_Type_1008(&record.Message_Type_1008); break;
+    case 1033: RTCM3_init_Message_Type_1033(&record.Message_Type_1033); break;
+    default: return std::nullopt;
+    }
+    Fields f(number);
+    f.raw(r.Reference_Station_ID, d.stationId, "Reference_Station_ID");
+    f.raw(r.Antenna_Setup_ID, d.antennaSetupId, "Antenna_Setup_ID");
+    putText(r.Antenna_Descriptor, r.N, d.antennaDescriptor);
+    if (number == 1008) {
+        auto& m = record.Message_Type_1008;
+        putText(m.Antenna_Serial_Number, m.M, d.antennaSerialNumber);
+    }
+    if (number == 1033) {
+        putText(r.Antenna_Serial_Number, r.M, d.antennaSerialNumber);
+        putText(r.Receiver_Descriptor, r.I, d.receiverDescriptor);
+        putText(r.Receiver_Firmware_Version, r.J, d.receiverFirmwareVersion);
+        putText(r.Receiver_Serial_Number, r.K, d.receiverSerialNumber);
+    }
+    return seal(record, f);
+}
+
+std::optional<Frame> glonassBiasesFrame(const GlonassBiases& b)
+{
+    _RTCM3_message_t record;
+    std::memset(&record, 0, sizeof record);  // init sets the header only
+    auto& r = record.Message_Type_1230;
+    RTCM3_init_Message_Type_1230(&r);
+    Fields f(1230);
+    f.raw(r.Reference_Station_ID, b.stationId, "Reference_Station_ID");
+    r.GLONASS_Code_Phase_bias_indicator = b.aligned ? 1 : 0;
+    auto bias = [&](int bit, int16_t& member, const std::optional<double>& value) {
+        member = 0;
+        if (!value)
+            return;
+        // Outside its range a bias is sent as the invalid value, its mask bit still set.
+        const double q = std::round(*value / scales::kGlonassBiasM);
+        member = q >= -32767 && q <= 32767 ? int16_t(q) : int16_t(-32768);
+        r.GLONASS_FDMA_Signals_Mask |= uint8_t(bit);
+    };
+    r.GLONASS_FDMA_Signals_Mask = 0;
+    bias(8, r.GLONASS_L1_C_A_Code_Phase_Bias, b.l1ca);
+    bias(4, r.GLONASS_L1_P_Code_Phase_Bias, b.l1p);
+    bias(2, r.GLONASS_L2_C_A_Code_Phase_Bias, b.l2ca);
+    bias(1, r.GLONASS_L2_P_Code_Phase_Bias, b.l2p);
+    return seal(record, f);
+}
+
+namespace {
+
+// Modified Julian day and second of day of the UTC instant of a GPS instant.
+void utcDay(const GpsTime& t, int leap, uint16_t& mjd, uint32_t& secondOfDay)
+{
+    const double utc = t.secondsSinceEpoch() - leap;
+    const double day = std::floor(utc / kSecondsPerDay);
+    mjd = uint16_t(int(day) + kMjdOfGpsEpoch);
+    secondOfDay = uint32_t(std::floor(utc - day * kSecondsPerDay));
+}
+
+} // namespace
+
+std::optional<Frame> systemParametersFrame(uint16_t stationId, const GpsTime& time,
+                                           const std::vector<Announcement>& announced)
+{
+    _RTCM3_message_t record;
+    std::memset(&record, 0, sizeof record);  // init sets the header only
+    auto& r = record.Message_Type_1013;
+    RTCM3_init_Message_Type_1013(&r);
+    Fields f(1013);
+    f.raw(r.Reference_Station_ID, stationId, "Reference_Station_ID");
+    const int leap = leapSecondsAt(time);
+    utcDay(time, leap, r.MJD_Number, r.Seconds_of_Day);
+    r.Leap_Seconds = uint8_t(leap);
+    for (const Announcement& a : announced) {
+        RTCM3_Announcement_s* e = RTCM3_append_Message_Type_1013_Announcements(&r);
+        f.raw(e->Message_ID, a.messageNumber, "Message_ID");
+        e->Sync_Flag = a.synchronous ? 1 : 0;
+        f.raw(e->Transmission_Interval, a.intervalS / scales::kAnnouncementIntervalS, "Transmission_Interval");
+    }
+    std::optional<Frame> frame = seal(record, f);
+    RTCM3_free_message_children(&record);
+    return frame;
+}
+
+std::optional<Frame> textFrame(const StationText& text)
+{
+    _RTCM3_message_t record;
+    std::memset(&record, 0, sizeof record);  // init sets the header only
+    auto& r = record.Message_Type_1029;
+    RTCM3_init_Message_Type_1029(&r);
+    Fields f(1029);
+    f.raw(r.Reference_Station_ID, text.stationId, "Reference_Station_ID");
+    utcDay(text.time, leapSecondsAt(text.time), r.MJD_Number, r.Seconds_of_Day);
+    const std::size_t n = std::min<std::size_t>(text.text.size(), sizeof r.UTF_8_Character_Code_Units);
+    std::memcpy(r.UTF_8_Character_Code_Units, text.text.data(), n);
+    r.Number_of_UTF_8_Code_Units = uint8_t(n);
+    int characters = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        characters += (uint8_t(text.text[i]) & 0xC0) != 0x80;  // continuation bytes are no characters
+    r.Number_of_Characters_to_Follow = uint8_t(characters);
+    return seal(record, f);
+}
+
+} // namespace Kvt::Nuvrix::Produce

@@ -1,0 +1,122 @@
+#pragma once
+// The round trip through RINEX: a stream's epochs written as RINEX by the library's converter,
+// read back by the RINEX reader, produced as MSM7, decoded again by the view: the same epochs,
+// and values within what RINEX prints and MSM7 resolves.
+
+#include "GnssView.h"
+#include "ObservationProducer.h"
+#include "RTCM3_codec.h"
+#include "RinexConverter.h"
+#include "RinexReader.h"
+#include "RtcmSignals.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+namespace rinextrip {
+
+using namespace Kvt;
+using Bytes = std::vector<uint8_t>;
+
+struct Epochs : Nuvrix::View::GnssSink {
+    std::vector<Gnss::ObservationEpoch> epochs;
+    std::optional<Gnss::StationPosition> position;
+    void epoch(const Gnss::ObservationEpoch& e) override { epochs.push_back(e); }
+    void stationPosition(const Gnss::StationPosition& p) override { position = p; }
+};
+
+inline Epochs viewOf(const std::vector<Bytes>& frames, const Gnss::GpsTime& hint)
+{
+    Epochs sink;
+    Nuvrix::View::GnssView view(sink);
+    view.setTimeHint(hint);
+    for (const Bytes& f : frames) {
+        Nuvrix::_RTCM3_message_t r;
+        if (Nuvrix::RTCM3_decode(nullptr, f.data(), uint16_t(f.size()), &r) > 0)
+            view.add(r);
+        Nuvrix::RTCM3_free_message_children(&r);
+    }
+    view.finish();
+    return sink;
+}
+
+// The signals of one station's epochs by instant, satellite and code, as far as RINEX and MSM7
+// both hold them: with a value, and a number in MSM. One instant sent twice (MSM, then legacy
+// messages) is one record in RINEX: the first value stays.
+using Flat = std::map<std::string, Gnss::Observation>;
+inline Flat flatten(const std::vector<Gnss::ObservationEpoch>& epochs, int station)  // -1: any
+{
+    Flat flat;
+    for (const auto& e : epochs)
+        for (const auto& s : e.satellites)
+            for (const auto& o : s.observations) {
+                bool carried = false;
+                for (int id = 1; id <= 32; ++id)
+                    carried |= Nuvrix::View::msmSignal(s.sat.system, id) == o.code;
+                if ((station < 0 || e.stationId == station) && carried && (o.pseudorangeM || o.phaseCycles || o.dopplerHz || o.cn0DbHz))
+                    flat.emplace(e.time.toIso() + " " + s.sat.toString() + " " + o.code.toString(), o);
+            }
+    return flat;
+}
+
+// Within `tolerance`, or both absent.
+inline void near(const std::optional<double>& a, const std::optional<double>& b, double tolerance, const std::string& what)
+{
+    if (a && b)
+        EXPECT_NEAR(*a, *b, tolerance) << what;
+    else
+        EXPECT_EQ(a.has_value(), b.has_value()) << what;
+}
+
+inline void trip(const std::vector<Bytes>& frames, const Gnss::GpsTime& hint, const std::string& directory)
+{
+    const Epochs original = viewOf(frames, hint);
+    if (original.epochs.empty())
+        return;
+    const uint16_t station = original.epochs.front().stationId;  // one station per file
+    std::filesystem::create_directories(directory);
+    Gnss::RinexConverterOptions options;
+    options.directory = directory;
+    Gnss::RinexConverter converter(options);
+    for (int pass = 0; pass < 2; ++pass)
+        for (const auto& e : original.epochs)
+            if (e.stationId == station)
+                pass ? converter.addEpoch(e) : converter.survey(e);
+    std::string file;
+    for (const std::string& name : converter.finish())
+        if (name.find("O.rnx") != std::string::npos)
+            file = directory + "/" + name;
+    ASSERT_FALSE(file.empty());
+
+    std::ifstream in(file);
+    Gnss::RinexObservationReader reader(in, file);
+    Nuvrix::Produce::ObservationProducer producer;
+    std::vector<Bytes> produced;
+    Gnss::ObservationEpoch e;
+    while (reader.next(e)) {
+        e.stationId = station;
+        for (Bytes& f : producer.produce(e))
+            produced.push_back(std::move(f));
+    }
+    const Flat a = flatten(original.epochs, station), b = flatten(viewOf(produced, hint).epochs, station);
+    for (auto i = a.begin(), j = b.begin(); i != a.end() || j != b.end(); ++i, ++j) {
+        ASSERT_TRUE(i != a.end() && j != b.end() && i->first == j->first)
+            << (i == a.end() ? "nothing" : i->first) << " came back as " << (j == b.end() ? "nothing" : j->first);
+        const Gnss::Observation& oa = i->second;
+        const Gnss::Observation& ob = j->second;
+        // RINEX prints three decimals; MSM7 resolves ranges to 0.6 mm, rates to 0.1 mm/s,
+        // C/N0 to 1/16 dB-Hz.
+        near(oa.pseudorangeM, ob.pseudorangeM, 0.0011, i->first + " pseudorange");
+        near(oa.phaseCycles, ob.phaseCycles, 0.004, i->first + " phase");
+        near(oa.dopplerHz, ob.dopplerHz, 0.002, i->first + " Doppler");
+        near(oa.cn0DbHz, ob.cn0DbHz, 0.032, i->first + " C/N0");
+        if (oa.phaseCycles) {  // RINEX flags a phase only
+            EXPECT_EQ(oa.halfCycleAmbiguity, ob.halfCycleAmbiguity) << i->first;
+        }
+    }
+}
+
+} // namespace rinextrip
