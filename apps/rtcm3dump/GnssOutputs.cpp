@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 using namespace Kvt;
 
@@ -134,8 +135,11 @@ void EpochMonitor::frame(const Frame &frame)
 
 void EpochMonitor::epoch(const Gnss::ObservationEpoch &epoch)
 {
+    // Latency means something only for live data near the clock: an old stream through a pipe
+    // would otherwise report years.
     if (mLive)
-        mStats.datedEpoch(epoch.stationId, clockNow() - epoch.time);
+        if (const std::optional<double> latency = mView.latencyS(epoch.time))
+            mStats.datedEpoch(epoch.stationId, *latency);
     const auto [it, first] = mCadence.try_emplace(epoch.stationId, Cadence{epoch.time, 0});
     if (first)
         return;
