@@ -238,7 +238,7 @@ TEST(SampleOutputs, AreByteForByteWhatTheyWere)
         const char *hash;
     } outputs[] = {
         {{}, "001e1958a007a297"},
-        {{QStringLiteral("--json")}, "a34db4e64c9c7384"},
+        {{QStringLiteral("--json")}, "8dff262119b66246"},
         {{QStringLiteral("--raw")}, "ba82c8f7d3d300cc"},
         {{QStringLiteral("--stats")}, "51474e966b48a63a"},
         {{QStringLiteral("--stats"), QStringLiteral("--json")}, "4903c1458220192e"},

@@ -139,14 +139,14 @@ void legacyBlocks(int n, const Element* e, int count, Values& v)
         }
         if constexpr (std::is_same_v<Element, RTCM3_Basic_2_s> || std::is_same_v<Element, RTCM3_Extended_2_s>) {
             const auto& l2 = e[i].Deltasig_Basic;
-            if (glonass && l2.Code_Indicator > 1)
+            // SBAS has no second frequency: the view keeps nothing of its L2 block.
+            if ((glonass && l2.Code_Indicator > 1) || sbas)
                 continue;
             v[k + "code2"] = l2.Code_Indicator;
             v[k + "lock2"] = l2.Lock_Time_Indicator;
             if (pr1) {
                 v[k + "pr2"] = l2.Pseudorange_Min_Pseudorange;
-                if (!sbas)
-                    v[k + "phase2"] = l2.Phaserange_Min_Pseudorange;
+                v[k + "phase2"] = l2.Phaserange_Min_Pseudorange;
             }
             if constexpr (std::is_same_v<Element, RTCM3_Extended_2_s>)
                 v[k + "cnr2"] = e[i].Deltasig_Extended.CNR;

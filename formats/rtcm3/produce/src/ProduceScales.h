@@ -39,8 +39,5 @@ constexpr double kEcefM = 0.0001;                         // ECEF_X/Y/Z, Height
 constexpr double kGlonassBiasM = 0.02;                    // 1230 code-phase biases
 constexpr double kAnnouncementIntervalS = 0.1;            // 1013 transmission interval
 
-// The value of pi that semicircles are converted with, as the broadcast interfaces state it.
-constexpr double kSemicirclePi = 3.1415926535898;
-
 } // namespace scales
 } // namespace Kvt::Nuvrix::Produce

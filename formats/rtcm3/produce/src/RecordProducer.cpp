@@ -42,7 +42,7 @@ public:
     template <typename T>
     void semicircles(T& member, double radians, const char* field)
     {
-        scaled(member, radians, field, scales::kSemicirclePi);
+        scaled(member, radians, field);  // the list's scale of a semicircle field is in rad
     }
     // A sign bit and a magnitude.
     template <typename S, typename M>
