@@ -6,6 +6,7 @@
 
 #include <QtCore/QByteArray>
 #include <QtCore/QList>
+#include <QtCore/QStringList>
 
 #include <memory>
 
@@ -57,6 +58,20 @@ class NUVRIXRELAY_EXPORT FrameTransform
 public:
     virtual ~FrameTransform() = default;
     virtual QList<Frame> apply(const Frame &frame) = 0;
+    // The input ended: what the stage still holds.
+    virtual QList<Frame> finish() { return {}; }
+};
+
+// Frames made rather than read (a RINEX observation file produced as a stream): a file input
+// replays them as it replays a file's frames.
+class NUVRIXRELAY_EXPORT FrameSource
+{
+public:
+    virtual ~FrameSource() = default;
+    // The next frames in order, empty at the end; *error says why when it cannot go on.
+    virtual QList<Frame> next(QString *error) = 0;
+    // The input parameters it reads, beside those of every input.
+    virtual QStringList parameters() const = 0;
 };
 
 NUVRIXRELAY_EXPORT qint64 monotonicNs();
