@@ -27,6 +27,9 @@ NUVRIXRELAY_EXPORT int messageNumber(const QByteArray &frame);
 NUVRIXRELAY_EXPORT qint64 msmEpochMs(const QByteArray &frame);
 // 0 for GPS MSM, 1 GLONASS, 2 Galileo, ... by the tens digit of 1071..1137; -1 when not MSM.
 NUVRIXRELAY_EXPORT int msmSystem(int type);
+// The same for MSM and legacy observation messages (1001-1004 GPS, 1009-1012 GLONASS).
+NUVRIXRELAY_EXPORT int observationSystem(int type);
+NUVRIXRELAY_EXPORT qint64 observationEpochMs(const QByteArray &frame);
 
 // Cuts received bytes into frames; bytes outside frames are dropped and counted.
 class NUVRIXRELAY_EXPORT FrameSplitter

@@ -99,15 +99,15 @@ private:
         announce(frame);
     }
 
-    // The epoch of MSM frames of the first system met; -1 for other frames.
+    // The epoch of observation frames of the first system met; -1 for other frames.
     qint64 epochOf(const Frame &frame)
     {
-        const int system = msmSystem(frame.type);
+        const int system = observationSystem(frame.type);
         if (system < 0)
             return -1;
         if (mSystem < 0)
             mSystem = system;
-        return system == mSystem ? msmEpochMs(frame.bytes) : -1;
+        return system == mSystem ? observationEpochMs(frame.bytes) : -1;
     }
 
     void releaseDue()

@@ -2,6 +2,7 @@
 
 #include "RecordProducer.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace Kvt::Nuvrix::Produce {
@@ -48,10 +49,6 @@ RinexReplay::RinexReplay(std::istream& in, const std::string& fileName, const Re
         mProducer.setAllLegacy();
     else
         mProducer.setAllMsm(settings.msmLevel);
-    if (!settings.systems.empty())
-        for (int s = 0; s < Gnss::kSystemCount; ++s)
-            if (settings.systems.find(Gnss::systemLetter(Gnss::System(s))) == std::string::npos)
-                mProducer.setKind(Gnss::System(s), ObservationKind::none());
 }
 
 bool RinexReplay::next(std::vector<Frame>& frames)
@@ -61,6 +58,13 @@ bool RinexReplay::next(std::vector<Frame>& frames)
     if (!mReader.next(epoch))
         return false;
     epoch.stationId = mSettings.stationId;
+    // Constellations left out are not asked for: nothing to say about them.
+    if (!mSettings.systems.empty())
+        epoch.satellites.erase(std::remove_if(epoch.satellites.begin(), epoch.satellites.end(),
+                                              [this](const Gnss::SatelliteObservations& s) {
+                                                  return mSettings.systems.find(Gnss::systemLetter(s.sat.system)) == std::string::npos;
+                                              }),
+                               epoch.satellites.end());
     mEpochTime = epoch.time;
     const Gnss::RinexObservationHeader& h = mReader.header();
     if (h.approximatePosition && (!mLastPosition || epoch.time - *mLastPosition >= mSettings.positionS)) {
