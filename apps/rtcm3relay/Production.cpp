@@ -4,6 +4,7 @@
 #include "StreamConverter.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 using Kvt::Nuvrix::Produce::ConversionTarget;
@@ -108,9 +109,15 @@ std::unique_ptr<FrameTransform> makeConversion(const RelayAddress &address, QStr
 std::unique_ptr<FrameSource> makeRinexSource(const RelayAddress &address, QString *error)
 {
     error->clear();
-    std::ifstream probe(address.path.toStdString());
-    std::string first;
-    if (address.kind != RelayAddress::Kind::File || !std::getline(probe, first) || !Kvt::Nuvrix::Produce::isRinexObservationHeader(first))
+    // Only a regular file is looked into: a pipe would lose what was read.
+    std::error_code failed;
+    if (address.kind != RelayAddress::Kind::File || !std::filesystem::is_regular_file(address.path.toStdString(), failed))
+        return nullptr;
+    std::ifstream probe(address.path.toStdString(), std::ios::binary);
+    std::string first(80, '\0');
+    probe.read(first.data(), std::streamsize(first.size()));
+    first.resize(std::size_t(probe.gcount()));
+    if (!Kvt::Nuvrix::Produce::isRinexObservationHeader(first))
         return nullptr;
     if (address.query.contains(QStringLiteral("nav"))) {
         *error = QStringLiteral("%1: nav= is not read yet: navigation files cannot be replayed").arg(address.text);
