@@ -3,7 +3,7 @@
 
 #include "ObservationProducer.h"
 #include "RecordProducer.h"
-#include "RinexReader.h"
+#include "RinexReplay.h"
 #include "StreamConverter.h"
 #include "kvtcg.h"
 
@@ -180,68 +180,34 @@ int convert(const Arguments& a, Writer& out)
 
 int replay(const Arguments& a, Writer& out)
 {
-    bool bad = false;
-    const double pace = numberParam(a, "pace", 0, bad);
-    const double positionS = numberParam(a, "position", 10, bad);
-    const double station = numberParam(a, "station", 0, bad);
-    if (bad || station > 4095)
-        return usage("pace, position and station take numbers (station 0..4095)");
-    ObservationProducer producer;
-    producer.setLimitReport(say);
-    const std::string kind = a.params.count("msm") ? a.params.at("msm") : "7";
-    if (kind == "legacy")
-        producer.setAllLegacy();
-    else if (kind.size() == 1 && kind[0] >= '1' && kind[0] <= '7')
-        producer.setAllMsm(kind[0] - '0');
-    else
-        return usage("msm must be 1..7 or legacy");
-    if (a.params.count("systems")) {
-        for (int s = 0; s < Gnss::kSystemCount; ++s)
-            if (a.params.at("systems").find(Gnss::systemLetter(Gnss::System(s))) == std::string::npos)
-                producer.setKind(Gnss::System(s), ObservationKind::none());
-    }
     if (a.params.count("nav"))
         return usage("nav= is not read yet: navigation files cannot be replayed");
+    bool bad = false;
+    const double pace = numberParam(a, "pace", 0, bad);
+    if (bad)
+        return usage("pace takes a number");
+    ReplaySettings settings;
+    settings.limitReport = say;
+    for (const auto& [key, value] : a.params) {
+        std::string error;
+        if (key != "pace" && !settings.set(key, value, &error))
+            return usage(error);
+    }
     std::ifstream in(a.input);
     if (!in) {
         say("cannot read " + a.input);
         return 1;
     }
     try {
-        Gnss::RinexObservationReader reader(in, a.input);
-        const Gnss::RinexObservationHeader& h = reader.header();
-        Gnss::ObservationEpoch epoch;
-        std::optional<Gnss::GpsTime> last, lastPosition;
+        RinexReplay replay(in, a.input, settings);
+        std::vector<Frame> frames;
         const auto start = std::chrono::steady_clock::now();
         std::optional<Gnss::GpsTime> first;
-        while (reader.next(epoch)) {
-            epoch.stationId = uint16_t(station);
-            if (pace > 0 && first) {
-                const auto due = start + std::chrono::duration<double>((epoch.time - *first) / pace);
-                std::this_thread::sleep_until(due);
-            }
-            first = first.value_or(epoch.time);
-            std::vector<Frame> frames;
-            if (h.approximatePosition && (!lastPosition || epoch.time - *lastPosition >= positionS)) {
-                lastPosition = epoch.time;
-                Gnss::StationPosition p;
-                p.stationId = epoch.stationId;
-                p.ecef = *h.approximatePosition;
-                p.antennaHeightM = h.antennaHeightM;
-                if (auto f = stationPositionFrame(p))
-                    frames.push_back(*f);
-                Gnss::StationDescription d;
-                d.stationId = epoch.stationId;
-                d.antennaDescriptor = h.antennaType;
-                d.antennaSerialNumber = h.antennaSerial;
-                d.receiverDescriptor = h.receiverType;
-                d.receiverFirmwareVersion = h.receiverVersion;
-                d.receiverSerialNumber = h.receiverSerial;
-                if (auto f = stationDescriptionFrame(d, 1033))
-                    frames.push_back(*f);
-            }
-            for (Frame& f : producer.produce(epoch))
-                frames.push_back(std::move(f));
+        while (replay.next(frames)) {
+            const Gnss::GpsTime& time = replay.epochTime();
+            if (pace > 0 && first)
+                std::this_thread::sleep_until(start + std::chrono::duration<double>((time - *first) / pace));
+            first = first.value_or(time);
             for (const Frame& f : frames)
                 if (!out.write(f)) {
                     say("cannot write the output");

@@ -1,6 +1,7 @@
 // rtcm3relay: carries RTCM 3 streams from inputs to outputs and serves them as an NTRIP caster.
 
 #include "Caster.h"
+#include "Production.h"
 #include "RelayInput.h"
 #include "RelayOutput.h"
 
@@ -26,6 +27,7 @@ const char kUsage[] =
     "INPUT and OUTPUT:\n"
     "  PATH                  a file (an output's name may hold %Y %y %m %d %n %h %M %S: a new\n"
     "                        file begins as the name changes)\n"
+    "                        a RINEX observation file as an input is produced as a stream\n"
     "  -                     standard input or output\n"
     "  tcp://HOST:PORT       connect;  tcp://:PORT  listen (many clients on an output)\n"
     "  ntrip://[USER:PW@]HOST[:PORT]/MNT   input: NTRIP client; output: push as NTRIP server\n"
@@ -35,9 +37,13 @@ const char kUsage[] =
     "input parameters:  ?mount=MNT  feed the caster's mountpoint MNT;  ?pace=F  replay a file at F\n"
     "                   times its own epoch rate;  ?nmea=1  pass clients' GGA up to this source;\n"
     "                   ?v=1|2  NTRIP version of a client input;  ?msgs=...  as on an output\n"
+    "RINEX input:       ?msm=1..7|legacy (default 7);  ?station=ID;  ?position=S  1005/1033 every\n"
+    "                   S seconds (default 10);  ?systems=GRE  only these constellations\n"
     "output parameters: ?msgs=1074,1087,1005(10)  only these messages, 1005 at most every 10 s;\n"
     "                   ?v=1|2  NTRIP version of a push (1: SOURCE, 2: chunked POST);\n"
     "                   ?period=S  begin a new file every S seconds\n"
+    "                   ?convert=msm1..7|legacy  observation messages produced again as that kind;\n"
+    "                   ?systems=GRE  only these constellations\n"
     "options:\n"
     "  --caster [HOST:]PORT  serve mountpoints as an NTRIP caster (1.0 and 2.0)\n"
     "  --users FILE          lines MNT:SOURCE_PASSWORD:USER1:PW1,USER2:PW2 (no users: open)\n"
@@ -154,7 +160,7 @@ int Relay::setUp()
             usageError(mOptions.users + QStringLiteral(": ") + error);
     }
     for (const QString &text : mOptions.outputs) {
-        auto output = RelayOutput::create(RelayAddress::parse(text, &error), RelayClock::system(), &error);
+        auto output = RelayOutput::create(RelayAddress::parse(text, &error), RelayClock::system(), &error, makeConversion);
         if (!output)
             usageError(error);
         connect(output.get(), &RelayOutput::note, this, [this](const QString &m) { note(m); });
@@ -162,7 +168,8 @@ int Relay::setUp()
     }
     for (const QString &text : mOptions.inputs) {
         const RelayAddress address = RelayAddress::parse(text, &error);
-        auto input = error.isEmpty() ? RelayInput::create(address, &error) : nullptr;
+        std::unique_ptr<FrameSource> rinex = error.isEmpty() ? makeRinexSource(address, &error) : nullptr;
+        auto input = error.isEmpty() ? RelayInput::create(address, &error, std::move(rinex)) : nullptr;
         if (!input)
             usageError(error);
         if (!input->mount().isEmpty() && mOptions.caster.isEmpty())
@@ -239,6 +246,7 @@ void Relay::stop()
     }
     for (auto &o : mOutputs) {
         connect(o.get(), &RelayOutput::drained, this, done, Qt::SingleShotConnection);
+        o->flush();
         o->finish();
     }
 }

@@ -55,6 +55,27 @@ qint64 msmEpochMs(const QByteArray &frame)
     return qint64(payloadBits(frame, 24, 30));
 }
 
+int observationSystem(int type)
+{
+    if (type >= 1001 && type <= 1004)
+        return 0;
+    if (type >= 1009 && type <= 1012)
+        return 1;
+    return msmSystem(type);
+}
+
+qint64 observationEpochMs(const QByteArray &frame)
+{
+    const int type = messageNumber(frame);
+    if (msmSystem(type) >= 0)
+        return msmEpochMs(frame);
+    const int system = observationSystem(type);
+    if (system < 0 || !holdsBits(frame, 54))
+        return -1;
+    // Legacy GPS: 30 bits of milliseconds of the week; GLONASS: 27 bits of the day.
+    return qint64(payloadBits(frame, 24, system == 1 ? 27 : 30));
+}
+
 FrameSplitter::FrameSplitter()
     : mSync(std::make_unique<RTCM3Synchronizer>())
 {

@@ -6,6 +6,7 @@
 
 #include <QtCore/QByteArray>
 #include <QtCore/QList>
+#include <QtCore/QStringList>
 
 #include <memory>
 
@@ -26,6 +27,9 @@ NUVRIXRELAY_EXPORT int messageNumber(const QByteArray &frame);
 NUVRIXRELAY_EXPORT qint64 msmEpochMs(const QByteArray &frame);
 // 0 for GPS MSM, 1 GLONASS, 2 Galileo, ... by the tens digit of 1071..1137; -1 when not MSM.
 NUVRIXRELAY_EXPORT int msmSystem(int type);
+// The same for MSM and legacy observation messages (1001-1004 GPS, 1009-1012 GLONASS).
+NUVRIXRELAY_EXPORT int observationSystem(int type);
+NUVRIXRELAY_EXPORT qint64 observationEpochMs(const QByteArray &frame);
 
 // Cuts received bytes into frames; bytes outside frames are dropped and counted.
 class NUVRIXRELAY_EXPORT FrameSplitter
@@ -57,6 +61,20 @@ class NUVRIXRELAY_EXPORT FrameTransform
 public:
     virtual ~FrameTransform() = default;
     virtual QList<Frame> apply(const Frame &frame) = 0;
+    // The input ended: what the stage still holds.
+    virtual QList<Frame> finish() { return {}; }
+};
+
+// Frames made rather than read (a RINEX observation file produced as a stream): a file input
+// replays them as it replays a file's frames.
+class NUVRIXRELAY_EXPORT FrameSource
+{
+public:
+    virtual ~FrameSource() = default;
+    // The next frames in order, empty at the end; *error says why when it cannot go on.
+    virtual QList<Frame> next(QString *error) = 0;
+    // The input parameters it reads, beside those of every input.
+    virtual QStringList parameters() const = 0;
 };
 
 NUVRIXRELAY_EXPORT qint64 monotonicNs();

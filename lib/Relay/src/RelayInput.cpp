@@ -23,12 +23,16 @@ constexpr int kConnectTimeoutMs = 10000;
 class FileInput : public RelayInput
 {
 public:
-    using RelayInput::RelayInput;
+    FileInput(const RelayAddress &address, std::unique_ptr<FrameSource> source)
+        : RelayInput(address)
+        , mSource(std::move(source))
+    {
+    }
 
     void start() override
     {
         mFile.setFileName(mAddress.path);
-        if (!mFile.open(QIODevice::ReadOnly)) {
+        if (!mSource && !mFile.open(QIODevice::ReadOnly)) {
             finish(QStringLiteral("cannot open %1: %2").arg(mAddress.path, mFile.errorString()));
             return;
         }
@@ -62,36 +66,48 @@ private:
     // False once the file is done.
     bool readChunk()
     {
-        const QByteArray bytes = mFile.read(kReadChunk);
-        if (bytes.isEmpty()) {
+        QString error;
+        const QList<Frame> made = mSource ? mSource->next(&error) : QList<Frame>();
+        const QByteArray bytes = mSource ? QByteArray() : mFile.read(kReadChunk);
+        if (bytes.isEmpty() && made.isEmpty()) {
             mAtEnd = true;
+            mEndWhy = error.isEmpty() ? QStringLiteral("end of file") : error;
             if (mPace <= 0) {
                 mSplitter.reset();
-                finish(QStringLiteral("end of file"));
+                finish(mEndWhy);
             }
             return false;
         }
+        for (const Frame &frame : made)
+            take(frame);
+        if (mSource)
+            return true;
         // A replay counts the bytes it released, not those it read ahead.
         if (mPace <= 0)
             mStats.bytes += bytes.size();
-        for (Frame &frame : mSplitter.feed(bytes, monotonicNs())) {
-            if (mPace > 0)
-                mHeld.push_back({frame, epochOf(frame)});
-            else
-                announce(frame);
-        }
+        for (Frame &frame : mSplitter.feed(bytes, monotonicNs()))
+            take(frame);
         return true;
     }
 
-    // The epoch of MSM frames of the first system met; -1 for other frames.
+    void take(const Frame &frame)
+    {
+        if (mPace > 0)
+            return mHeld.push_back({frame, epochOf(frame)});
+        if (mSource)
+            mStats.bytes += frame.bytes.size();
+        announce(frame);
+    }
+
+    // The epoch of observation frames of the first system met; -1 for other frames.
     qint64 epochOf(const Frame &frame)
     {
-        const int system = msmSystem(frame.type);
+        const int system = observationSystem(frame.type);
         if (system < 0)
             return -1;
         if (mSystem < 0)
             mSystem = system;
-        return system == mSystem ? msmEpochMs(frame.bytes) : -1;
+        return system == mSystem ? observationEpochMs(frame.bytes) : -1;
     }
 
     void releaseDue()
@@ -111,7 +127,7 @@ private:
                 return mTimer.start(0);
         }
         if (mAtEnd)
-            finish(QStringLiteral("end of file"));
+            finish(mEndWhy);
     }
 
     // How long until an epoch is due; a step back or a gap over a minute starts the clock anew.
@@ -131,7 +147,9 @@ private:
         return (dueNs - monotonicNs()) / 1000000;
     }
 
+    std::unique_ptr<FrameSource> mSource;
     QFile mFile;
+    QString mEndWhy;
     QTimer mTimer;
     double mPace = 0;
     bool mAtEnd = false;
@@ -408,11 +426,17 @@ RelayInput::RelayInput(const RelayAddress &address, QObject *parent)
     mStats.name = address.text;
 }
 
-std::unique_ptr<RelayInput> RelayInput::create(const RelayAddress &address, QString *error)
+std::unique_ptr<RelayInput> RelayInput::create(const RelayAddress &address, QString *error,
+                                               std::unique_ptr<FrameSource> source)
 {
     error->clear();
+    if (source && address.kind != RelayAddress::Kind::File) {
+        *error = QStringLiteral("%1: only a file can be produced as a stream").arg(address.text);
+        return nullptr;
+    }
+    const QStringList own = source ? source->parameters() : QStringList();
     for (const QString &key : address.query.keys()) {
-        if (!QStringList{"mount", "pace", "baud", "data", "parity", "stop", "v", "nmea", "msgs"}.contains(key)) {
+        if (!QStringList{"mount", "pace", "baud", "data", "parity", "stop", "v", "nmea", "msgs"}.contains(key) && !own.contains(key)) {
             *error = QStringLiteral("%1: an input takes no '%2'").arg(address.text, key);
             return nullptr;
         }
@@ -435,7 +459,7 @@ std::unique_ptr<RelayInput> RelayInput::create(const RelayAddress &address, QStr
     }
     std::unique_ptr<RelayInput> input;
     switch (address.kind) {
-    case RelayAddress::Kind::File: input = std::make_unique<FileInput>(address); break;
+    case RelayAddress::Kind::File: input = std::make_unique<FileInput>(address, std::move(source)); break;
     case RelayAddress::Kind::Stdio: input = std::make_unique<StdinInput>(address); break;
     case RelayAddress::Kind::TcpConnect: input = std::make_unique<TcpClientInput>(address); break;
     case RelayAddress::Kind::TcpListen: input = std::make_unique<TcpServerInput>(address); break;

@@ -19,8 +19,10 @@ class NUVRIXRELAY_EXPORT RelayInput : public QObject
 
 public:
     explicit RelayInput(const RelayAddress &address, QObject *parent = nullptr);
-    // The input for the address; null with *error set when it cannot be one.
-    static std::unique_ptr<RelayInput> create(const RelayAddress &address, QString *error);
+    // The input for the address; null with *error set when it cannot be one. A file input
+    // given a source replays the source's frames instead of the file's bytes.
+    static std::unique_ptr<RelayInput> create(const RelayAddress &address, QString *error,
+                                              std::unique_ptr<FrameSource> source = {});
 
     virtual void start() = 0;
     // Whether it will deliver no more frames (a file or standard input at its end).

@@ -73,6 +73,13 @@ void RelayOutput::offer(const Frame &frame)
         send(converted);
 }
 
+void RelayOutput::flush()
+{
+    if (mTransform)
+        for (const Frame &converted : mTransform->finish())
+            send(converted);
+}
+
 void RelayOutput::dropped(const QString &why)
 {
     ++mStats.drops;
@@ -484,15 +491,17 @@ int impliedPeriod(const QString &pattern)
 
 } // namespace
 
-std::unique_ptr<RelayOutput> RelayOutput::create(const RelayAddress &address, RelayClock *clock, QString *error)
+std::unique_ptr<RelayOutput> RelayOutput::create(const RelayAddress &address, RelayClock *clock, QString *error,
+                                                 const TransformMaker &transforms)
 {
     error->clear();
+    const bool converts = address.query.contains(QStringLiteral("convert")) || address.query.contains(QStringLiteral("systems"));
     for (const QString &key : address.query.keys()) {
-        if (QStringList{"convert", "systems"}.contains(key)) {
+        if (QStringList{"convert", "systems"}.contains(key) && !transforms) {
             *error = QStringLiteral("%1: '%2' needs a frame converter, which this build does not have").arg(address.text, key);
             return nullptr;
         }
-        if (!QStringList{"msgs", "v", "period", "baud", "data", "parity", "stop"}.contains(key)) {
+        if (!QStringList{"msgs", "v", "period", "baud", "data", "parity", "stop", "convert", "systems"}.contains(key)) {
             *error = QStringLiteral("%1: an output takes no '%2'").arg(address.text, key);
             return nullptr;
         }
@@ -528,5 +537,11 @@ std::unique_ptr<RelayOutput> RelayOutput::create(const RelayAddress &address, Re
     }
     }
     output->setFilter(filter);
+    if (converts) {
+        std::unique_ptr<FrameTransform> transform = transforms(address, error);
+        if (!transform)
+            return nullptr;
+        output->setTransform(std::move(transform));
+    }
     return output;
 }

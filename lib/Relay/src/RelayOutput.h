@@ -12,6 +12,7 @@
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
 
+#include <functional>
 #include <memory>
 
 class QFile;
@@ -49,9 +50,15 @@ class NUVRIXRELAY_EXPORT RelayOutput : public QObject
 
 public:
     RelayOutput(const RelayAddress &address, QObject *parent = nullptr);
+    // Makes the transform of an output's ?convert= and ?systems=; null with *error set when
+    // the values cannot be carried out.
+    using TransformMaker = std::function<std::unique_ptr<FrameTransform>(const RelayAddress &, QString *error)>;
+
     // The output for the address; null with *error set when it cannot be one. File names
-    // are made with `clock`, which must outlive the output.
-    static std::unique_ptr<RelayOutput> create(const RelayAddress &address, RelayClock *clock, QString *error);
+    // are made with `clock`, which must outlive the output. Conversions are refused without
+    // a maker.
+    static std::unique_ptr<RelayOutput> create(const RelayAddress &address, RelayClock *clock, QString *error,
+                                               const TransformMaker &transforms = {});
 
     virtual void start() = 0;
     // Filter, transform and send.
@@ -64,6 +71,8 @@ public:
     virtual void reopen() {}
     EndpointStats stats() const { return mStats; }
     void setTransform(std::unique_ptr<FrameTransform> transform) { mTransform = std::move(transform); }
+    // The inputs ended: sends what the transform still holds.
+    void flush();
     void setFilter(const MessageFilter &filter) { mFilter = filter; }
 
 signals:
