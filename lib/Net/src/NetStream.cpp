@@ -315,7 +315,12 @@ void NetStream::Private::wait(qint64 ms)
         return;
     }
     loop = &local;
-    QTimer::singleShot(int(std::min<qint64>(ms, 3600000)), &local, &QEventLoop::quit);
+    // A timer of our own, not a single shot: a wait ended early by data must not leave a
+    // pending timer object behind until its time has passed.
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &local, &QEventLoop::quit);
+    timer.start(int(std::min<qint64>(ms, 3600000)));
     local.exec();
     loop = nullptr;
 }
