@@ -136,6 +136,60 @@ void compareWithHost(const QJsonObject &json, const Message *message, const refl
     EXPECT_EQ(got.join(' ').toStdString(), want.join(' ').toStdString()) << where.toStdString();
 }
 
+// Reads a record's text back beside the record: every line under the name of its field or
+// record, every scaled value raw times the list's scale followed by its unit.
+struct TextCheck final : reflect::Visitor
+{
+    QStringList lines;
+    qsizetype at = 1;  // after the message's heading
+    QString next()
+    {
+        const QString line = at < lines.size() ? lines[at++] : QString();
+        qsizetype indent = 0;
+        while (indent < line.size() && line[indent] == QLatin1Char(' '))
+            ++indent;
+        return line.mid(indent);
+    }
+    template <class Get>
+    void check(const reflect::FieldInfo &f, uint32_t count, Get get)
+    {
+        QString line = next();
+        const QString label = QLatin1String(f.display) + QLatin1String(": ");
+        ASSERT_TRUE(line.startsWith(label)) << f.display << " / " << line.toStdString();
+        const QString values = line.mid(label.size());
+        const QStringList tokens = count == 1 ? QStringList{values} : values.split(QLatin1String(", "));
+        for (uint32_t i = 0; i < count && count == uint32_t(tokens.size()); ++i) {
+            const reflect::Number n = get(i);
+            if (f.scale == 0 || reflect::isInvalid(f, n))
+                continue;
+            const double want = reflect::toDouble(n) * f.scale;
+            const bool stepped = f.decimals < 0 && f.resolution >= 0;
+            const QString &token = tokens[i];
+            if (f.unit && i + 1 == count) {  // the unit once, after the last value
+                EXPECT_TRUE(token.endsWith(QLatin1Char(' ') + QLatin1String(f.unit))) << line.toStdString();
+            }
+            EXPECT_NEAR(token.section(QLatin1Char(' '), 0, 0).toDouble(), want,
+                        stepped ? std::fabs(f.scale) / 2 : std::fabs(want) * 1e-15) << line.toStdString();
+        }
+        EXPECT_EQ(uint32_t(tokens.size()), std::max(count, 1u)) << line.toStdString();
+    }
+    void value(const reflect::FieldInfo &f, reflect::Number n) override { check(f, 1, [n](uint32_t) { return n; }); }
+    void array(const reflect::FieldInfo &f, const void *e, uint32_t count) override
+    {
+        check(f, count, [&](uint32_t i) { return reflect::numberAt(f, e, i); });
+    }
+    void string(const reflect::FieldInfo &, std::string_view) override { next(); }
+    void beginEmbed(const reflect::FieldInfo &f) override { EXPECT_EQ(next(), QLatin1String(f.display) + ':'); }
+    void beginElement(const reflect::FieldInfo &f, uint32_t i) override
+    {
+        EXPECT_EQ(next(), QStringLiteral("%1 [%2]:").arg(QLatin1String(f.display)).arg(i));
+    }
+    void endEmbed(const reflect::FieldInfo &) override {}
+    void beginGroup(const reflect::FieldInfo &, uint32_t) override {}
+    void endElement(const reflect::FieldInfo &, uint32_t) override {}
+    void endGroup(const reflect::FieldInfo &) override {}
+};
+
 // Writes the decoded record as a line and checks it; the record is released.
 void checkDecoded(_RTCM3_message_t &record, uint16_t number)
 {
@@ -145,6 +199,12 @@ void checkDecoded(_RTCM3_message_t &record, uint16_t number)
     EXPECT_EQ(line.compare(0, head.size(), head), 0) << line;
     const QJsonObject json = parseLine(line);
     const reflect::RecordInfo &info = *reflect::recordInfo(record.header.kvtcg_message);
+    std::string text;
+    ASSERT_TRUE(reflect::appendText(text, record));
+    TextCheck reader;
+    reader.lines = QString::fromStdString(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    reflect::walkMessage(record, reader);
+    EXPECT_EQ(reader.at, reader.lines.size()) << text;
     if (auto message = RTCM3_adoptRecord(&record.header)) {
         compareWithHost(json, message.get(), info, info.name);
         return;
