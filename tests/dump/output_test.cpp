@@ -49,14 +49,6 @@ QStringList namesOf(const std::function<bool(int)> &kept)
     return names;
 }
 
-// Text headings without the name after the number.
-QStringList numbered(QStringList heads)
-{
-    for (QString &head : heads)
-        head = head.section(QLatin1String(" ("), 0, 0);
-    return heads;
-}
-
 QString hexTail(const QByteArray &frame)
 {
     return QString::fromLatin1(frame.right(3).toHex());
@@ -93,15 +85,13 @@ TEST_F(Sample, TextNamesEveryFrameInOrderAndIndentsNestedBlocks)
     EXPECT_EQ(named.out, byDefault.out) << "without an input the bundled sample is decoded";
 
     const QStringList lines = byDefault.lines();
-    EXPECT_EQ(numbered(byDefault.heads()), namesOf([](int) { return true; }));
     // Every heading names its message beside the number, as JSON does.
-    const QList<QByteArray> objects = run({QStringLiteral("--json")}).out.trimmed().split('\n');
-    ASSERT_EQ(objects.size(), byDefault.heads().size());
-    for (qsizetype i = 0; i < objects.size(); ++i) {
-        const QJsonObject object = QJsonDocument::fromJson(objects[i]).object();
-        EXPECT_EQ(byDefault.heads()[i], QStringLiteral("Message Type %1 (%2)").arg(object.value(QStringLiteral("number")).toInt())
-                                            .arg(object.value(QStringLiteral("name")).toString()));
+    QStringList heads;
+    for (const QByteArray &line : run({QStringLiteral("--json")}).out.trimmed().split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        heads << QStringLiteral("Message Type %1 (%2)").arg(o.value(QStringLiteral("number")).toInt()).arg(o.value(QStringLiteral("name")).toString());
     }
+    EXPECT_EQ(byDefault.heads(), heads);
     int nestedHeads = 0;
     for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
         // A nested block: its head on the field level, its own fields two blanks deeper.
@@ -229,7 +219,7 @@ TEST_F(Sample, OnlyAndSkipTakeRepeatedListsAndRanges)
         SCOPED_TRACE(selection.options.join(QLatin1Char(' ')).toStdString());
         const dumprunner::Run text = run(selection.options + QStringList{kSample});
         ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
-        EXPECT_EQ(numbered(text.heads()), namesOf(selection.passes));
+        EXPECT_EQ(text.heads().replaceInStrings(QRegularExpression(QStringLiteral(" \\(.*")), QString()), namesOf(selection.passes));
 
         const QJsonObject stats = run(selection.options + QStringList{QStringLiteral("--stats"), QStringLiteral("--json"), kSample}).summary();
         EXPECT_EQ(stats.value(QStringLiteral("frames")).toInteger(), sampleFrames().size());
