@@ -45,7 +45,7 @@ int Options::parse(const QCoreApplication &app)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Decodes an RTCM 3 stream and prints every frame: messages through their descriptions,\n"
+        "Decodes an RTCM 3 stream and prints every frame: messages field by field in SI units,\n"
         "and frames that gave no message with their number, the reason and the payload in hex.\n"
         "INPUT is a file, - for standard input, host:port ([address]:port) for a TCP stream,\n"
         "ntrip://[user[:password]@]host[:port]/MOUNT for an NTRIP stream, or ntrip://host[:port]/\n"

@@ -18,7 +18,6 @@
 
 namespace {
 
-bool isSubMessage(const FieldInfo *field) { return field->getType().kind() == FieldType::SubMessage; }
 bool isText(const FieldInfo *field) { return field->getType().kind() == FieldType::Char; }
 
 // The characters of a text field as they came: the descriptions hand them over one byte per
@@ -77,71 +76,38 @@ QString payloadHex(const Frame &frame)
 
 // ---- text ----------------------------------------------------------------------------
 
+// Indented lines per frame, written straight from the record through the tables that JSON
+// uses, into one buffer per frame: no descriptions, no locale, no host objects.
 class TextPrinter : public Printer
 {
 public:
-    explicit TextPrinter(OutputDevice &device) : Printer(device) {}
+    explicit TextPrinter(OutputDevice &device) : Printer(device) { mText.reserve(64 * 1024); }
 
     void frame(const Frame &frame) override
     {
-        mOut << head(frame) << '\n';
-        switch (frame.kind) {
-        case Frame::Kind::Decoded:
-            printFields(frame.message, 0);
+        mText.clear();
+        if (frame.record && Kvt::Nuvrix::reflect::appendText(mText, *frame.record)) {
             if (frame.trailingBytes > 0)
-                mOut << "  Bytes After Last Field: " << frame.trailingBytes << '\n';
-            return;
-        case Frame::Kind::Undescribed:
-            // No description: the fields by the names of the record's layout.
-            mOut << "  Record: " << recordName(frame) << '\n';
-            if (frame.record) {
-                mText.clear();
-                Kvt::Nuvrix::reflect::appendText(mText, *frame.record);
-                // Its first line repeats the message's name.
-                const auto fields = mText.find('\n');
-                mOut << QString::fromUtf8(mText.data() + (fields == std::string::npos ? mText.size() : fields + 1));
-            }
-            break;
-        case Frame::Kind::Failed:
-            mOut << "  Error: " << errorName(frame) << '\n';
-            break;
-        case Frame::Kind::Unknown:
-        case Frame::Kind::Empty:
-            break;
+                mText += "  Bytes After Last Field: " + std::to_string(frame.trailingBytes) + '\n';
+        } else {
+            appendUndecoded(frame);
         }
-        const QString hex = payloadHex(frame);
-        mOut << "  Payload: " << (hex.isEmpty() ? QStringLiteral("none") : hex) << '\n';
+        mDevice.write(mText.data(), qint64(mText.size()));
     }
 
 private:
     std::string mText;
 
-    void printFields(const Message *message, int indent)
+    // A frame that gave no record: what it is, why, and its payload.
+    void appendUndecoded(const Frame &frame)
     {
-        const QString pad(indent, QLatin1Char(' '));
-        for (const FieldInfo *field : message->getMessageInfo()->getFieldInfos()) {
-            if (!field->isPresent(message))
-                continue;
-            const unsigned count = field->getCount(message);
-            if (isSubMessage(field)) {
-                for (unsigned i = 0; i < count; ++i) {
-                    mOut << pad << "  " << field->getName();
-                    if (field->isRepeated())
-                        mOut << " [" << i << "]";
-                    mOut << ":\n";
-                    printFields(field->getValue(message, i).toSubMessage(), indent + 2);
-                }
-                continue;
-            }
-            mOut << pad << "  " << field->getName() << ": ";
-            if (isText(field)) {
-                mOut << '"' << escaped(textBytes(field, message), '"') << "\"\n";
-                continue;
-            }
-            for (unsigned i = 0; i < count; ++i)
-                mOut << (i ? ", " : "") << field->getInterpretedString(message, i, true);
-            mOut << '\n';
-        }
+        mText += head(frame).toStdString();
+        if (frame.kind == Frame::Kind::Failed)
+            mText += "\n  Error: " + errorName(frame).toStdString();
+        const QByteArray hex = frame.payload().toHex();
+        mText += "\n  Payload: ";
+        mText += hex.isEmpty() ? std::string("none") : hex.toStdString();
+        mText += '\n';
     }
 };
 

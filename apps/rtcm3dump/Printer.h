@@ -1,8 +1,8 @@
 #pragma once
-// Prints every frame: messages through their descriptions (indented text, JSON lines or raw
-// lines), and the frames that gave no message with their number, what went wrong and their
-// payload in hexadecimal. Text from the stream is escaped, so that it cannot break a line or
-// reach the terminal as a control sequence.
+// Prints every frame: messages from their records (indented text or JSON lines) or through
+// their descriptions (raw lines), and the frames that gave no message with their number, what
+// went wrong and their payload in hexadecimal. Text from the stream is escaped, so that it
+// cannot break a line or reach the terminal as a control sequence.
 
 #include "Frame.h"
 

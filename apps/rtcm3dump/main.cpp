@@ -215,10 +215,10 @@ int dump(const Options &options, OutputDevice &out)
         complain(QStringLiteral("cannot write %1: %2").arg(recorder.firstName(), saved.error()));
         return 1;
     }
-    // JSON lines, the summary and the engineering outputs come straight from the records; the
-    // text outputs read message objects through their descriptions.
+    // Every output but the raw lines comes straight from the records; those read message
+    // objects through their descriptions.
     const bool engineering = options.obs || !options.rinex.directory.isEmpty();
-    FramePipeline pipeline(options.selection, !options.stats && options.style != Printer::Style::Json && !engineering);
+    FramePipeline pipeline(options.selection, !options.stats && options.style == Printer::Style::Raw && !engineering);
     const ViewSetup time{options.timeHint, source && source->isNetwork(), options.glonassChannels};
     std::unique_ptr<Stats> stats;
     std::unique_ptr<Printer> printer;

@@ -85,7 +85,13 @@ TEST_F(Sample, TextNamesEveryFrameInOrderAndIndentsNestedBlocks)
     EXPECT_EQ(named.out, byDefault.out) << "without an input the bundled sample is decoded";
 
     const QStringList lines = byDefault.lines();
-    EXPECT_EQ(byDefault.heads(), namesOf([](int) { return true; }));
+    // Every heading names its message beside the number, as JSON does.
+    QStringList heads;
+    for (const QByteArray &line : run({QStringLiteral("--json")}).out.trimmed().split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        heads << QStringLiteral("Message Type %1 (%2)").arg(o.value(QStringLiteral("number")).toInt()).arg(o.value(QStringLiteral("name")).toString());
+    }
+    EXPECT_EQ(byDefault.heads(), heads);
     int nestedHeads = 0;
     for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
         // A nested block: its head on the field level, its own fields two blanks deeper.
@@ -213,7 +219,7 @@ TEST_F(Sample, OnlyAndSkipTakeRepeatedListsAndRanges)
         SCOPED_TRACE(selection.options.join(QLatin1Char(' ')).toStdString());
         const dumprunner::Run text = run(selection.options + QStringList{kSample});
         ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
-        EXPECT_EQ(text.heads(), namesOf(selection.passes));
+        EXPECT_EQ(text.heads().replaceInStrings(QRegularExpression(QStringLiteral(" \\(.*")), QString()), namesOf(selection.passes));
 
         const QJsonObject stats = run(selection.options + QStringList{QStringLiteral("--stats"), QStringLiteral("--json"), kSample}).summary();
         EXPECT_EQ(stats.value(QStringLiteral("frames")).toInteger(), sampleFrames().size());
@@ -237,7 +243,7 @@ TEST(SampleOutputs, AreByteForByteWhatTheyWere)
         QStringList options;
         const char *hash;
     } outputs[] = {
-        {{}, "001e1958a007a297"},
+        {{}, "5828d77b71754c35"},
         {{QStringLiteral("--json")}, "8dff262119b66246"},
         {{QStringLiteral("--raw")}, "ba82c8f7d3d300cc"},
         {{QStringLiteral("--stats")}, "51474e966b48a63a"},

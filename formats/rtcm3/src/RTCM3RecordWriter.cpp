@@ -254,6 +254,27 @@ private:
     Sink &mOut;
 };
 
+// Numbers whose fixed form would hide their digits behind zeros, or run long, are written as
+// mantissa and exponent: an ephemeris rate reads 1.2345e-10, not 0.00000000012345.
+bool wantsExponent(double value)
+{
+    const double magnitude = std::fabs(value);
+    return magnitude != 0 && (magnitude < 1e-3 || magnitude >= 1e12);
+}
+
+// The same value in scientific notation, shortest form: the digits given stay the digits shown.
+char *toExponent(char *begin, char *end, bool isFloat)
+{
+    double value = 0;
+    if (std::from_chars(begin, end, value).ec != std::errc() || !wantsExponent(value))
+        return end;
+    return isFloat ? std::to_chars(begin, begin + kNumberRoom, float(value), std::chars_format::scientific).ptr
+                   : std::to_chars(begin, begin + kNumberRoom, value, std::chars_format::scientific).ptr;
+}
+
+// "  Display Name: value unit" lines, nested records two blanks deeper under a line naming
+// them. Values as the JSON writer gives them (physical values, the same digits), with the
+// symbol texts the list names, masks in hexadecimal and no group separators.
 class TextWriter final : public Visitor
 {
 public:
@@ -262,20 +283,21 @@ public:
     void value(const FieldInfo &f, Number n) override
     {
         label(f.display);
-        number(f, n);
-        unit(f, n);
+        if (number(f, n))
+            unit(f);
         mOut += '\n';
     }
     void array(const FieldInfo &f, const void *elements, uint32_t count) override
     {
         label(f.display);
+        bool numbers = false;
         for (uint32_t i = 0; i < count; ++i) {
             if (i)
                 mOut += ", ";
-            number(f, numberAt(f, elements, i));
+            numbers = number(f, numberAt(f, elements, i)) || numbers;
         }
-        if (count)
-            unit(f, numberAt(f, elements, 0));
+        if (numbers)
+            unit(f);
         mOut += '\n';
     }
     void string(const FieldInfo &f, std::string_view bytes) override
@@ -304,37 +326,48 @@ private:
         mOut.append(std::size_t(mIndent), ' ');
         mOut += display;
         if (index) {
+            char digits[24];
             mOut += " [";
-            mOut += std::to_string(*index);
+            mOut.append(digits, writeInteger(digits, *index));
             mOut += ']';
         }
         mOut += ":\n";
         mIndent += 2;
     }
-    // A symbol text where the list names the value, else the number as JSON shows it but
-    // for masks, which stay bare hexadecimal.
-    void number(const FieldInfo &f, Number n)
+    // A symbol text where the list names the value (or its "no value" marker; "none" where it
+    // names no text for it), else the number; true for a number, which takes the unit.
+    bool number(const FieldInfo &f, Number n)
     {
-        const char *symbol = f.scale == 0 || isInvalid(f, n) ? symbolOf(f, n) : nullptr;
-        if (symbol) {
+        const bool invalid = isInvalid(f, n);
+        if (const char *symbol = f.scale == 0 || invalid ? symbolOf(f, n) : nullptr) {
             mOut += symbol;
-            return;
+            return false;
+        }
+        if (invalid) {
+            mOut += "none";
+            return false;
         }
         char buffer[kNumberRoom];
         char *end = buffer;
-        if (f.scale != 0)
+        if (f.scale != 0) {
             end = writeScaled(buffer, f, n);
-        else if (n.kind == Number::Kind::Real)
-            end = writeReal(buffer, n.d, f.type == Type::F32);
-        else if (n.kind == Number::Kind::Signed)
+            if (wantsExponent(scaled(f, n)))
+                end = toExponent(buffer, end, false);
+        } else if (n.kind == Number::Kind::Real) {
+            const bool isFloat = f.type == Type::F32;
+            end = wantsExponent(n.d) ? toExponent(buffer, writeReal(buffer, n.d, isFloat), isFloat)
+                                     : writeReal(buffer, n.d, isFloat);
+        } else if (n.kind == Number::Kind::Signed) {
             end = writeInteger(buffer, n.i);
-        else
+        } else {
             end = (f.flags & Hex) ? writeHex(buffer, n.u) : writeInteger(buffer, n.u);
+        }
         mOut.append(buffer, end);
+        return true;
     }
-    void unit(const FieldInfo &f, Number n)
+    void unit(const FieldInfo &f)
     {
-        if (f.unit && !((f.scale == 0 || isInvalid(f, n)) && symbolOf(f, n))) {
+        if (f.unit) {
             mOut += ' ';
             mOut += f.unit;
         }
@@ -378,6 +411,11 @@ bool appendText(std::string &out, const _RTCM3_message_t &message)
     if (!info)
         return false;
     out += info->display;
+    if (info->text) {
+        out += " (";
+        out += info->text;
+        out += ')';
+    }
     out += '\n';
     TextWriter writer(out);
     detail::walkFields(*info, &message, nullptr, info->messageNumber, writer);

@@ -19,10 +19,14 @@ namespace Kvt::Nuvrix::reflect {
 // reserved ones left out. False, with nothing appended, when the header names no message.
 bool appendJson(std::string &out, const _RTCM3_message_t &message);
 
-// The message as indented "Display Name: value" lines, each ending in a line end: first the
-// message's display name, then its fields (scaled values with their units, symbol texts for
-// the values the list names, strings quoted and escaped as Text::writeEscaped does). False, with nothing appended,
-// when the header names no message.
+// The message as indented "Display Name: value unit" lines, each ending in a line end: first
+// the message's display name with the list's text of it ("Message Type 1087 (GLONASS MSM7)"),
+// then its fields: the values JSON gives (physical values in SI, the same digits) with their
+// units, scientific notation below 1e-3 and from 1e12, symbol texts for the values the list
+// names ("none" for a "no value" marker it gives no text), masks in hexadecimal, no group
+// separators, strings quoted and escaped as Text::writeEscaped does, nested records and group
+// elements under a line with their name (and index). False, with nothing appended, when the
+// header names no message.
 bool appendText(std::string &out, const _RTCM3_message_t &message);
 
 } // namespace Kvt::Nuvrix::reflect
