@@ -74,7 +74,6 @@ std::vector<std::string> convert(const std::vector<Bytes>& frames, const std::st
                                  std::optional<Gnss::GpsTime> hint, Gnss::RinexConverterOptions options = {})
 {
     options.directory = dir;
-    options.version304 = true;  // the peer's version
     Nuvrix::View::RinexConversion conversion(options);
     if (hint)
         conversion.setTimeHint(*hint);
@@ -135,6 +134,90 @@ rinexreader::ObsFile merged(const std::vector<rinexreader::ObsFile>& files)
     for (auto& [key, e] : epochs)
         all.epochs.push_back(e);
     return all;
+}
+
+// RINEX 2.11 text rewritten in the 3.x layout the reader knows, field for field: one list of
+// types becomes each system's, an epoch's satellites move from its header to their records, and
+// navigation records get their system letter and four-digit year.
+int fullYear(int yy) { return yy < 80 ? 2000 + yy : 1900 + yy; }
+
+std::string asVersion3Obs(const std::string& text)
+{
+    const std::vector<std::string> ls = rinexreader::detail::lines(text);
+    std::string out;
+    std::vector<std::string> types;
+    size_t i = 0;
+    for (; i < ls.size(); ++i) {
+        const std::string label = rinexreader::detail::trim(rinexreader::detail::field(ls[i], 60, 20));
+        if (label == "# / TYPES OF OBSERV") {
+            for (size_t k = 0; k < 9; ++k)
+                if (const std::string t = rinexreader::detail::trim(rinexreader::detail::field(ls[i], 10 + 6 * k, 2)); !t.empty())
+                    types.push_back(t);
+            continue;
+        }
+        if (label == "END OF HEADER") {
+            for (const char sys : {'G', 'R', 'E', 'S', 'J', 'C', 'I'}) {
+                std::string line(1, sys);
+                line += "  " + std::string(3 - std::to_string(types.size()).size(), ' ') + std::to_string(types.size());
+                for (size_t k = 0; k < types.size(); ++k) {
+                    if (k > 0 && k % 13 == 0) {
+                        out += line + std::string(60 - line.size(), ' ') + "SYS / # / OBS TYPES\n";
+                        line = std::string(6, ' ');
+                    }
+                    line += ' ' + types[k] + ' ';
+                }
+                out += line + std::string(60 - line.size(), ' ') + "SYS / # / OBS TYPES\n";
+            }
+        }
+        out += ls[i] + '\n';
+        if (label == "END OF HEADER")
+            break;
+    }
+    const size_t valueLines = (types.size() + 4) / 5;
+    for (++i; i < ls.size();) {
+        const std::string e = ls[i++] + std::string(32, ' ');
+        const int count = std::atoi(e.substr(29, 3).c_str());
+        if (e[28] > '1') {  // an event (the peer's new station): lines of header, no observations
+            i += size_t(count);
+            continue;
+        }
+        out += "> " + std::to_string(fullYear(std::atoi(e.substr(1, 2).c_str()))) + e.substr(3, 29) + '\n';
+        std::string ids = rinexreader::detail::trim(e.substr(32));
+        while (int(ids.size()) < 3 * count && i < ls.size())
+            ids += rinexreader::detail::trim(rinexreader::detail::field(ls[i++], 32, 36));
+        for (int s = 0; s < count; ++s) {
+            std::string record = ids.substr(size_t(3 * s), 3);
+            for (size_t k = 0; k < valueLines && i < ls.size(); ++k) {
+                std::string values = ls[i++];
+                if (k + 1 < valueLines)
+                    values.resize(80, ' ');
+                record += values;
+            }
+            out += record.substr(0, record.find_last_not_of(' ') + 1) + '\n';
+        }
+    }
+    return out;
+}
+
+std::string asVersion3Nav(const std::string& text, char system)
+{
+    std::string out;
+    bool body = false;
+    for (const std::string& line : rinexreader::detail::lines(text)) {
+        if (!body) {
+            body = line.find("END OF HEADER") != std::string::npos;
+            out += line + '\n';
+        } else if (line.compare(0, 3, "   ") == 0) {
+            out += ' ' + line + '\n';
+        } else if (line.size() > 22) {
+            char start[40];
+            std::snprintf(start, sizeof start, "%c%02d %04d%s %02d", system, std::atoi(line.substr(0, 2).c_str()),
+                          fullYear(std::atoi(line.substr(3, 2).c_str())), line.substr(5, 12).c_str(),
+                          std::atoi(line.substr(17, 3).c_str()));
+            out += start + line.substr(22) + '\n';
+        }
+    }
+    return out;
 }
 
 struct Tally {
@@ -248,7 +331,7 @@ bool carriesEphemerisOf(const std::vector<Bytes>& frames, char system)
 }
 
 void compareNavigation(const rinexreader::NavFile& ours, const rinexreader::NavFile& peer,
-                       const std::vector<Bytes>& frames, Tally& tally)
+                       const std::vector<Bytes>& frames, Tally& tally, double frameTimeModulo)
 {
     for (const auto& pr : peer.records) {
         // The peer reads a draft message number as BeiDou orbits (63, in rtcm3.2.log) and
@@ -285,7 +368,7 @@ void compareNavigation(const rinexreader::NavFile& ours, const rinexreader::NavF
                 // dates a day off (see above).
                 if (pr.sat[0] == 'R' && i == 2) {
                     const double days = std::round((r->time.key() - pr.time.key()) / 86400.0);
-                    if (std::fabs(std::fmod(a - b - days * 86400.0 + 7 * 86400.0, 7 * 86400.0)) > 1e-6)
+                    if (std::fabs(std::fmod(a - b - days * 86400.0 + 7 * 86400.0, frameTimeModulo)) > 1e-6)
                         mismatch = pr.sat + ' ' + convbinTime(pr.time) + " frame time: ours " + std::to_string(a)
                                    + " peer " + std::to_string(b);
                     continue;
@@ -312,25 +395,49 @@ void compareNavigation(const rinexreader::NavFile& ours, const rinexreader::NavF
     }
 }
 
-class RinexPeerTest : public ::testing::TestWithParam<std::string> {};
+// Either version's files of both sides, read in the 3.x layout.
+struct Files {
+    Gnss::RinexVersion version;
+    const char* convbinVersion;
+    const char* obsEnd;                  // the ends of our file names
+    std::vector<const char*> navEnds;
+    double readVersion;
 
-TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
+    bool version2() const { return version == Gnss::RinexVersion::V2_11; }
+    rinexreader::ObsFile obs(const std::string& path) const
+    {
+        return version2() ? rinexreader::parseObs(asVersion3Obs(rinexreader::readText(path))) : rinexreader::readObs(path);
+    }
+    rinexreader::NavFile nav(const std::string& path) const
+    {
+        const std::string text = rinexreader::readText(path);
+        const bool glonass = path.back() == 'g' || ending({path}, ".gnav") == path;
+        return version2() ? rinexreader::parseNav(asVersion3Nav(text, glonass ? 'R' : 'G'))
+                          : rinexreader::parseNav(text);
+    }
+};
+const Files kVersion304{Gnss::RinexVersion::V3_04, "3.04", "_MO.rnx", {"_MN.rnx"}, 3.04};
+const Files kVersion211{Gnss::RinexVersion::V2_11, "2.11", "o", {"n", "g"}, 2.11};
+
+void agreesWithPeer(const std::string& path, const Files& files)
 {
     if (!fs::exists(kConvbin))
         GTEST_SKIP() << "convbin is not installed";
-    const std::string path = GetParam();
     const std::vector<Bytes> frames = framesOf(readFile(path));
     const KnownDate* known = knownDate(path);
-    const std::string dir = testing::TempDir() + "rinexpeer_" + fs::path(path).stem().string();
+    const std::string dir = testing::TempDir() + "rinexpeer_" + files.convbinVersion + fs::path(path).stem().string();
     fs::remove_all(dir);
     fs::create_directories(dir);
 
-    std::vector<std::string> names = convert(frames, dir + "/ours", known ? std::optional(Gnss::GpsTime::fromCalendar(known->hint)) : std::nullopt);
+    Gnss::RinexConverterOptions options;
+    options.version = files.version;
+    std::vector<std::string> names = convert(frames, dir + "/ours", known ? std::optional(Gnss::GpsTime::fromCalendar(known->hint)) : std::nullopt, options);
     if (names.empty())  // no time reference of its own: both sides get the same hint
-        names = convert(frames, dir + "/ours", kHint);
-    const std::string obsPath = dir + "/peer.obs", navPath = dir + "/peer.nav";
+        names = convert(frames, dir + "/ours", kHint, options);
+    const std::string obsPath = dir + "/peer.obs", navPath = dir + "/peer.nav", gnavPath = dir + "/peer.gnav";
     const auto runPeer = [&](const rinexreader::EpochTime& hint) {
-        ASSERT_TRUE(runConvbin(path, hint, obsPath, navPath)) << path;
+        ASSERT_TRUE(runConvbin(path, hint, obsPath, navPath, files.convbinVersion,
+                               files.version2() ? "-g " + gnavPath : std::string())) << path;
     };
     if (names.empty()) {
         // Epochs without a value we can stand by (MSM1-3 give ranges modulo a millisecond):
@@ -341,11 +448,11 @@ TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
         fs::remove_all(dir);
         return;
     }
-    const std::string obsName = ending(names, "_MO.rnx"), navName = ending(names, "_MN.rnx");
+    const std::string obsName = ending(names, files.obsEnd);
     std::vector<rinexreader::ObsFile> stations;
     for (const std::string& name : names)
-        if (ending({name}, "_MO.rnx") == name) {
-            stations.push_back(rinexreader::readObs(dir + "/ours/" + name));
+        if (ending({name}, files.obsEnd) == name) {
+            stations.push_back(files.obs(dir + "/ours/" + name));
             ASSERT_TRUE(stations.back().errors.empty()) << stations.back().errors.front();
             ASSERT_FALSE(stations.back().epochs.empty());
         }
@@ -354,24 +461,35 @@ TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
     rinexreader::EpochTime first;
     if (!obsName.empty())
         first = ours.epochs.front().time;
-    if (!navName.empty()) {
-        ourNav = rinexreader::readNav(dir + "/ours/" + navName);
-        ASSERT_TRUE(ourNav.errors.empty()) << ourNav.errors.front();
-        EXPECT_EQ(ourNav.version, 3.04);
-        if (obsName.empty() && !ourNav.records.empty())
-            first = ourNav.records.front().time;
+    for (const char* end : files.navEnds) {
+        if (const std::string navName = ending(names, end); !navName.empty()) {
+            const rinexreader::NavFile nav = files.nav(dir + "/ours/" + navName);
+            ASSERT_TRUE(nav.errors.empty()) << nav.errors.front();
+            EXPECT_EQ(nav.version, files.readVersion);
+            ourNav.records.insert(ourNav.records.end(), nav.records.begin(), nav.records.end());
+        }
     }
+    if (obsName.empty() && !ourNav.records.empty())
+        first = ourNav.records.front().time;
 
     runPeer(first);
 
     Tally tally;
     if (fs::exists(obsPath)) {
-        const rinexreader::ObsFile peer = peerObs(obsPath);
+        rinexreader::ObsFile peer = files.version2() ? files.obs(obsPath) : peerObs(obsPath);
         ASSERT_TRUE(peer.errors.empty()) << peer.errors.front();
+        // SBAS has no L2, but the peer's 2.11 files give it C2 and L2 from the legacy messages'
+        // L2 fields (all zero, so L1's values): not compared.
+        for (rinexreader::ObsEpoch& e : peer.epochs)
+            for (rinexreader::SatelliteRecord& r : e.satellites)
+                for (size_t t = 0; r.sat[0] == 'S' && t < r.values.size(); ++t)
+                    if (peer.obsTypes['S'].at(t)[1] == '2')
+                        r.values[t].value.reset();
         compareObservations(ours, peer, tally);
     }
-    if (fs::exists(navPath))
-        compareNavigation(ourNav, rinexreader::readNav(navPath), frames, tally);
+    for (const std::string& nav : {navPath, gnavPath})
+        if (fs::exists(nav))
+            compareNavigation(ourNav, files.nav(nav), frames, tally, files.version2() ? 86400.0 : 7 * 86400.0);
 
     std::ostringstream report;
     for (size_t i = 0; i < tally.problems.size() && i < 20; ++i)
@@ -388,33 +506,42 @@ TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
     fs::remove_all(dir);
 }
 
+class RinexPeerTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers) { agreesWithPeer(GetParam(), kVersion304); }
+TEST_P(RinexPeerTest, OurVersion211FilesAgreeWithThePeers) { agreesWithPeer(GetParam(), kVersion211); }
+
 // Every 30 s from 2 to 10 minutes into a 1 Hz capture: exactly the peer's epochs of that window,
-// with its values.
-TEST(RinexPeerWindow, DecimatedAndWindowedFilesHoldThePeersEpochs)
+// with its values, in either version.
+class RinexPeerWindow : public ::testing::TestWithParam<const Files*> {};
+
+TEST_P(RinexPeerWindow, DecimatedAndWindowedFilesHoldThePeersEpochs)
 {
+    const Files& files = *GetParam();
     const std::string path = viewtest::samplesDir() + "/gnss-converters/dropped-packets-STR24.rtcm3";
     if (!fs::exists(kConvbin) || !fs::exists(path))
         GTEST_SKIP() << "needs convbin and the shared captures";
     const std::vector<Bytes> frames = framesOf(readFile(path));
-    const std::string dir = testing::TempDir() + "rinexpeer_window";
+    const std::string dir = testing::TempDir() + "rinexpeer_window" + files.convbinVersion;
     fs::remove_all(dir);
     fs::create_directories(dir);
-    const std::vector<std::string> whole = convert(frames, dir + "/whole", std::nullopt);
-    ASSERT_FALSE(whole.empty());
-    const rinexreader::EpochTime start = rinexreader::readObs(dir + "/whole/" + ending(whole, "_MO.rnx")).epochs.at(0).time;
     Gnss::RinexConverterOptions options;
+    options.version = files.version;
+    const std::vector<std::string> whole = convert(frames, dir + "/whole", std::nullopt, options);
+    ASSERT_FALSE(whole.empty());
+    const rinexreader::EpochTime start = files.obs(dir + "/whole/" + ending(whole, files.obsEnd)).epochs.at(0).time;
     const Gnss::GpsTime first = Gnss::GpsTime::fromCalendar({start.year, start.month, start.day, start.hour, start.minute, start.second});
     options.from = first.plusSeconds(120);
     options.until = first.plusSeconds(600);
     options.intervalS = 30;
     const std::vector<std::string> names = convert(frames, dir + "/ours", std::nullopt, options);
-    const rinexreader::ObsFile ours = rinexreader::readObs(dir + "/ours/" + ending(names, "_MO.rnx"));
-    const std::string cmd = std::string(kConvbin) + " -r rtcm3 -tr \"" + convbinTime(start) + "\" -ts "
-        + convbinTime(epochOf(*options.from)) + " -te " + convbinTime(epochOf(*options.until))
-        + " -ti 30 -v 3.04 -od -os -o " + dir + "/peer.obs '" + path + "' >/dev/null 2>&1";
+    const rinexreader::ObsFile ours = files.obs(dir + "/ours/" + ending(names, files.obsEnd));
+    const std::string cmd = std::string(kConvbin) + " -v " + files.convbinVersion + " -r rtcm3 -tr \"" + convbinTime(start)
+        + "\" -ts " + convbinTime(epochOf(*options.from)) + " -te " + convbinTime(epochOf(*options.until))
+        + " -ti 30 -od -os -o " + dir + "/peer.obs '" + path + "' >/dev/null 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     // The peer ends at -te but may start before -ts: its epochs inside the window are the oracle.
-    rinexreader::ObsFile peer = peerObs(dir + "/peer.obs");
+    rinexreader::ObsFile peer = files.version2() ? files.obs(dir + "/peer.obs") : peerObs(dir + "/peer.obs");
     const double from = epochOf(*options.from).key(), until = epochOf(*options.until).key();
     peer.epochs.erase(std::remove_if(peer.epochs.begin(), peer.epochs.end(),
                                      [&](const auto& e) { return e.time.key() < from || e.time.key() > until; }),
@@ -428,6 +555,9 @@ TEST(RinexPeerWindow, DecimatedAndWindowedFilesHoldThePeersEpochs)
     EXPECT_EQ(ours.find("INTERVAL")->content.substr(0, 10), "    30.000");
     fs::remove_all(dir);
 }
+
+INSTANTIATE_TEST_SUITE_P(Versions, RinexPeerWindow, ::testing::Values(&kVersion304, &kVersion211),
+                         [](const auto& info) { return std::string("v") + (info.param->version2() ? "211" : "304"); });
 
 const std::vector<std::string> kCaptures = captures(convertible);
 INSTANTIATE_TEST_SUITE_P(Captures, RinexPeerTest, ::testing::ValuesIn(kCaptures), captureName);
