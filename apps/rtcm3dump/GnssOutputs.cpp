@@ -289,7 +289,7 @@ bool splitNineCharacterMarker(const QString &marker, Gnss::RinexFileStation &sta
 QList<QCommandLineOption> RinexChoices::options()
 {
     return {
-        option("rinex", "Write RINEX 3.05 (or 3.04) observation and navigation files into DIR (one set per station) and "
+        option("rinex", "Write RINEX 3.05 (3.04, 2.11) observation and navigation files into DIR (one set per station) and "
                         "print their names. DIR's parent must exist.", "DIR"),
         option("station", "With --rinex: only the station with this ID.", "ID"),
         option("marker", "With --rinex: the marker name (default: the station ID); nine characters such as "
