@@ -672,14 +672,23 @@ void RinexObsWriter::writeEpoch2(const ObservationEpoch& epoch, const std::vecto
 
 char RinexObsWriter::lossOfLock(const SatId& sat, const Observation& obs, const GpsTime& time)
 {
-    // An arc starts at the first sight of a signal, or where lock was lost since the previous
-    // epoch: the lock time went down, or it was known and is no longer. A lock time that
-    // merely stays the same (a coarse indicator) is no slip.
+    // A signal sent without a phase tells nothing of its lock: receivers put a zero lock time
+    // there and go on with the lock time of before. The next phase is compared with the last
+    // one's lock time.
+    if (!obs.phaseCycles)
+        return ' ';
+    // An arc starts at the first sight of a signal's phase, or where lock was lost since the
+    // previous one: the lock time went down, or it was known and is no longer. A lock time
+    // that merely stays the same (a coarse indicator) is no slip, except zero seen again a
+    // second or more later: the first step of every lock time indicator is a second or less,
+    // so lock was lost and taken again in between.
     const auto [it, first] = mLocks.try_emplace(lockKey(sat, obs.code));
     int bits = first ? 1 : 0;
     if (!first) {
         const std::optional<double>& before = it->second.lockTimeS;
         if (before && (!obs.lockTimeS || *obs.lockTimeS < *before))
+            bits |= 1;
+        else if (before && *before == 0.0 && *obs.lockTimeS == 0.0 && time - it->second.time >= 1.0)
             bits |= 1;
     }
     if (obs.halfCycleAmbiguity)

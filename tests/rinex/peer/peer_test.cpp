@@ -1,7 +1,20 @@
 // Our RINEX files of the shared captures against an independent peer, Debian's convbin
-// (RINEX 3.04): every epoch, satellite and value the peer writes is ours, within 0.002 m,
-// 0.002 cycles, 0.002 Hz and 0.26 dB-Hz, and every navigation record equals ours to the peer's
-// print precision. Each file is converted as the program converts a file: two passes.
+// (RINEX 3.04 and 2.11): every epoch, satellite and value the peer writes is ours, within
+// 0.002 m, 0.002 cycles, 0.002 Hz and 0.26 dB-Hz, the slip flags of the phases agree, and every
+// navigation record equals ours to the peer's print precision. Each file is converted as the
+// program converts a file: two passes.
+//
+// Slip flags (LLI bit 0) may differ only where the messages show the peer wrong or leave the
+// choice (checked by hand against the lock times):
+//  - At an arc's start each side flags by its own rule (we always, where no phase before ties
+//    the ambiguity), and the peer's arcs start later where it lost a message.
+//  - After a signal sent without a phase: the receiver puts a zero lock time there and goes on
+//    with the one of before (msm7.rtcm C02 7I: 671.744 s at 09:35:49, 0 without values at :50,
+//    671.744 s at :51), which the peer takes for a loss; we compare with the last phase's.
+//  - Streams with both legacy and MSM observations: the peer keeps one lock state per
+//    satellite and band for both and compares their different indicators; not compared.
+//  A zero lock time seen again a second later is a loss on both sides (the indicators' first
+//  step is a second or less); a lock time that stays the same otherwise is none.
 //
 // Where we and the peer differ, the peer is wrong or the format leaves the choice (all checked
 // by hand against the frames):
@@ -142,11 +155,26 @@ struct Tally {
     std::set<std::string> ourSatellites;  // "time satellite" of ours without a value of the peer's
     std::set<std::string> ourEpochsInside;  // epochs of ours inside the peer's span that it lacks
     std::vector<std::string> problems;
+    std::vector<std::string> slipsOnlyOurs, slipsOnlyPeer;  // accepted: see the file's comment
     void problem(const std::string& p) { problems.push_back(p); }
 };
 
-void compareObservations(const rinexreader::ObsFile& ours, const rinexreader::ObsFile& peer, Tally& tally)
+// The first instant each side has a value of each satellite and type: an arc's start.
+std::map<std::string, double> arcStarts(const rinexreader::ObsFile& f)
 {
+    std::map<std::string, double> starts;
+    for (const auto& e : f.epochs)
+        for (const auto& s : e.satellites)
+            for (size_t t = 0; t < s.values.size() && t < f.obsTypes.at(s.sat[0]).size(); ++t)
+                if (s.values[t].value)
+                    starts.try_emplace(s.sat + ' ' + f.obsTypes.at(s.sat[0])[t], e.time.key());
+    return starts;
+}
+
+void compareObservations(const rinexreader::ObsFile& ours, const rinexreader::ObsFile& peer, Tally& tally,
+                         bool compareSlips = false)
+{
+    const std::map<std::string, double> ourStarts = arcStarts(ours), peerStarts = arcStarts(peer);
     std::map<double, const rinexreader::ObsEpoch*> byTime;
     for (const auto& e : ours.epochs)
         if (!byTime.emplace(e.time.key(), &e).second)
@@ -154,6 +182,7 @@ void compareObservations(const rinexreader::ObsFile& ours, const rinexreader::Ob
     // The peer may write one instant as two epochs (MSM, then legacy messages, which measure
     // on their own): its values are gathered per instant, and ours must be one of them.
     std::map<double, std::map<std::string, std::map<std::string, std::vector<double>>>> peerValues;
+    std::map<double, std::map<std::string, std::map<std::string, int>>> peerSlips;
     std::map<double, int> peerEpochsAt;                      // peer epochs per instant
     std::map<std::pair<double, std::string>, int> satEpochs;  // of those, the ones with the satellite
     for (const auto& pe : peer.epochs) {
@@ -177,6 +206,7 @@ void compareObservations(const rinexreader::ObsFile& ours, const rinexreader::Ob
             for (size_t t = 0; t < types.size() && t < ps.values.size(); ++t)
                 if (ps.values[t].value) {
                     values[ps.sat][types[t]].push_back(*ps.values[t].value);
+                    peerSlips[it->first][ps.sat][types[t]] |= ps.values[t].lli & 1;
                     any = true;
                 }
             satEpochs[{it->first, ps.sat}] += any;
@@ -207,6 +237,24 @@ void compareObservations(const rinexreader::ObsFile& ours, const rinexreader::Ob
                 else if (!agrees)
                     tally.problem(where + ": ours " + std::to_string(*v->value) + " peer "
                                   + std::to_string(candidates.front()));
+                // Where the flags differ, the side that set it must be at its arc's start.
+                const std::string key = sat + ' ' + type;
+                if (compareSlips && agrees && type[0] == 'L' && (v->lli & 1) != peerSlips[time][sat][type]) {
+                    const bool ourStart = ourStarts.at(key) == time;
+                    const bool peerStart = peerStarts.count(key) && std::fabs(peerStarts.at(key) - time) < 1e-6;
+                    const auto before = byTime.find(time);
+                    const rinexreader::ObsEpoch* previous = before == byTime.begin() ? nullptr : std::prev(before)->second;
+                    const auto previousSat = previous ? std::find_if(previous->satellites.begin(), previous->satellites.end(),
+                                                                     [&](const auto& x) { return x.sat == sat; })
+                                                      : e.satellites.end();
+                    const rinexreader::ObsValue* last = previous && previousSat != previous->satellites.end()
+                                                            ? ours.value(*previousSat, type) : nullptr;
+                    const bool afterGap = !last || !last->value;
+                    if (v->lli & 1 ? !ourStart : !(peerStart || afterGap))
+                        tally.problem(where + (v->lli & 1 ? ": slip flag ours only" : ": slip flag the peer's only"));
+                    else
+                        (v->lli & 1 ? tally.slipsOnlyOurs : tally.slipsOnlyPeer).push_back(where);
+                }
                 ++tally.values;
             }
         }
@@ -402,7 +450,12 @@ void agreesWithPeer(const std::string& path, const Files& files)
                 for (size_t t = 0; r.sat[0] == 'S' && t < r.values.size(); ++t)
                     if (peer.obsTypes['S'].at(t)[1] == '2')
                         r.values[t].value.reset();
-        compareObservations(ours, peer, tally);
+        // The peer keeps one lock state per satellite and band for legacy and MSM messages and
+        // compares their different indicators: slip flags are compared where a stream has one kind.
+        const std::vector<int> numbers = messageNumbersOf(readFile(path));
+        const bool legacy = std::any_of(numbers.begin(), numbers.end(), [](int n) { return isObservation(n) && n < 1071; });
+        const bool msm = std::any_of(numbers.begin(), numbers.end(), [](int n) { return isObservation(n) && n >= 1071; });
+        compareObservations(ours, peer, tally, !(legacy && msm));
     }
     for (const std::string& nav : {navPath, gnavPath})
         if (fs::exists(nav))
@@ -417,6 +470,8 @@ void agreesWithPeer(const std::string& path, const Files& files)
                 fs::path(path).filename().c_str(), tally.epochs, tally.values, tally.ourOnly, tally.navRecords,
                 tally.navValues, tally.navUnread, tally.fromOtherMessage, tally.problems.size(), tally.ourSatellites.size(),
                 tally.ourSatellites.empty() ? "" : ", first ", tally.ourSatellites.empty() ? "" : tally.ourSatellites.begin()->c_str());
+    std::printf("[ peer     ]   slip flags at an arc's start or after a gap: %zu only ours, %zu only the peer's\n",
+                tally.slipsOnlyOurs.size(), tally.slipsOnlyPeer.size());
     for (const auto& e : tally.ourEpochsInside)
         std::printf("[ peer     ]   epoch only ours inside the peer's span: %s\n", e.c_str());
     EXPECT_TRUE(tally.problems.empty()) << tally.problems.size() << " problems, first:\n" << report.str();
