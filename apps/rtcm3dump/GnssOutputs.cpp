@@ -289,7 +289,7 @@ bool splitNineCharacterMarker(const QString &marker, Gnss::RinexFileStation &sta
 QList<QCommandLineOption> RinexChoices::options()
 {
     return {
-        option("rinex", "Write RINEX 3.05 (or 3.04) observation and navigation files into DIR (one set per station) and "
+        option("rinex", "Write RINEX 3.05 (3.04, 2.11) observation and navigation files into DIR (one set per station) and "
                         "print their names. DIR's parent must exist.", "DIR"),
         option("station", "With --rinex: only the station with this ID.", "ID"),
         option("marker", "With --rinex: the marker name (default: the station ID); nine characters such as "
@@ -315,7 +315,14 @@ QList<QCommandLineOption> RinexChoices::options()
                          "dividing a day), named for it, e.g. ..._01H_01S_MO.rnx. With --save: one recording per "
                          "period of the clock (UTC), its name from time keywords %Y %y %m %d %n %h %M.", "P"),
         option("gzip", "With --rinex: write the files gzip-compressed (.rnx.gz)."),
-        option("rinex-version", "With --rinex: 3.05 (the default) or 3.04.", "V"),
+        option("rinex-version", "With --rinex: 3.05 (the default), 3.04 or 2.11 (observation files with GPS, "
+                                "GLONASS, Galileo and SBAS; GPS and GLONASS navigation files; short names).", "V"),
+        option("rinex-priority",
+               (QByteArray("With --rinex-version 2.11: the signals that fill each two-letter type, by system, bands "
+                           "and attributes in order of preference (default ")
+                + Gnss::RinexSignalPriority::defaultText() + ").")
+                   .constData(),
+               "LIST"),
         option("on-close", "With --rinex: run CMD with each file's path as its last argument once the file is "
                            "complete.", "CMD"),
     };
@@ -400,9 +407,21 @@ QString RinexChoices::read(const QCommandLineParser &parser)
     c.gzip = parser.isSet(QStringLiteral("gzip"));
     if (parser.isSet(QStringLiteral("rinex-version"))) {
         const QString v = parser.value(QStringLiteral("rinex-version"));
-        if (v != QLatin1String("3.04") && v != QLatin1String("3.05"))
-            return QStringLiteral("--rinex-version takes 3.04 or 3.05");
-        c.version304 = v == QLatin1String("3.04");
+        if (v == QLatin1String("3.04"))
+            c.version = Gnss::RinexVersion::V3_04;
+        else if (v == QLatin1String("2.11"))
+            c.version = Gnss::RinexVersion::V2_11;
+        else if (v != QLatin1String("3.05"))
+            return QStringLiteral("--rinex-version takes 3.05, 3.04 or 2.11");
+    }
+    if (parser.isSet(QStringLiteral("rinex-priority"))) {
+        if (c.version != Gnss::RinexVersion::V2_11)
+            return QStringLiteral("--rinex-priority goes with --rinex-version 2.11");
+        std::string why;
+        const auto priority = Gnss::RinexSignalPriority::parse(text("rinex-priority"), &why);
+        if (!priority)
+            return QStringLiteral("--rinex-priority: %1").arg(QString::fromStdString(why));
+        c.priority = *priority;
     }
     onClose = parser.value(QStringLiteral("on-close"));
     return {};

@@ -11,12 +11,17 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 class RotatingRecorder : public FrameSink
 {
 public:
-    RotatingRecorder(OutputDevice &device, const QString &pattern, double periodS)
-        : mDevice(device), mPattern(pattern), mPeriodS(std::llround(periodS))
+    // Seconds since 1970 (UTC); the system clock unless a test gives its own.
+    using Clock = std::function<qint64()>;
+
+    RotatingRecorder(OutputDevice &device, const QString &pattern, double periodS, Clock clock = {})
+        : mDevice(device), mPattern(pattern), mPeriodS(std::llround(periodS)),
+          mClock(clock ? std::move(clock) : Clock(&QDateTime::currentSecsSinceEpoch))
     {
     }
 
@@ -54,7 +59,7 @@ public:
 private:
     QDateTime periodStart()
     {
-        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        const qint64 now = mClock();
         const QDateTime start = QDateTime::fromSecsSinceEpoch(mPeriodS > 0 ? now - now % mPeriodS : now, QTimeZone::utc());
         if (!mStart.isValid())
             mStart = start;
@@ -64,5 +69,6 @@ private:
     OutputDevice &mDevice;
     const QString mPattern;
     const qint64 mPeriodS;
+    const Clock mClock;
     QDateTime mStart;
 };

@@ -164,6 +164,51 @@ TEST(Rinex, EachStationItsOwnFilesAndStandardInputReadTwice)
     EXPECT_EQ(one.lines().size(), 2) << one.out.toStdString();
 }
 
+// The sample without what dates it: its 1013, 1029 and orbits.
+QByteArray undatedSample()
+{
+    QByteArray undated;
+    for (const QByteArray &frame : streamframes::splitClean(streamframes::readFile(kSample)).frames) {
+        const int n = streamframes::messageNumber(frame);
+        if (n != 1013 && n != 1029 && n != 1019 && n != 1020 && (n < 1041 || n > 1046))
+            undated += frame;
+    }
+    return undated;
+}
+
+// The years-old sample from a server on loopback, as from a caster: live network input, where
+// the clock may pick an era but never dates an epoch. Its dates come from the stream, or from
+// --time; without either nothing is written.
+TEST(Rinex, AnOldStreamFromTheNetworkIsDatedByItselfOrByTheUserNeverByTheClock)
+{
+    const struct {
+        bool dated;
+        const char *time;  // --time, or none
+        int epochs;        // -1: no file, status 1
+    } cases[] = {{true, nullptr, kEpochs}, {true, "2024-06-04", kEpochs}, {false, "2024-06-04", kEpochs}, {false, nullptr, -1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.dated ? "dated" : "undated") + (c.time ? " with --time" : ""));
+        QTemporaryDir dir;
+        dumprunner::LoopbackServer server(c.dated ? streamframes::readFile(kSample) : undatedSample());
+        QStringList arguments{QStringLiteral("--rinex"), dir.filePath(QStringLiteral("r")), server.endpoint()};
+        if (c.time)
+            arguments << QStringLiteral("--time") << QLatin1String(c.time);
+        const dumprunner::Run result = run(arguments);
+        ASSERT_TRUE(result.finished);
+        if (c.epochs < 0) {
+            EXPECT_EQ(result.exitCode, 1);
+            EXPECT_TRUE(result.out.isEmpty()) << result.out.toStdString();
+            continue;
+        }
+        ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
+        ASSERT_FALSE(result.lines().isEmpty());
+        const rinexreader::ObsFile obs = rinexreader::readObs(dir.filePath(QStringLiteral("r/") + result.lines()[0]).toStdString());
+        EXPECT_EQ(obs.epochs.size(), size_t(c.epochs));
+        for (const rinexreader::ObsEpoch &e : obs.epochs)
+            EXPECT_TRUE(e.time.year == 2024 && e.time.month == 6 && e.time.day == 4) << e.time.year << '-' << e.time.month;
+    }
+}
+
 TEST(Rinex, NothingWrittenEndsWithStatusOneAndSaysWhy)
 {
     QTemporaryDir dir;
@@ -177,11 +222,7 @@ TEST(Rinex, NothingWrittenEndsWithStatusOneAndSaysWhy)
     // Without its 1013, 1029 and orbits the sample has no date: the hint names --time.
     QFile undated(dir.filePath(QStringLiteral("undated.rtcm")));
     ASSERT_TRUE(undated.open(QIODevice::WriteOnly));
-    for (const QByteArray &frame : streamframes::splitClean(streamframes::readFile(kSample)).frames) {
-        const int n = streamframes::messageNumber(frame);
-        if (n != 1013 && n != 1029 && n != 1019 && n != 1020 && (n < 1041 || n > 1046))
-            undated.write(frame);
-    }
+    undated.write(undatedSample());
     undated.close();
     const dumprunner::Run none = run({QStringLiteral("--rinex"), dir.filePath(QStringLiteral("d")), undated.fileName()});
     EXPECT_EQ(none.exitCode, 1);

@@ -1,13 +1,13 @@
-// RINEX 3.05 writing, read back by the fixed-column reader of the tests: observation round
-// trip with loss-of-lock and signal strength indicators, the header, file names, and the
-// navigation records of every system.
+// RINEX 3.05 (and 2.11) writing, read back by the fixed-column reader of the tests: observation
+// round trip with loss-of-lock and signal strength indicators, the header, file names, the
+// signals that fill the 2.11 types, and the navigation records of every system.
 
 #include "RinexConverter.h"
 #include "RinexNames.h"
 #include "RinexNavWriter.h"
 #include "RinexObsWriter.h"
 
-#include "../support/rinex_reader.h"
+#include "../support/rinex2_text.h"
 
 #include <gtest/gtest.h>
 
@@ -255,6 +255,58 @@ TEST(RinexNamesTest, LongNamesFromMarkerStartSpanAndInterval)
     for (const Case& c : cases) {
         EXPECT_EQ(RinexNames::observationFile(c.station, kStart, c.span, c.interval), c.obs);
         EXPECT_EQ(RinexNames::navigationFile(c.station, kStart, c.span), c.nav);
+    }
+    // Short names: the session is the day's '0', the hour's letter, or the letter and minute.
+    struct Short { const char* marker; double period; char type; const char* name; };
+    const Short shorts[] = {{"WTZR", 0, 'o', "wtzr0360.21o"}, {"wtzr", 86400, 'n', "wtzr0360.21n"},
+                            {"TLSE00FRA", 3600, 'g', "tlse036p.21g"}, {"7", 900, 'o', "0007036p44.21o"}};
+    for (const Short& c : shorts)
+        EXPECT_EQ(RinexNames::shortName({c.marker}, kStart, c.period, c.type), c.name);
+}
+
+// Which signal fills each 2.11 type, satellite by satellite, and what no type can hold.
+TEST(RinexObsTest, Version211TypesTakeTheFirstSignalOnTheList)
+{
+    struct Signal { const char* sat; const char* code; double c, l; };
+    const Signal signals[] = {{"G05", "1C", 2.1e7, 1.1e8}, {"G05", "1W", 2.1e7 + 1, 1.1e8 + 1}, {"G05", "2X", 2.1e7 + 2, 0.8e8 + 2},
+                              {"G05", "2W", 0, 0.8e8 + 3}, {"G05", "5Q", 2.1e7 + 5, 0.7e8}, {"G07", "1W", 2.2e7 + 1, 1.2e8 + 1},
+                              {"G07", "2X", 2.2e7 + 2, 0.9e8 + 2}, {"R07", "1C", 1.9e7, 1.0e8}, {"R07", "1P", 1.9e7 + 1, 1.0e8 + 1},
+                              {"C19", "2I", 2.3e7, 1.3e8}};
+    ObservationEpoch epoch;
+    epoch.time = kStart;
+    for (const Signal& s : signals) {
+        if (epoch.satellites.empty() || epoch.satellites.back().sat != sat(s.sat))
+            epoch.satellites.push_back({sat(s.sat), std::nullopt, {}});
+        epoch.satellites.back().observations.push_back(
+            {SignalCode{s.code[0], s.code[1]}, s.c ? Opt(s.c) : Opt(), s.l, {}, {}, {}, false});
+    }
+    RinexObsHeader header;
+    header.version = RinexVersion::V2_11;
+    header.priority = *RinexSignalPriority::parse("G:1&CW G:2&WX,R:1&PC", nullptr);
+    std::ostringstream out;
+    RinexObsWriter writer(out);
+    writer.begin(header, {epoch});
+    const rinexreader::ObsFile f = rinexreader::parseObs(rinex2text::asVersion3Obs(out.str()));
+    ASSERT_TRUE(f.errors.empty()) << f.errors.front();
+    EXPECT_EQ(f.version, 2.11);
+    EXPECT_EQ(f.obsTypes.at('G'), (std::vector<std::string>{"C1", "P1", "L1", "C2", "L2"}));
+    struct Want { size_t sat; const char* type; double value; };
+    const Want wants[] = {{0, "C1", 2.1e7}, {0, "P1", 2.1e7 + 1}, {0, "L1", 1.1e8}, {0, "C2", 2.1e7 + 2}, {0, "L2", 0.8e8 + 3},
+                          {1, "P1", 2.2e7 + 1}, {1, "L1", 1.2e8 + 1}, {1, "L2", 0.9e8 + 2}, {2, "C1", 1.9e7},
+                          {2, "P1", 1.9e7 + 1}, {2, "L1", 1.0e8 + 1}};
+    ASSERT_EQ(f.epochs.size(), 1u);
+    ASSERT_EQ(f.epochs[0].satellites.size(), 3u);  // no BeiDou in 2.11
+    for (const Want& w : wants) {
+        const rinexreader::ObsValue* v = f.value(f.epochs[0].satellites[w.sat], w.type);
+        ASSERT_TRUE(v && v->value) << w.sat << ' ' << w.type;
+        EXPECT_DOUBLE_EQ(*v->value, w.value) << w.sat << ' ' << w.type;
+    }
+    EXPECT_EQ(writer.droppedTypes(), (std::map<std::string, uint64_t>{{"C C2I", 1}, {"C L2I", 1}, {"G C5Q", 1}, {"G L5Q", 1}}));
+    // What a list must look like.
+    for (const char* bad : {"X:1&C", "G:3&C", "G12&C", "G:1&c", "G:1&", "J:1&C"}) {
+        std::string why;
+        EXPECT_FALSE(RinexSignalPriority::parse(bad, &why)) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
     }
 }
 

@@ -96,13 +96,15 @@ inline std::string convbinTime(const rinexreader::EpochTime& t)
     return text;
 }
 
-// convbin's RINEX 3.04 of a capture dated from `hint`, observations to `obs`, navigation to
-// `nav` where given; false where it fails.
+// convbin's RINEX 3.04 (or `version`) of a capture dated from `hint`, observations to `obs`,
+// navigation to `nav` where given (`more`: further output options, e.g. "-g file"); false where
+// it fails. The version goes first: -tr takes the argument after its date as the time of day.
 inline bool runConvbin(const std::string& path, const rinexreader::EpochTime& hint, const std::string& obs,
-                       const std::string& nav = {})
+                       const std::string& nav = {}, const char* version = "3.04", const std::string& more = {})
 {
-    const std::string cmd = std::string(kConvbin) + " -r rtcm3 -tr \"" + convbinTime(hint) + "\" -v 3.04 -od -os -o "
-        + obs + (nav.empty() ? "" : " -n " + nav) + " '" + path + "' >/dev/null 2>&1";
+    const std::string cmd = std::string(kConvbin) + " -v " + version + " -r rtcm3 -tr \"" + convbinTime(hint)
+        + "\" -v 3.04 -od -os -o " + obs + (nav.empty() ? "" : " -n " + nav) + " " + more + " '" + path
+        + "' >/dev/null 2>&1";
     return std::system(cmd.c_str()) == 0;
 }
 

@@ -158,9 +158,9 @@ void RinexConverter::addOrbit(const Ephemeris& ephemeris, std::vector<Ephemeris>
 {
     if (mFinished || !mError.empty() || !wanted(ephemeris.sat.system))
         return;
-    if (!mNav && mObs)
+    if (!mNavOpen && mObs)
         beginNavigation(fileStart(mObsStart));
-    if (!mNav) {
+    if (!mNavOpen) {
         pending.push_back(ephemeris);
         if (mPendingKepler.size() + mPendingGlonass.size() >= kMaxPendingOrbits) {
             if (mOptions.navigationAlone) {
@@ -172,9 +172,42 @@ void RinexConverter::addOrbit(const Ephemeris& ephemeris, std::vector<Ephemeris>
         }
         return;
     }
-    if (mNav->write(ephemeris) && mOptions.flushEachEpoch)
-        mNavFile.flush();
-    check(mNavFile, "navigation");
+    writeOrbit(ephemeris);
+}
+
+template <class Ephemeris>
+void RinexConverter::writeOrbit(const Ephemeris& ephemeris)
+{
+    const System system = ephemeris.sat.system;
+    if (mOptions.version == RinexVersion::V2_11 && system != System::Gps && system != System::Glonass) {
+        mOrbitsNotHeld.insert({int(system), ephemeris.sat.number, milliseconds(ephemeris.toe)});
+        return;
+    }
+    NavOutput* nav = navigationFor(system);
+    if (!nav)
+        return;
+    if (nav->writer->write(ephemeris) && mOptions.flushEachEpoch)
+        nav->file.flush();
+    check(nav->file, "navigation");
+}
+
+RinexConverter::NavOutput* RinexConverter::navigationFor(System system)
+{
+    const bool version2 = mOptions.version == RinexVersion::V2_11;
+    NavOutput& nav = mNavs[version2 && system == System::Glonass ? 1 : 0];
+    if (nav.writer)
+        return &nav;
+    if (!mError.empty() || !nav.file.create(mOptions.directory, mOptions.gzip, &mError))
+        return nullptr;
+    nav.writer = std::make_unique<RinexNavWriter>(nav.file.stream());
+    RinexNavHeader header;
+    header.program = mOptions.program;
+    header.runBy = mOptions.runBy;
+    header.version = mOptions.version;
+    header.system = version2 && system == System::Glonass ? System::Glonass : System::Gps;
+    header.leapSeconds = mLeapSeconds ? mLeapSeconds : std::optional<int>(leapSecondsAt(mNavStart));
+    nav.writer->begin(header);
+    return &nav;
 }
 
 void RinexConverter::addEphemeris(const KeplerEphemeris& ephemeris)
@@ -233,7 +266,8 @@ RinexObsHeader RinexConverter::header(const GpsTime& first) const
         h.description = d;
     }
     h.antennaDeltaHen = mOptions.antennaDeltaHen;
-    h.version304 = mOptions.version304;
+    h.version = mOptions.version;
+    h.priority = mOptions.priority;
     h.leapSeconds = mLeapSeconds ? mLeapSeconds : std::optional<int>(leapSecondsAt(first));
     if (mOptions.intervalS > 0)
         h.intervalS = mOptions.intervalS;
@@ -291,7 +325,7 @@ void RinexConverter::beginObservations()
     if (mOptions.flushEachEpoch)
         mObsFile.flush();
     check(mObsFile, "observation");
-    if (!mNav && (!mPendingKepler.empty() || !mPendingGlonass.empty() || !mLatestKepler.empty()
+    if (!mNavOpen && (!mPendingKepler.empty() || !mPendingGlonass.empty() || !mLatestKepler.empty()
                   || !mLatestGlonass.empty()))
         beginNavigation(fileStart(mObsStart));
 }
@@ -316,56 +350,62 @@ void RinexConverter::closeObservations()
         const GpsTime start = fileStart(*mObs->firstEpoch());
         const double span = mOptions.periodS > 0 ? mOptions.periodS
                                                  : (*mObs->lastEpoch() - *mObs->firstEpoch()) + interval;
-        commit(mObsFile, RinexNames::observationFile(mStation, start, span, interval));
+        commit(mObsFile, observationName(start, span, interval));
     }
     mObs.reset();
     if (mOptions.periodS > 0)
         closeNavigation();
 }
 
+std::string RinexConverter::observationName(const GpsTime& start, double spanS, double intervalS) const
+{
+    if (mOptions.version == RinexVersion::V2_11)
+        return RinexNames::shortName(mStation, start, mOptions.periodS, 'o');
+    return RinexNames::observationFile(mStation, start, spanS, intervalS);
+}
+
 void RinexConverter::beginNavigation(const GpsTime& start)
 {
-    if (mNav || !mError.empty())
+    if (mNavOpen || !mError.empty())
         return;
     if (!mObs && !mStationId)
         mStation = fileStation(std::nullopt);
-    if (!mNavFile.create(mOptions.directory, mOptions.gzip, &mError))
-        return;
+    mNavOpen = true;
     mNavStart = start;
-    mNav = std::make_unique<RinexNavWriter>(mNavFile.stream());
-    RinexNavHeader header;
-    header.program = mOptions.program;
-    header.runBy = mOptions.runBy;
-    header.version304 = mOptions.version304;
-    header.leapSeconds = mLeapSeconds ? mLeapSeconds : std::optional<int>(leapSecondsAt(start));
-    mNav->begin(header);
-    // A period's file opens with the orbits in force when it starts.
+    // A period's files open with the orbits in force when it starts.
     for (const auto& [sat, e] : mLatestKepler)
-        mNav->write(e);
+        writeOrbit(e);
     for (const auto& [slot, e] : mLatestGlonass)
-        mNav->write(e);
+        writeOrbit(e);
     for (const KeplerEphemeris& e : mPendingKepler)
-        mNav->write(e);
+        writeOrbit(e);
     for (const GlonassEphemeris& e : mPendingGlonass)
-        mNav->write(e);
+        writeOrbit(e);
     mPendingKepler.clear();
     mPendingGlonass.clear();
-    check(mNavFile, "navigation");
 }
 
 void RinexConverter::closeNavigation()
 {
-    if (!mNav)
+    if (!mNavOpen)
         return;
-    if (mNav->recordsWritten() == 0) {
-        mNavFile.discard();
-    } else if (mError.empty()) {
-        double span = mOptions.periodS;
-        if (!(span > 0) && mSurvey.last() && mNavStart < *mSurvey.last())
-            span = fileSpan(mNavStart, mSurvey.intervalS().value_or(0.0));
-        commit(mNavFile, RinexNames::navigationFile(mStation, mNavStart, span));
+    mNavOpen = false;
+    for (size_t i = 0; i < mNavs.size(); ++i) {
+        NavOutput& nav = mNavs[i];
+        if (!nav.writer)
+            continue;
+        if (nav.writer->recordsWritten() == 0) {
+            nav.file.discard();
+        } else if (mError.empty()) {
+            double span = mOptions.periodS;
+            if (!(span > 0) && mSurvey.last() && mNavStart < *mSurvey.last())
+                span = fileSpan(mNavStart, mSurvey.intervalS().value_or(0.0));
+            commit(nav.file, mOptions.version == RinexVersion::V2_11
+                                 ? RinexNames::shortName(mStation, mNavStart, mOptions.periodS, i == 0 ? 'n' : 'g')
+                                 : RinexNames::navigationFile(mStation, mNavStart, span));
+        }
+        nav.writer.reset();
     }
-    mNav.reset();
 }
 
 void RinexConverter::commit(RinexFile& file, const std::string& name)
@@ -398,6 +438,7 @@ GpsTime RinexConverter::earliestPendingOrbit() const
 RinexDrops RinexConverter::drops() const
 {
     RinexDrops d = mDrops;
+    d.orbitsNotHeld = mOrbitsNotHeld.size();
     if (mObs) {
         d.lateEpochs += mObs->epochsLate();
         d.emptyEpochs += mObs->epochsDropped();
@@ -418,7 +459,7 @@ std::vector<std::string> RinexConverter::finish()
     beginObservations();  // a stream shorter than the look-ahead
     closeObservations();
     const bool orbitsWaiting = !mPendingKepler.empty() || !mPendingGlonass.empty();
-    if (!mNav && orbitsWaiting && (mOptions.navigationAlone || mEpochsWritten > 0))
+    if (!mNavOpen && orbitsWaiting && (mOptions.navigationAlone || mEpochsWritten > 0))
         beginNavigation(mEpochsWritten > 0 ? fileStart(mObsStart) : earliestPendingOrbit());
     closeNavigation();
     mFinished = true;

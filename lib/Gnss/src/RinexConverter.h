@@ -1,6 +1,7 @@
 #pragma once
-// Observation epochs, station facts and broadcast orbits of one station to RINEX 3.05
-// observation and mixed navigation files in a folder, named in the long form.
+// Observation epochs, station facts and broadcast orbits of one station to RINEX 3.05 (3.04)
+// observation and mixed navigation files in a folder, named in the long form; or to RINEX 2.11
+// observation, GPS and GLONASS navigation files with short names.
 //
 // A file can be read twice: survey() every epoch of a first pass and the header lists every
 // type the file holds. A live stream is read once: the first `lookAheadEpochs` epochs are held
@@ -27,7 +28,9 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace Kvt::Gnss {
@@ -54,7 +57,8 @@ struct RinexConverterOptions {
     unsigned systems = ~0u;              // bit per System
     double periodS = 0;                  // > 0: one file set per period of the clock
     bool gzip = false;
-    bool version304 = false;             // RINEX 3.04 rather than 3.05
+    RinexVersion version = RinexVersion::V3_05;
+    RinexSignalPriority priority = RinexSignalPriority::defaults();  // the 2.11 types' signals
     // Write a navigation file even when no observation was written (a stream of orbits alone).
     bool navigationAlone = true;
     // Told the path of each file once complete.
@@ -68,7 +72,8 @@ struct RinexDrops {
     uint64_t observations = 0;       // a value without a column (not a RINEX signal)
     uint64_t valuesBlanked = 0;      // too large for the field
     uint64_t orbits = 0;             // beyond what can wait for the navigation file
-    uint64_t total() const { return lateEpochs + emptyEpochs + observations + valuesBlanked + orbits; }
+    uint64_t orbitsNotHeld = 0;      // of systems the RINEX 2.11 navigation files do not hold
+    uint64_t total() const { return lateEpochs + emptyEpochs + observations + valuesBlanked + orbits + orbitsNotHeld; }
 };
 
 class RinexConverter {
@@ -104,8 +109,16 @@ public:
     const std::map<std::string, uint64_t>& droppedTypes() const { return mDroppedTypes; }
 
 private:
+    struct NavOutput {
+        RinexFile file;
+        std::unique_ptr<RinexNavWriter> writer;
+    };
     template <class Ephemeris>
     void addOrbit(const Ephemeris& ephemeris, std::vector<Ephemeris>& pending);
+    template <class Ephemeris>
+    void writeOrbit(const Ephemeris& ephemeris);
+    NavOutput* navigationFor(System system);
+    std::string observationName(const GpsTime& start, double spanS, double intervalS) const;
     bool wanted(const ObservationEpoch& epoch) const;
     bool wanted(System system) const;
     void queue(const ObservationEpoch& epoch);
@@ -136,9 +149,12 @@ private:
     std::map<std::pair<int, int>, KeplerEphemeris> mLatestKepler;
     std::map<int, GlonassEphemeris> mLatestGlonass;
 
-    RinexFile mObsFile, mNavFile;
+    RinexFile mObsFile;
     std::unique_ptr<RinexObsWriter> mObs;
-    std::unique_ptr<RinexNavWriter> mNav;
+    // One mixed file, or for RINEX 2.11 a GPS and a GLONASS file; each created at its first record.
+    std::array<NavOutput, 2> mNavs;
+    bool mNavOpen = false;
+    std::set<std::tuple<int, int, long long>> mOrbitsNotHeld;
     RinexFileStation mStation;
     std::optional<uint16_t> mStationId;
     GpsTime mObsStart, mNavStart;

@@ -107,4 +107,26 @@ std::string navigationFile(const RinexFileStation& station, const GpsTime& start
     return prefix(station, start, spanS) + "MN.rnx";
 }
 
+std::string shortName(const RinexFileStation& station, const GpsTime& start, double periodS, char type)
+{
+    std::string name = stationCode(station).substr(0, 4);
+    for (char& c : name)
+        c = char(std::tolower(uint8_t(c)));
+    const Rinex::EpochFields f = Rinex::splitEpoch(start);
+    char text[24];
+    std::snprintf(text, sizeof text, "%03d", f.dayOfYear);
+    name += text;
+    if (periodS > 0 && periodS < 86400) {
+        name += char('a' + f.hour);
+        if (periodS < 3600) {
+            std::snprintf(text, sizeof text, "%02d", f.minute);
+            name += text;
+        }
+    } else {
+        name += '0';
+    }
+    std::snprintf(text, sizeof text, ".%02d%c", f.year % 100, type);
+    return name + text;
+}
+
 } // namespace Kvt::Gnss::RinexNames

@@ -1,12 +1,15 @@
 #pragma once
 // RINEX 3 long file names: SSSSMRCCC_S_YYYYDDDHHMM_PPU_FFU_MO.rnx for observations and
-// SSSSMRCCC_S_YYYYDDDHHMM_PPU_MN.rnx for a mixed navigation file.
+// SSSSMRCCC_S_YYYYDDDHHMM_PPU_MN.rnx for a mixed navigation file; RINEX 2 short names
+// ssssdddf.yyt.
 
 #include "GnssTime.h"
 
 #include <string>
 
 namespace Kvt::Gnss {
+
+enum class RinexVersion { V2_11, V3_04, V3_05 };
 
 struct RinexFileStation {
     std::string marker;        // the first four characters name the station
@@ -33,6 +36,12 @@ std::string frequency(double intervalS);
 std::string observationFile(const RinexFileStation& station, const GpsTime& start, double spanS,
                             double intervalS);
 std::string navigationFile(const RinexFileStation& station, const GpsTime& start, double spanS);
+
+// "tlse034a.21o": the station's four characters in lower case, the day of year, the session
+// ('0' for a day or a file not cut by the clock, the hour letter a-x for an hour, the letter
+// and the minute for shorter periods: "a15"), the year's last two digits and `type` ('o'
+// observations, 'n' GPS and 'g' GLONASS navigation).
+std::string shortName(const RinexFileStation& station, const GpsTime& start, double periodS, char type);
 
 } // namespace RinexNames
 } // namespace Kvt::Gnss

@@ -2,6 +2,7 @@
 
 #include "RinexFormat.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -80,25 +81,31 @@ void putValue(std::string& line, const Value& v)
         Rinex::putBlank(line, 19);  // NaN or an exponent of three digits: no 19-column form
 }
 
-// "G05 2021 02 05 16 00 00": the epoch fields of `t` read in the scale it already is in.
-std::string recordStart(const SatId& sat, const GpsTime& t)
+// "G05 2021 02 05 16 00 00" ("05 21  2  5 16  0  0.0" in RINEX 2): the epoch fields of `t` read
+// in the scale it already is in.
+std::string recordStart(const SatId& sat, const GpsTime& t, bool version2)
 {
     const Rinex::EpochFields f = Rinex::splitEpoch(GpsTime(t.week, std::round(t.tow)));
     char text[32];
-    std::snprintf(text, sizeof text, "%s %04d %02d %02d %02d %02d %02d", sat.toString().c_str(), f.year,
-                  f.month, f.day, f.hour, f.minute, int(f.secondE7 / 10000000));
+    if (version2)
+        std::snprintf(text, sizeof text, "%2d %02d %2d %2d %2d %2d%5.1f", sat.number % 100, f.year % 100, f.month,
+                      f.day, f.hour, f.minute, double(f.secondE7 / 10000000));
+    else
+        std::snprintf(text, sizeof text, "%s %04d %02d %02d %02d %02d %02d", sat.toString().c_str(), f.year,
+                      f.month, f.day, f.hour, f.minute, int(f.secondE7 / 10000000));
     return text;
 }
 
 // The record: the start, three clock terms, then orbit lines of four (trailing blanks cut).
-std::string record(const std::string& start, const std::vector<Value>& values)
+// RINEX 2 indents the orbit lines by three and writes the exponent with a D.
+std::string record(const std::string& start, const std::vector<Value>& values, bool version2)
 {
     std::string out = start;
     for (size_t i = 0; i < 3 && i < values.size(); ++i)
         putValue(out, values[i]);
     out += '\n';
     for (size_t i = 3; i < values.size(); i += 4) {
-        std::string line = "    ";
+        std::string line = version2 ? "   " : "    ";
         size_t last = i;
         for (size_t k = i; k < i + 4 && k < values.size(); ++k)
             if (values[k])
@@ -107,6 +114,8 @@ std::string record(const std::string& start, const std::vector<Value>& values)
             putValue(line, values[k]);
         out += line + '\n';
     }
+    if (version2)
+        std::replace(out.begin(), out.end(), 'E', 'D');
     return out;
 }
 
@@ -119,15 +128,19 @@ void RinexNavWriter::begin(const RinexNavHeader& header)
     if (mBegan)
         return;
     mBegan = true;
-    mVersion304 = header.version304;
+    mVersion = header.version;
+    mSystem = header.system == System::Glonass ? System::Glonass : System::Gps;
     std::string out;
     const auto add = [&out](const std::string& content, const char* label) {
         out += Rinex::headerLine(content, label) + '\n';
     };
-    out += Rinex::openingLines(header.version304 ? "     3.04           N: GNSS NAV DATA    M: Mixed"
-                                                 : "     3.05           N: GNSS NAV DATA    M: Mixed",
-                               header.program, header.runBy,
-                               header.creationDate);
+    const char* versionAndType = "     3.05           N: GNSS NAV DATA    M: Mixed";
+    if (mVersion == RinexVersion::V3_04)
+        versionAndType = "     3.04           N: GNSS NAV DATA    M: Mixed";
+    else if (mVersion == RinexVersion::V2_11)
+        versionAndType = mSystem == System::Glonass ? "     2.11           G: GLONASS NAV DATA"
+                                                    : "     2.11           N: GPS NAV DATA";
+    out += Rinex::openingLines(versionAndType, header.program, header.runBy, header.creationDate);
     std::string c;
     for (const std::string& comment : header.comments)
         add(comment, "COMMENT");
@@ -148,10 +161,12 @@ bool RinexNavWriter::firstTime(const Key& key)
     return false;
 }
 
-void RinexNavWriter::writeRecord(const std::string& text)
+void RinexNavWriter::writeRecord(const SatId& sat, const GpsTime& epoch, const std::vector<Value>& values)
 {
     if (!mBegan)
         begin(RinexNavHeader{});
+    const bool version2 = mVersion == RinexVersion::V2_11;
+    const std::string text = record(recordStart(sat, epoch, version2), values, version2);
     mOut.write(text.data(), std::streamsize(text.size()));
     ++mWritten;
 }
@@ -160,6 +175,8 @@ bool RinexNavWriter::write(const KeplerEphemeris& e)
 {
     const System sys = e.sat.system;
     if (sys == System::Glonass || sys == System::Sbas || e.sat.number < 1 || e.sat.number > 99)
+        return false;
+    if (mVersion == RinexVersion::V2_11 && (mSystem != System::Gps || sys != System::Gps))
         return false;
     const bool galileo = sys == System::Galileo;
     const int sources = galileo ? galileoSources(e) : 0;
@@ -213,13 +230,14 @@ bool RinexNavWriter::write(const KeplerEphemeris& e)
     default:
         return false;
     }
-    writeRecord(record(recordStart(e.sat, toc), v));
+    writeRecord(e.sat, toc, v);
     return true;
 }
 
 bool RinexNavWriter::write(const GlonassEphemeris& e)
 {
-    if (e.sat.system != System::Glonass || e.sat.number < 1 || e.sat.number > 99)
+    if (e.sat.system != System::Glonass || e.sat.number < 1 || e.sat.number > 99
+        || (mVersion == RinexVersion::V2_11 && mSystem != System::Glonass))
         return false;
     if (!firstTime(Key{int(System::Glonass), e.sat.number, std::llround(e.toe.secondsSinceEpoch()), 0, 0, 0, 0}))
         return false;
@@ -241,9 +259,9 @@ bool RinexNavWriter::write(const GlonassEphemeris& e)
         km(e.positionM[2]), km(e.velocityMps[2]), km(e.accelerationMps2[2]), double(e.ageDays),
         status, e.deltaTauNS.value_or(kUnknown), double(e.accuracyIndexFt.value_or(15)), health,
     };
-    if (mVersion304)
+    if (mVersion != RinexVersion::V3_05)
         v.resize(15);  // the fourth orbit line came with 3.05
-    writeRecord(record(recordStart(e.sat, tocUtc), v));
+    writeRecord(e.sat, tocUtc, v);
     return true;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
-// One RINEX 3.05 mixed navigation file: GPS, Galileo (I/NAV and F/NAV), GLONASS, BeiDou, QZSS
-// and NavIC broadcast ephemerides, each written once, in each system's own time scale.
+// One RINEX 3.05 (3.04) mixed navigation file: GPS, Galileo (I/NAV and F/NAV), GLONASS, BeiDou,
+// QZSS and NavIC broadcast ephemerides, each written once, in each system's own time scale. A
+// RINEX 2.11 file holds one system: GPS or GLONASS.
 
 #include "GnssData.h"
+#include "RinexNames.h"
 
 #include <cstdint>
 #include <optional>
@@ -20,7 +22,9 @@ struct RinexNavHeader {
     std::string creationDate;           // "yyyymmdd hhmmss UTC"; empty: now
     std::optional<int> leapSeconds;     // GPS - UTC, where the stream or the caller knows it
     std::vector<std::string> comments;
-    bool version304 = false;            // RINEX 3.04: GLONASS records without their fourth orbit line
+    // RINEX 3.04: GLONASS records without their fourth orbit line.
+    RinexVersion version = RinexVersion::V3_05;
+    System system = System::Gps;        // RINEX 2.11: the file's one system, GPS or GLONASS
 };
 
 class RinexNavWriter {
@@ -40,11 +44,12 @@ public:
 private:
     using Key = std::tuple<int, int, int64_t, int64_t, int, int, int>;
     bool firstTime(const Key& key);
-    void writeRecord(const std::string& record);
+    void writeRecord(const SatId& sat, const GpsTime& epoch, const std::vector<std::optional<double>>& values);
 
     std::ostream& mOut;
     bool mBegan = false;
-    bool mVersion304 = false;
+    RinexVersion mVersion = RinexVersion::V3_05;
+    System mSystem = System::Gps;
     std::set<Key> mSeen;
     uint64_t mWritten = 0, mDuplicates = 0;
 };

@@ -1,5 +1,5 @@
 #pragma once
-// RINEX 3.05 mixed observation files from observation epochs.
+// RINEX 3.05 (3.04, 2.11) mixed observation files from observation epochs.
 //
 // A header must list every observation type before the first epoch is written, but a stream
 // shows its types only as it goes. The writer therefore takes the epochs a caller has held
@@ -8,6 +8,7 @@
 // dropped and counted, never written under another type.
 
 #include "GnssData.h"
+#include "RinexNames.h"
 
 #include <array>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -63,6 +65,27 @@ private:
     uint64_t mEpochs = 0;
 };
 
+// Which signals fill the two-letter observation types of RINEX 2.11 (C1, P1, L1, D1, S1, C2, ...):
+// for each system and band the signal attributes in order of preference. A type takes, satellite
+// by satellite, the value of the first attribute on the list that has one; attributes not on
+// the list, and systems RINEX 2.11 does not hold (G R E S), are not written.
+class RinexSignalPriority {
+public:
+    // "G:12&CPWYMNSLX,R:12&CP,E:1&BCXZ,...": entries of a system letter, band digits (1 2 5 6 7 8)
+    // and attribute letters, separated by commas or blanks; a later entry replaces an earlier
+    // one's bands. Empty with `error` set where the text is not such a list.
+    static std::optional<RinexSignalPriority> parse(std::string_view text, std::string* error);
+    // The list used unless the user gives one.
+    static const char* defaultText();
+    static RinexSignalPriority defaults();
+
+    // The attributes of one band in order of preference; empty where the band is not written.
+    const std::string& attributes(System system, char band) const;
+
+private:
+    std::array<std::array<std::string, 10>, kSystemCount> mAttributes;
+};
+
 // What the header tells besides what the epochs show.
 struct RinexObsHeader {
     std::string program = "nuvrixrtcm3";
@@ -80,7 +103,8 @@ struct RinexObsHeader {
     std::optional<double> intervalS;      // empty: the commonest step of the survey
     std::optional<std::array<double, 3>> antennaDeltaHen;  // empty: the stream's antenna height
     std::vector<std::string> comments;
-    bool version304 = false;              // RINEX 3.04 rather than 3.05
+    RinexVersion version = RinexVersion::V3_05;
+    RinexSignalPriority priority = RinexSignalPriority::defaults();  // for 2.11
 };
 
 class RinexObsWriter {
@@ -115,12 +139,15 @@ public:
 private:
     using Kind = RinexObsSurvey::Kind;
     static constexpr int KindCount = RinexObsSurvey::KindCount;
-    // Columns of one system: for each band digit, attribute letter and kind, the column or -1.
+    // Columns of one system: for each band digit, attribute letter and kind, the column or -1,
+    // and the signal's rank where several fill one column (RINEX 2.11), the lowest first.
     struct Columns {
         std::vector<std::string> types;
         std::array<int16_t, 10 * 26 * KindCount> index;
+        std::array<uint8_t, 10 * 26 * KindCount> rank{};
         Columns() { index.fill(-1); }
         int column(SignalCode code, Kind kind) const;
+        static size_t slot(SignalCode code, Kind kind);
     };
     struct Lock {
         GpsTime time;
@@ -130,15 +157,30 @@ private:
         double value;
         char lli, ssi;
         bool present;
+        uint8_t rank;
     };
 
+    bool version2() const { return mVersion == RinexVersion::V2_11; }
+    void buildColumns(const RinexObsSurvey& survey);
+    void buildColumns2(const RinexObsSurvey& survey);
+    // The RINEX 2.11 type a signal fills ("P2"), empty for none; its rank in `rank`.
+    std::string type2(System system, SignalCode code, Kind kind, uint8_t* rank) const;
     void writeHeader(const RinexObsHeader& header, const RinexObsSurvey& survey);
+    void writeHeader2(const RinexObsHeader& header, const RinexObsSurvey& survey);
+    static std::string stationLines(const RinexObsHeader& header);
+    std::string timeLines(const RinexObsSurvey& survey) const;
+    bool fillCells(const SatelliteObservations& sat, const GpsTime& time);
+    void appendSatellite2(const SatelliteObservations& sat, const GpsTime& time);
+    void writeEpoch2(const ObservationEpoch& epoch, const std::vector<const SatelliteObservations*>& sats);
     void appendSatellite(const SatelliteObservations& sat, const GpsTime& time);
     char lossOfLock(const SatId& sat, const Observation& obs, const GpsTime& time);
     void drop(const SatId& sat, char kind, SignalCode code);
 
     std::ostream& mOut;
     bool mBegan = false;
+    RinexVersion mVersion = RinexVersion::V3_05;
+    RinexSignalPriority mPriority;
+    std::vector<std::string> mTypes2;     // RINEX 2.11: one list for all systems
     std::array<Columns, kSystemCount> mColumns;
     std::map<char, std::vector<std::string>> mTypes;
     std::unordered_map<uint32_t, Lock> mLocks;

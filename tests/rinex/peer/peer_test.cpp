@@ -1,7 +1,20 @@
 // Our RINEX files of the shared captures against an independent peer, Debian's convbin
-// (RINEX 3.04): every epoch, satellite and value the peer writes is ours, within 0.002 m,
-// 0.002 cycles, 0.002 Hz and 0.26 dB-Hz, and every navigation record equals ours to the peer's
-// print precision. Each file is converted as the program converts a file: two passes.
+// (RINEX 3.04 and 2.11): every epoch, satellite and value the peer writes is ours, within
+// 0.002 m, 0.002 cycles, 0.002 Hz and 0.26 dB-Hz, the slip flags of the phases agree, and every
+// navigation record equals ours to the peer's print precision. Each file is converted as the
+// program converts a file: two passes.
+//
+// Slip flags (LLI bit 0) may differ only where the messages show the peer wrong or leave the
+// choice (checked by hand against the lock times):
+//  - At an arc's start each side flags by its own rule (we always, where no phase before ties
+//    the ambiguity), and the peer's arcs start later where it lost a message.
+//  - After a signal sent without a phase: the receiver puts a zero lock time there and goes on
+//    with the one of before (msm7.rtcm C02 7I: 671.744 s at 09:35:49, 0 without values at :50,
+//    671.744 s at :51), which the peer takes for a loss; we compare with the last phase's.
+//  - Streams with both legacy and MSM observations: the peer keeps one lock state per
+//    satellite and band for both and compares their different indicators; not compared.
+//  A zero lock time seen again a second later is a loss on both sides (the indicators' first
+//  step is a second or less); a lock time that stays the same otherwise is none.
 //
 // Where we and the peer differ, the peer is wrong or the format leaves the choice (all checked
 // by hand against the frames):
@@ -28,6 +41,7 @@
 //    reads message 63 of rtcm3.2.log (a draft number) as BeiDou orbits dated 2035.
 
 #include "convbin_peer.h"
+#include "rinex2_text.h"
 #include "RinexConversion.h"
 
 #include <cmath>
@@ -74,7 +88,6 @@ std::vector<std::string> convert(const std::vector<Bytes>& frames, const std::st
                                  std::optional<Gnss::GpsTime> hint, Gnss::RinexConverterOptions options = {})
 {
     options.directory = dir;
-    options.version304 = true;  // the peer's version
     Nuvrix::View::RinexConversion conversion(options);
     if (hint)
         conversion.setTimeHint(*hint);
@@ -142,11 +155,26 @@ struct Tally {
     std::set<std::string> ourSatellites;  // "time satellite" of ours without a value of the peer's
     std::set<std::string> ourEpochsInside;  // epochs of ours inside the peer's span that it lacks
     std::vector<std::string> problems;
+    std::vector<std::string> slipsOnlyOurs, slipsOnlyPeer;  // accepted: see the file's comment
     void problem(const std::string& p) { problems.push_back(p); }
 };
 
-void compareObservations(const rinexreader::ObsFile& ours, const rinexreader::ObsFile& peer, Tally& tally)
+// The first instant each side has a value of each satellite and type: an arc's start.
+std::map<std::string, double> arcStarts(const rinexreader::ObsFile& f)
 {
+    std::map<std::string, double> starts;
+    for (const auto& e : f.epochs)
+        for (const auto& s : e.satellites)
+            for (size_t t = 0; t < s.values.size() && t < f.obsTypes.at(s.sat[0]).size(); ++t)
+                if (s.values[t].value)
+                    starts.try_emplace(s.sat + ' ' + f.obsTypes.at(s.sat[0])[t], e.time.key());
+    return starts;
+}
+
+void compareObservations(const rinexreader::ObsFile& ours, const rinexreader::ObsFile& peer, Tally& tally,
+                         bool compareSlips = false)
+{
+    const std::map<std::string, double> ourStarts = arcStarts(ours), peerStarts = arcStarts(peer);
     std::map<double, const rinexreader::ObsEpoch*> byTime;
     for (const auto& e : ours.epochs)
         if (!byTime.emplace(e.time.key(), &e).second)
@@ -154,6 +182,7 @@ void compareObservations(const rinexreader::ObsFile& ours, const rinexreader::Ob
     // The peer may write one instant as two epochs (MSM, then legacy messages, which measure
     // on their own): its values are gathered per instant, and ours must be one of them.
     std::map<double, std::map<std::string, std::map<std::string, std::vector<double>>>> peerValues;
+    std::map<double, std::map<std::string, std::map<std::string, int>>> peerSlips;
     std::map<double, int> peerEpochsAt;                      // peer epochs per instant
     std::map<std::pair<double, std::string>, int> satEpochs;  // of those, the ones with the satellite
     for (const auto& pe : peer.epochs) {
@@ -177,6 +206,7 @@ void compareObservations(const rinexreader::ObsFile& ours, const rinexreader::Ob
             for (size_t t = 0; t < types.size() && t < ps.values.size(); ++t)
                 if (ps.values[t].value) {
                     values[ps.sat][types[t]].push_back(*ps.values[t].value);
+                    peerSlips[it->first][ps.sat][types[t]] |= ps.values[t].lli & 1;
                     any = true;
                 }
             satEpochs[{it->first, ps.sat}] += any;
@@ -207,6 +237,24 @@ void compareObservations(const rinexreader::ObsFile& ours, const rinexreader::Ob
                 else if (!agrees)
                     tally.problem(where + ": ours " + std::to_string(*v->value) + " peer "
                                   + std::to_string(candidates.front()));
+                // Where the flags differ, the side that set it must be at its arc's start.
+                const std::string key = sat + ' ' + type;
+                if (compareSlips && agrees && type[0] == 'L' && (v->lli & 1) != peerSlips[time][sat][type]) {
+                    const bool ourStart = ourStarts.at(key) == time;
+                    const bool peerStart = peerStarts.count(key) && std::fabs(peerStarts.at(key) - time) < 1e-6;
+                    const auto before = byTime.find(time);
+                    const rinexreader::ObsEpoch* previous = before == byTime.begin() ? nullptr : std::prev(before)->second;
+                    const auto previousSat = previous ? std::find_if(previous->satellites.begin(), previous->satellites.end(),
+                                                                     [&](const auto& x) { return x.sat == sat; })
+                                                      : e.satellites.end();
+                    const rinexreader::ObsValue* last = previous && previousSat != previous->satellites.end()
+                                                            ? ours.value(*previousSat, type) : nullptr;
+                    const bool afterGap = !last || !last->value;
+                    if (v->lli & 1 ? !ourStart : !(peerStart || afterGap))
+                        tally.problem(where + (v->lli & 1 ? ": slip flag ours only" : ": slip flag the peer's only"));
+                    else
+                        (v->lli & 1 ? tally.slipsOnlyOurs : tally.slipsOnlyPeer).push_back(where);
+                }
                 ++tally.values;
             }
         }
@@ -248,7 +296,7 @@ bool carriesEphemerisOf(const std::vector<Bytes>& frames, char system)
 }
 
 void compareNavigation(const rinexreader::NavFile& ours, const rinexreader::NavFile& peer,
-                       const std::vector<Bytes>& frames, Tally& tally)
+                       const std::vector<Bytes>& frames, Tally& tally, double frameTimeModulo)
 {
     for (const auto& pr : peer.records) {
         // The peer reads a draft message number as BeiDou orbits (63, in rtcm3.2.log) and
@@ -285,7 +333,7 @@ void compareNavigation(const rinexreader::NavFile& ours, const rinexreader::NavF
                 // dates a day off (see above).
                 if (pr.sat[0] == 'R' && i == 2) {
                     const double days = std::round((r->time.key() - pr.time.key()) / 86400.0);
-                    if (std::fabs(std::fmod(a - b - days * 86400.0 + 7 * 86400.0, 7 * 86400.0)) > 1e-6)
+                    if (std::fabs(std::fmod(a - b - days * 86400.0 + 7 * 86400.0, frameTimeModulo)) > 1e-6)
                         mismatch = pr.sat + ' ' + convbinTime(pr.time) + " frame time: ours " + std::to_string(a)
                                    + " peer " + std::to_string(b);
                     continue;
@@ -312,25 +360,49 @@ void compareNavigation(const rinexreader::NavFile& ours, const rinexreader::NavF
     }
 }
 
-class RinexPeerTest : public ::testing::TestWithParam<std::string> {};
+// Either version's files of both sides, read in the 3.x layout.
+struct Files {
+    Gnss::RinexVersion version;
+    const char* convbinVersion;
+    const char* obsEnd;                  // the ends of our file names
+    std::vector<const char*> navEnds;
+    double readVersion;
 
-TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
+    bool version2() const { return version == Gnss::RinexVersion::V2_11; }
+    rinexreader::ObsFile obs(const std::string& path) const
+    {
+        return version2() ? rinexreader::parseObs(rinex2text::asVersion3Obs(rinexreader::readText(path))) : rinexreader::readObs(path);
+    }
+    rinexreader::NavFile nav(const std::string& path) const
+    {
+        const std::string text = rinexreader::readText(path);
+        const bool glonass = path.back() == 'g' || ending({path}, ".gnav") == path;
+        return version2() ? rinexreader::parseNav(rinex2text::asVersion3Nav(text, glonass ? 'R' : 'G'))
+                          : rinexreader::parseNav(text);
+    }
+};
+const Files kVersion304{Gnss::RinexVersion::V3_04, "3.04", "_MO.rnx", {"_MN.rnx"}, 3.04};
+const Files kVersion211{Gnss::RinexVersion::V2_11, "2.11", "o", {"n", "g"}, 2.11};
+
+void agreesWithPeer(const std::string& path, const Files& files)
 {
     if (!fs::exists(kConvbin))
         GTEST_SKIP() << "convbin is not installed";
-    const std::string path = GetParam();
     const std::vector<Bytes> frames = framesOf(readFile(path));
     const KnownDate* known = knownDate(path);
-    const std::string dir = testing::TempDir() + "rinexpeer_" + fs::path(path).stem().string();
+    const std::string dir = testing::TempDir() + "rinexpeer_" + files.convbinVersion + fs::path(path).stem().string();
     fs::remove_all(dir);
     fs::create_directories(dir);
 
-    std::vector<std::string> names = convert(frames, dir + "/ours", known ? std::optional(Gnss::GpsTime::fromCalendar(known->hint)) : std::nullopt);
+    Gnss::RinexConverterOptions options;
+    options.version = files.version;
+    std::vector<std::string> names = convert(frames, dir + "/ours", known ? std::optional(Gnss::GpsTime::fromCalendar(known->hint)) : std::nullopt, options);
     if (names.empty())  // no time reference of its own: both sides get the same hint
-        names = convert(frames, dir + "/ours", kHint);
-    const std::string obsPath = dir + "/peer.obs", navPath = dir + "/peer.nav";
+        names = convert(frames, dir + "/ours", kHint, options);
+    const std::string obsPath = dir + "/peer.obs", navPath = dir + "/peer.nav", gnavPath = dir + "/peer.gnav";
     const auto runPeer = [&](const rinexreader::EpochTime& hint) {
-        ASSERT_TRUE(runConvbin(path, hint, obsPath, navPath)) << path;
+        ASSERT_TRUE(runConvbin(path, hint, obsPath, navPath, files.convbinVersion,
+                               files.version2() ? "-g " + gnavPath : std::string())) << path;
     };
     if (names.empty()) {
         // Epochs without a value we can stand by (MSM1-3 give ranges modulo a millisecond):
@@ -341,11 +413,11 @@ TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
         fs::remove_all(dir);
         return;
     }
-    const std::string obsName = ending(names, "_MO.rnx"), navName = ending(names, "_MN.rnx");
+    const std::string obsName = ending(names, files.obsEnd);
     std::vector<rinexreader::ObsFile> stations;
     for (const std::string& name : names)
-        if (ending({name}, "_MO.rnx") == name) {
-            stations.push_back(rinexreader::readObs(dir + "/ours/" + name));
+        if (ending({name}, files.obsEnd) == name) {
+            stations.push_back(files.obs(dir + "/ours/" + name));
             ASSERT_TRUE(stations.back().errors.empty()) << stations.back().errors.front();
             ASSERT_FALSE(stations.back().epochs.empty());
         }
@@ -354,24 +426,40 @@ TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
     rinexreader::EpochTime first;
     if (!obsName.empty())
         first = ours.epochs.front().time;
-    if (!navName.empty()) {
-        ourNav = rinexreader::readNav(dir + "/ours/" + navName);
-        ASSERT_TRUE(ourNav.errors.empty()) << ourNav.errors.front();
-        EXPECT_EQ(ourNav.version, 3.04);
-        if (obsName.empty() && !ourNav.records.empty())
-            first = ourNav.records.front().time;
+    for (const char* end : files.navEnds) {
+        if (const std::string navName = ending(names, end); !navName.empty()) {
+            const rinexreader::NavFile nav = files.nav(dir + "/ours/" + navName);
+            ASSERT_TRUE(nav.errors.empty()) << nav.errors.front();
+            EXPECT_EQ(nav.version, files.readVersion);
+            ourNav.records.insert(ourNav.records.end(), nav.records.begin(), nav.records.end());
+        }
     }
+    if (obsName.empty() && !ourNav.records.empty())
+        first = ourNav.records.front().time;
 
     runPeer(first);
 
     Tally tally;
     if (fs::exists(obsPath)) {
-        const rinexreader::ObsFile peer = peerObs(obsPath);
+        rinexreader::ObsFile peer = files.version2() ? files.obs(obsPath) : peerObs(obsPath);
         ASSERT_TRUE(peer.errors.empty()) << peer.errors.front();
-        compareObservations(ours, peer, tally);
+        // SBAS has no L2, but the peer's 2.11 files give it C2 and L2 from the legacy messages'
+        // L2 fields (all zero, so L1's values): not compared.
+        for (rinexreader::ObsEpoch& e : peer.epochs)
+            for (rinexreader::SatelliteRecord& r : e.satellites)
+                for (size_t t = 0; r.sat[0] == 'S' && t < r.values.size(); ++t)
+                    if (peer.obsTypes['S'].at(t)[1] == '2')
+                        r.values[t].value.reset();
+        // The peer keeps one lock state per satellite and band for legacy and MSM messages and
+        // compares their different indicators: slip flags are compared where a stream has one kind.
+        const std::vector<int> numbers = messageNumbersOf(readFile(path));
+        const bool legacy = std::any_of(numbers.begin(), numbers.end(), [](int n) { return isObservation(n) && n < 1071; });
+        const bool msm = std::any_of(numbers.begin(), numbers.end(), [](int n) { return isObservation(n) && n >= 1071; });
+        compareObservations(ours, peer, tally, !(legacy && msm));
     }
-    if (fs::exists(navPath))
-        compareNavigation(ourNav, rinexreader::readNav(navPath), frames, tally);
+    for (const std::string& nav : {navPath, gnavPath})
+        if (fs::exists(nav))
+            compareNavigation(ourNav, files.nav(nav), frames, tally, files.version2() ? 86400.0 : 7 * 86400.0);
 
     std::ostringstream report;
     for (size_t i = 0; i < tally.problems.size() && i < 20; ++i)
@@ -382,39 +470,50 @@ TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers)
                 fs::path(path).filename().c_str(), tally.epochs, tally.values, tally.ourOnly, tally.navRecords,
                 tally.navValues, tally.navUnread, tally.fromOtherMessage, tally.problems.size(), tally.ourSatellites.size(),
                 tally.ourSatellites.empty() ? "" : ", first ", tally.ourSatellites.empty() ? "" : tally.ourSatellites.begin()->c_str());
+    std::printf("[ peer     ]   slip flags at an arc's start or after a gap: %zu only ours, %zu only the peer's\n",
+                tally.slipsOnlyOurs.size(), tally.slipsOnlyPeer.size());
     for (const auto& e : tally.ourEpochsInside)
         std::printf("[ peer     ]   epoch only ours inside the peer's span: %s\n", e.c_str());
     EXPECT_TRUE(tally.problems.empty()) << tally.problems.size() << " problems, first:\n" << report.str();
     fs::remove_all(dir);
 }
 
+class RinexPeerTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(RinexPeerTest, OurFilesAgreeWithThePeers) { agreesWithPeer(GetParam(), kVersion304); }
+TEST_P(RinexPeerTest, OurVersion211FilesAgreeWithThePeers) { agreesWithPeer(GetParam(), kVersion211); }
+
 // Every 30 s from 2 to 10 minutes into a 1 Hz capture: exactly the peer's epochs of that window,
-// with its values.
-TEST(RinexPeerWindow, DecimatedAndWindowedFilesHoldThePeersEpochs)
+// with its values, in either version.
+class RinexPeerWindow : public ::testing::TestWithParam<const Files*> {};
+
+TEST_P(RinexPeerWindow, DecimatedAndWindowedFilesHoldThePeersEpochs)
 {
+    const Files& files = *GetParam();
     const std::string path = viewtest::samplesDir() + "/gnss-converters/dropped-packets-STR24.rtcm3";
     if (!fs::exists(kConvbin) || !fs::exists(path))
         GTEST_SKIP() << "needs convbin and the shared captures";
     const std::vector<Bytes> frames = framesOf(readFile(path));
-    const std::string dir = testing::TempDir() + "rinexpeer_window";
+    const std::string dir = testing::TempDir() + "rinexpeer_window" + files.convbinVersion;
     fs::remove_all(dir);
     fs::create_directories(dir);
-    const std::vector<std::string> whole = convert(frames, dir + "/whole", std::nullopt);
-    ASSERT_FALSE(whole.empty());
-    const rinexreader::EpochTime start = rinexreader::readObs(dir + "/whole/" + ending(whole, "_MO.rnx")).epochs.at(0).time;
     Gnss::RinexConverterOptions options;
+    options.version = files.version;
+    const std::vector<std::string> whole = convert(frames, dir + "/whole", std::nullopt, options);
+    ASSERT_FALSE(whole.empty());
+    const rinexreader::EpochTime start = files.obs(dir + "/whole/" + ending(whole, files.obsEnd)).epochs.at(0).time;
     const Gnss::GpsTime first = Gnss::GpsTime::fromCalendar({start.year, start.month, start.day, start.hour, start.minute, start.second});
     options.from = first.plusSeconds(120);
     options.until = first.plusSeconds(600);
     options.intervalS = 30;
     const std::vector<std::string> names = convert(frames, dir + "/ours", std::nullopt, options);
-    const rinexreader::ObsFile ours = rinexreader::readObs(dir + "/ours/" + ending(names, "_MO.rnx"));
-    const std::string cmd = std::string(kConvbin) + " -r rtcm3 -tr \"" + convbinTime(start) + "\" -ts "
-        + convbinTime(epochOf(*options.from)) + " -te " + convbinTime(epochOf(*options.until))
-        + " -ti 30 -v 3.04 -od -os -o " + dir + "/peer.obs '" + path + "' >/dev/null 2>&1";
+    const rinexreader::ObsFile ours = files.obs(dir + "/ours/" + ending(names, files.obsEnd));
+    const std::string cmd = std::string(kConvbin) + " -v " + files.convbinVersion + " -r rtcm3 -tr \"" + convbinTime(start)
+        + "\" -ts " + convbinTime(epochOf(*options.from)) + " -te " + convbinTime(epochOf(*options.until))
+        + " -ti 30 -od -os -o " + dir + "/peer.obs '" + path + "' >/dev/null 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     // The peer ends at -te but may start before -ts: its epochs inside the window are the oracle.
-    rinexreader::ObsFile peer = peerObs(dir + "/peer.obs");
+    rinexreader::ObsFile peer = files.version2() ? files.obs(dir + "/peer.obs") : peerObs(dir + "/peer.obs");
     const double from = epochOf(*options.from).key(), until = epochOf(*options.until).key();
     peer.epochs.erase(std::remove_if(peer.epochs.begin(), peer.epochs.end(),
                                      [&](const auto& e) { return e.time.key() < from || e.time.key() > until; }),
@@ -428,6 +527,9 @@ TEST(RinexPeerWindow, DecimatedAndWindowedFilesHoldThePeersEpochs)
     EXPECT_EQ(ours.find("INTERVAL")->content.substr(0, 10), "    30.000");
     fs::remove_all(dir);
 }
+
+INSTANTIATE_TEST_SUITE_P(Versions, RinexPeerWindow, ::testing::Values(&kVersion304, &kVersion211),
+                         [](const auto& info) { return std::string("v") + (info.param->version2() ? "211" : "304"); });
 
 const std::vector<std::string> kCaptures = captures(convertible);
 INSTANTIATE_TEST_SUITE_P(Captures, RinexPeerTest, ::testing::ValuesIn(kCaptures), captureName);

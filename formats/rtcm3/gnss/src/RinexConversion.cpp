@@ -366,6 +366,8 @@ std::vector<std::string> RinexConversion::drops() const
             lines.push_back(who + std::to_string(d.valuesBlanked) + " values too large for their field, written blank");
         if (d.orbits)
             lines.push_back(who + std::to_string(d.orbits) + " orbits sent long before any observation, not written");
+        if (d.orbitsNotHeld)
+            lines.push_back(who + std::to_string(d.orbitsNotHeld) + " orbits of systems RINEX 2.11 has no file for, not written");
     }
     if (mRefused)
         lines.push_back(std::to_string(mRefused) + " records of stations beyond the first "
