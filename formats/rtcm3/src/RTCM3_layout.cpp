@@ -248,6 +248,19 @@ void Reader::elements(const Field& f, uint8_t* out, uint32_t n, unsigned width)
         out[n] = 0;
 }
 
+// The Reader for a consumer of scalars only: numeric arrays are stepped over without being
+// read, unless a derive hook counts their elements. Positions, counts and codes stay those of
+// the full read, since arrays sized by a count never decide a later presence or width.
+struct Skimmer : Reader {
+    void elements(const Field& f, uint8_t* out, uint32_t n, unsigned width)
+    {
+        if (f.derive || f.kind == Kind::String)
+            Reader::elements(f, out, n, width);
+        else
+            pos += uint64_t(n) * width;
+    }
+};
+
 struct Writer {
     uint8_t* data;
     uint32_t sizeBytes;
@@ -508,7 +521,7 @@ void* appendElement(const RecordLayout& owner, const Field& group, void* record)
 // Message_Number); the zero pad and the CRC follow the fields.
 
 int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unknownNumber,
-                    const uint8_t* frame, uint16_t length, void* result)
+                    const uint8_t* frame, uint16_t length, void* result, Depth depth)
 {
     // Whatever comes of the decode, the record's header says what it holds: nothing at all
     // until a message's walk begins, so that freeing its children is always safe.
@@ -535,6 +548,11 @@ int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unkn
     if (enableSet && !isEnabled(enableSet, layout->enumerator))
         return layout->disabledCode;
     initRecord(*layout, result);
+    if (depth == Depth::Scalars) {
+        Skimmer in{{frame, length, uint64_t(length) * 8, 0, layout->messageNumber}};
+        const int32_t r = walkFrame(*layout, result, in);
+        return r < 0 ? r : static_cast<int32_t>(in.pos);
+    }
     Reader in{frame, length, uint64_t(length) * 8, 0, layout->messageNumber};
     const int32_t r = walkFrame(*layout, result, in);
     return r < 0 ? r : static_cast<int32_t>(in.pos);
