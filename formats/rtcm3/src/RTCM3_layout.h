@@ -116,7 +116,8 @@ struct Dispatch {
 };
 
 // How much of a record a decode fills: every member, or the scalars, strings and the arrays
-// that counts derive from (other arrays keep what they held); the result is the same.
+// that counts derive from (other arrays keep what they held, groups are read but not kept:
+// their pointers are null); the result is the same.
 enum class Depth : uint8_t { Full, Scalars };
 
 // Leaves the record's header set on every path (enumerator 0 when no message's walk began),

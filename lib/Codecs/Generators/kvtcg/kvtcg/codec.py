@@ -534,8 +534,9 @@ class Emitter:
     @staticmethod
     def scalar_decode_declaration() -> List[str]:
         return ["// RTCM3_decode for readers of scalars: the same result, the same scalars, strings and",
-                "// masks, but numeric arrays keep whatever they held before. Much quicker on",
-                "// observation messages; free the record as after RTCM3_decode.",
+                "// masks, but numeric arrays keep whatever they held before and repeated groups are",
+                "// read without being kept (their pointers are null, their counts set). Much quicker",
+                "// on observation messages, and no allocation; free the record as after RTCM3_decode.",
                 "int32_t RTCM3_decode_scalars(RTCM3_context_s* context, const uint8_t* frame, uint16_t length,",
                 "                             _RTCM3_message_t* result);", ""]
 
