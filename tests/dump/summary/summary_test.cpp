@@ -16,14 +16,14 @@
 
 namespace {
 
-std::string summary(const QByteArray &stream, bool lazy, Stats::Style style)
+std::string summary(const QByteArray &stream, bool lazy)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("summary"));
     {
         OutputDevice out(-1, path);
         EXPECT_TRUE(out.create(path));
-        Stats stats(out, style);
+        Stats stats(out, Stats::Style::Json);
         EpochMonitor monitor(stats, false, ViewSetup(), lazy);
         FramePipeline pipeline(Selection(), false);
         pipeline.setScalarRecords(lazy);
@@ -37,19 +37,6 @@ std::string summary(const QByteArray &stream, bool lazy, Stats::Style style)
     return streamframes::readFile(path).toStdString();
 }
 
-QByteArray frameOf(const QByteArray &payload)
-{
-    const QByteArray bytes = QByteArray("\xD3") + char(payload.size() >> 8) + char(payload.size() & 0xFF) + payload;
-    const uint32_t crc = streamframes::crc24q(bytes);
-    return bytes + char(crc >> 16) + char(crc >> 8) + char(crc);
-}
-
-void expectSameSummaries(const QByteArray &stream, const QString &what)
-{
-    for (const Stats::Style style : {Stats::Style::Text, Stats::Style::Json})
-        EXPECT_EQ(summary(stream, true, style), summary(stream, false, style)) << what.toStdString();
-}
-
 TEST(LazySummary, EqualsTheWholeDecodeOnMutatedFrames)
 {
     const QList<QByteArray> frames = streamframes::splitClean(streamframes::bundledSample()).frames;
@@ -58,16 +45,19 @@ TEST(LazySummary, EqualsTheWholeDecodeOnMutatedFrames)
     for (const int change : {-1, -8, -200, 5, 23, 26, 40, 54, 80, 140, 170}) {
         QByteArray stream;
         for (qsizetype k = 0; k < frames.size(); ++k) {
-            QByteArray payload = frames[k].mid(3, frames[k].size() - 6);
+            QByteArray frame = frames[k].chopped(3);
             if (change < 0)
-                payload.chop(std::min<qsizetype>(-change, payload.size() - 2));
+                frame.chop(std::min<qsizetype>(-change, frame.size() - 5));
             else if (change < 8)
-                payload += QByteArray(change, '\x5A');
-            else if (change / 8 < payload.size())
-                payload[change / 8] = char(payload[change / 8] ^ (0x80 >> (change % 8)));
-            stream += k % 3 == 1 ? frameOf(payload) : frames[k];
+                frame += QByteArray(change, '\x5A');
+            else if (change / 8 + 3 < frame.size())
+                frame[change / 8 + 3] = char(frame[change / 8 + 3] ^ (0x80 >> (change % 8)));
+            frame[1] = char((frame.size() - 3) >> 8);
+            frame[2] = char(frame.size() - 3);
+            const uint32_t crc = streamframes::crc24q(frame);
+            stream += k % 3 == 1 ? frame + char(crc >> 16) + char(crc >> 8) + char(crc) : frames[k];
         }
-        expectSameSummaries(stream, QString::number(change));
+        EXPECT_EQ(summary(stream, true), summary(stream, false)) << change;
     }
 }
 
@@ -75,8 +65,8 @@ TEST(LazySummary, EqualsTheWholeDecodeOnEveryCapture)
 {
     int captures = 0;
     for (QDirIterator it(QStringLiteral(NUVRIX_SAMPLES_DIR), QDir::Files, QDirIterator::Subdirectories); it.hasNext(); ++captures) {
-        const QString path = it.next();
-        expectSameSummaries(streamframes::readFile(path), path);
+        const QByteArray stream = streamframes::readFile(it.next());
+        EXPECT_EQ(summary(stream, true), summary(stream, false)) << it.filePath().toStdString();
     }
     if (captures == 0)
         GTEST_SKIP() << "no captures at " << NUVRIX_SAMPLES_DIR;
