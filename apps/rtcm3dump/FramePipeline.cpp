@@ -82,7 +82,8 @@ void FramePipeline::frame(const uint8_t *data, size_t size)
 void FramePipeline::classify(Frame &frame, const uint8_t *data, size_t size)
 {
     // Frames are at most 1029 bytes: the length fits the codec's 16 bits.
-    frame.result = RTCM3_decode(&mContext, data, uint16_t(size), &mRecord);
+    frame.result = mScalarRecords ? RTCM3_decode_scalars(&mContext, data, uint16_t(size), &mRecord)
+                                  : RTCM3_decode(&mContext, data, uint16_t(size), &mRecord);
     if (frame.result > 0) {
         frame.record = &mRecord;
         frame.enumerator = mRecord.header.kvtcg_message;

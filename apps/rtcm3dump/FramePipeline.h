@@ -27,6 +27,9 @@ public:
 
     // Outputs are called in the order they were added; the caller keeps them alive.
     void addSink(FrameSink *sink) { mSinks.append(sink); }
+    // Records only as far as scalars go (numeric arrays are left as they were), for outputs
+    // that read headers only: the summary. Results and kinds of frames stay the same.
+    void setScalarRecords(bool on) { mScalarRecords = on; }
 
     void append(const QByteArray &bytes) { append(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size())); }
     void append(const uint8_t *data, size_t size);
@@ -47,6 +50,7 @@ private:
 
     Selection mSelection;
     const bool mHostMessages;
+    bool mScalarRecords = false;
     Kvt::Nuvrix::RTCM3_context_s mContext;
     Kvt::Nuvrix::_RTCM3_message_t mRecord;
     Kvt::Nuvrix::RTCM3FrameSplitter mSplitter;

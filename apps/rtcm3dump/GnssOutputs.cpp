@@ -121,8 +121,8 @@ void ObservationPrinter::glonassBiases(const Gnss::GlonassBiases &biases)
 
 void ObservationPrinter::notice(const Nuvrix::View::ViewNotice &notice) { tell(notice); }
 
-EpochMonitor::EpochMonitor(Stats &stats, bool live, const ViewSetup &time)
-    : mStats(stats), mLive(live), mView(*this)
+EpochMonitor::EpochMonitor(Stats &stats, bool live, const ViewSetup &time, bool headersOnly)
+    : mStats(stats), mLive(live), mHeadersOnly(headersOnly), mView(*this)
 {
     time.apply(mView);
 }
@@ -130,7 +130,7 @@ EpochMonitor::EpochMonitor(Stats &stats, bool live, const ViewSetup &time)
 void EpochMonitor::frame(const Frame &frame)
 {
     if (frame.record)
-        mView.add(*frame.record);
+        mView.add(mHeadersOnly ? mHeaders.of(*frame.record) : *frame.record);
 }
 
 void EpochMonitor::epoch(const Gnss::ObservationEpoch &epoch)

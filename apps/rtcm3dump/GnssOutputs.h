@@ -4,6 +4,7 @@
 // engineering view; its notices (epochs held back for a time reference, undated) go to
 // standard error.
 
+#include "EpochHeaders.h"
 #include "Frame.h"
 
 #include "GnssView.h"
@@ -62,7 +63,9 @@ private:
 class EpochMonitor : public FrameSink, private Kvt::Nuvrix::View::GnssSink
 {
 public:
-    EpochMonitor(Stats &stats, bool live, const ViewSetup &time);
+    // With `headersOnly` the view sees observation records without their satellites: the
+    // same epochs, and records decoded without observables suffice.
+    EpochMonitor(Stats &stats, bool live, const ViewSetup &time, bool headersOnly = true);
     void frame(const Frame &frame) override;
     void finish() { mView.finish(); }
 
@@ -76,6 +79,8 @@ private:
 
     Stats &mStats;
     const bool mLive;
+    const bool mHeadersOnly;
+    EpochHeaders mHeaders;
     std::map<int, Cadence> mCadence;
     Kvt::Nuvrix::View::GnssView mView;
 };

@@ -58,6 +58,14 @@ QList<int> Stats::stationIds(const Counts &counts)
     return ids;
 }
 
+QMap<QString, qint64> Stats::errorsByName(const Counts &counts)
+{
+    QMap<QString, qint64> named;
+    for (auto it = counts.errors.cbegin(); it != counts.errors.cend(); ++it)
+        named[QString::fromLatin1(Kvt::Nuvrix::RTCM3_error_to_string(it.key()))] += it.value();
+    return named;
+}
+
 Stats::Stats(OutputDevice &device, Style style)
     : mDevice(device), mOut(&device), mStyle(style)
 {
@@ -88,7 +96,7 @@ void Stats::count(const Frame &frame, Counts &counts) const
         ++counts.unknown[frame.number];
         break;
     case Frame::Kind::Failed:
-        ++counts.errors[QString::fromLatin1(Kvt::Nuvrix::RTCM3_error_to_string(frame.result))];
+        ++counts.errors[frame.result];
         break;
     case Frame::Kind::Empty:
         ++counts.empty;
@@ -215,8 +223,9 @@ void Stats::printText(const Counts &counts, double seconds)
     mOut << "unknown message numbers:" << (unknown.isEmpty() ? " none" : "") << '\n';
     for (auto it = unknown.cbegin(); it != unknown.cend(); ++it)
         mOut << "  " << it.key() << ": " << it.value() << '\n';
-    mOut << "decode errors:" << (counts.errors.isEmpty() ? " none" : "") << '\n';
-    for (auto it = counts.errors.cbegin(); it != counts.errors.cend(); ++it)
+    const QMap<QString, qint64> errors = errorsByName(counts);
+    mOut << "decode errors:" << (errors.isEmpty() ? " none" : "") << '\n';
+    for (auto it = errors.cbegin(); it != errors.cend(); ++it)
         mOut << "  " << it.key() << ": " << it.value() << '\n';
     if (!counts.latency.isEmpty()) {
         mOut << "latency by station:\n";
@@ -275,7 +284,7 @@ QJsonObject Stats::toJson(const Counts &counts, double seconds) const
         return entry;
     }));
     object.insert(QStringLiteral("unknown"), mapToJson(counted(counts.unknown, &itself), [](qint64 n) { return QJsonValue(n); }));
-    object.insert(QStringLiteral("errors"), mapToJson(counts.errors, [](qint64 n) { return QJsonValue(n); }));
+    object.insert(QStringLiteral("errors"), mapToJson(errorsByName(counts), [](qint64 n) { return QJsonValue(n); }));
     if (!counts.latency.isEmpty())
         object.insert(QStringLiteral("latency"), mapToJson(counts.latency, [](const Latency &l) {
             return QJsonObject{{QStringLiteral("mean"), l.sum / l.count}, {QStringLiteral("largest"), l.largest}};

@@ -72,7 +72,7 @@ private:
         std::bitset<kNumbers> stations;
         std::vector<PerType> decoded = std::vector<PerType>(kNumbers);
         std::vector<qint64> unknown = std::vector<qint64>(kNumbers);
-        QMap<QString, qint64> errors; // by code name
+        QMap<int32_t, qint64> errors; // by code: named only when printed
         QMap<int, Latency> latency;   // by station
         QMap<int, qint64> missing;    // epochs, by station
         QMap<int, QList<Gap>> gaps;   // the first few, by station
@@ -80,6 +80,7 @@ private:
 
     void count(const Frame &frame, Counts &counts) const;
     static QList<int> stationIds(const Counts &counts);
+    static QMap<QString, qint64> errorsByName(const Counts &counts);
     int stationOf(const Kvt::Nuvrix::_RTCM3_message_t &record);
     void printText(const Counts &counts, double seconds);
     void printMissing(const Counts &counts);

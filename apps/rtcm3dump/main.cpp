@@ -243,6 +243,7 @@ int dump(const Options &options, OutputDevice &out)
         pipeline.addSink(stats.get());
         monitor = std::make_unique<EpochMonitor>(*stats, source && source->isLive(), time);
         pipeline.addSink(monitor.get());
+        pipeline.setScalarRecords(true);
     } else {
         printer = Printer::create(options.style, out);
         pipeline.addSink(printer.get());

@@ -4,6 +4,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
 
 namespace Kvt::Nuvrix::layout {
 namespace {
@@ -222,6 +225,7 @@ struct Reader {
         return array != nullptr;
     }
     void pad(unsigned bits) { pos += bits; }
+    static uint8_t* element(uint8_t* array, uint32_t i, const RecordLayout& sub) { return array + std::size_t(i) * sub.size; }
 };
 
 // Reads n elements of one width and type; the caller has checked they fit.
@@ -247,6 +251,75 @@ void Reader::elements(const Field& f, uint8_t* out, uint32_t n, unsigned width)
     if (f.kind == Kind::String)
         out[n] = 0;
 }
+
+// Where the Skimmer reads group elements: one place per group, in blocks kept from frame to
+// frame, so that a decode allocates nothing once the blocks have grown to the stream's groups.
+class ScratchArena
+{
+public:
+    void reset()
+    {
+        mBlock = 0;
+        mUsed = 0;
+    }
+    uint8_t* take(std::size_t bytes)
+    {
+        bytes = (bytes + 15) & ~std::size_t(15);
+        while (mBlock < mBlocks.size() && mUsed + bytes > mBlocks[mBlock].size) {
+            ++mBlock;
+            mUsed = 0;
+        }
+        if (mBlock == mBlocks.size()) {
+            const std::size_t size = bytes > kBlockBytes ? bytes : kBlockBytes;
+            uint8_t* data = new (std::nothrow) uint8_t[size];
+            if (!data)
+                return nullptr;
+            mBlocks.push_back(Block{std::unique_ptr<uint8_t[]>(data), size});
+            mUsed = 0;
+        }
+        uint8_t* at = mBlocks[mBlock].data.get() + mUsed;
+        mUsed += bytes;
+        return at;
+    }
+
+private:
+    static constexpr std::size_t kBlockBytes = 64 * 1024;
+    struct Block {
+        std::unique_ptr<uint8_t[]> data;
+        std::size_t size;
+    };
+    std::vector<Block> mBlocks;
+    std::size_t mBlock = 0;
+    std::size_t mUsed = 0;
+};
+
+thread_local ScratchArena tScratch;
+
+// The Reader for a consumer of scalars only: numeric arrays are stepped over without being
+// read, unless a derive hook counts their elements, and the elements of a group are read one
+// over the other and not kept (the record's pointer stays null). Positions, counts and codes
+// stay those of the full read: neither arrays nor elements decide a later presence or width
+// of the record that holds them.
+struct Skimmer : Reader {
+    void elements(const Field& f, uint8_t* out, uint32_t n, unsigned width)
+    {
+        if (f.derive || f.kind == Kind::String)
+            Reader::elements(f, out, n, width);
+        else
+            pos += uint64_t(n) * width;
+    }
+    static bool elementArray(const Field& f, void* record, uint32_t, uint8_t*& array)
+    {
+        at<uint8_t*>(record, f.offset) = nullptr;
+        array = tScratch.take(f.sub->size);
+        return array != nullptr;
+    }
+    static uint8_t* element(uint8_t* array, uint32_t, const RecordLayout& sub)
+    {
+        std::memset(array, 0, sub.size);
+        return array;
+    }
+};
 
 struct Writer {
     uint8_t* data;
@@ -280,6 +353,7 @@ struct Writer {
         return array || n == 0;
     }
     void pad(unsigned bits) { put(bits, 0); }  // always fits: the buffer ends on a byte boundary
+    static uint8_t* element(uint8_t* array, uint32_t i, const RecordLayout& sub) { return array + std::size_t(i) * sub.size; }
 };
 
 // How many of n elements of the array can be moved before the capacity or the end of the
@@ -376,7 +450,7 @@ int32_t walkFields(const RecordLayout& layout, void* record, Port& port)
             if (!port.elementArray(f, record, n, array) && r == 0)
                 r = f.sub->internalCode;
             for (uint32_t i = 0; r == 0 && i < n; ++i)
-                r = walkSub(*f.sub, array + std::size_t(i) * f.sub->size, record, tally.bits, port);
+                r = walkSub(*f.sub, port.element(array, i, *f.sub), record, tally.bits, port);
             if (r < 0) {
                 if (!(f.flags & ContinueOnError))
                     return r;
@@ -508,7 +582,7 @@ void* appendElement(const RecordLayout& owner, const Field& group, void* record)
 // Message_Number); the zero pad and the CRC follow the fields.
 
 int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unknownNumber,
-                    const uint8_t* frame, uint16_t length, void* result)
+                    const uint8_t* frame, uint16_t length, void* result, Depth depth)
 {
     // Whatever comes of the decode, the record's header says what it holds: nothing at all
     // until a message's walk begins, so that freeing its children is always safe.
@@ -535,6 +609,12 @@ int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unkn
     if (enableSet && !isEnabled(enableSet, layout->enumerator))
         return layout->disabledCode;
     initRecord(*layout, result);
+    if (depth == Depth::Scalars) {
+        tScratch.reset();
+        Skimmer in{{frame, length, uint64_t(length) * 8, 0, layout->messageNumber}};
+        const int32_t r = walkFrame(*layout, result, in);
+        return r < 0 ? r : static_cast<int32_t>(in.pos);
+    }
     Reader in{frame, length, uint64_t(length) * 8, 0, layout->messageNumber};
     const int32_t r = walkFrame(*layout, result, in);
     return r < 0 ? r : static_cast<int32_t>(in.pos);

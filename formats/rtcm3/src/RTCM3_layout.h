@@ -115,10 +115,15 @@ struct Dispatch {
     int32_t invalidMessageCode;
 };
 
+// How much of a record a decode fills: every member, or the scalars, strings and the arrays
+// that counts derive from (other arrays keep what they held, groups are read but not kept:
+// their pointers are null); the result is the same.
+enum class Depth : uint8_t { Full, Scalars };
+
 // Leaves the record's header set on every path (enumerator 0 when no message's walk began),
 // so that freeChildren of whatever the header names is always safe afterwards.
 int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unknownNumber,
-                    const uint8_t* frame, uint16_t length, void* result);
+                    const uint8_t* frame, uint16_t length, void* result, Depth depth = Depth::Full);
 int32_t encodeFrame(const RecordLayout& layout, uint8_t* buffer, uint16_t size, void* record);
 
 template <typename T>

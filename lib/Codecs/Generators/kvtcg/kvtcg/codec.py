@@ -448,6 +448,7 @@ class Emitter:
                 "// The layout table of a record type; null outside 1 to the last enumerator.",
                 "const layout::RecordLayout* RTCM3_layout(int32_t enumerator);",
                 "const char* RTCM3_error_to_string(int32_t code);", ""]
+        out += self.scalar_decode_declaration()
         for r in self.records:
             out += [d + ";" for d, _ in self.functions(r)]
         out += ["", "} // namespace Kvt::Nuvrix", ""]
@@ -521,11 +522,31 @@ class Emitter:
                 "    return layout::decodeFrame(kDispatch, context ? context->enabled : nullptr,",
                 "                               context ? &context->unknown_message_number : nullptr,",
                 "                               frame, length, result);", "}", ""]
+        out += self.scalar_decode_definition()
         for r in self.records:
             for decl, body in self.functions(r):
                 out += [decl, "{", f"    {body}", "}", ""]
         out += ["} // namespace Kvt::Nuvrix", ""]
         return "\n".join(out)
+
+    # A decode for readers of headers (station, epoch, counts): the same result as
+    # RTCM3_decode, without the numeric arrays.
+    @staticmethod
+    def scalar_decode_declaration() -> List[str]:
+        return ["// RTCM3_decode for readers of scalars: the same result, the same scalars, strings and",
+                "// masks, but numeric arrays keep whatever they held before and repeated groups are",
+                "// read without being kept (their pointers are null, their counts set). Much quicker",
+                "// on observation messages, and no allocation; free the record as after RTCM3_decode.",
+                "int32_t RTCM3_decode_scalars(RTCM3_context_s* context, const uint8_t* frame, uint16_t length,",
+                "                             _RTCM3_message_t* result);", ""]
+
+    @staticmethod
+    def scalar_decode_definition() -> List[str]:
+        return ["int32_t RTCM3_decode_scalars(RTCM3_context_s* context, const uint8_t* frame, uint16_t length,",
+                "                             _RTCM3_message_t* result)", "{",
+                "    return layout::decodeFrame(kDispatch, context ? context->enabled : nullptr,",
+                "                               context ? &context->unknown_message_number : nullptr,",
+                "                               frame, length, result, layout::Depth::Scalars);", "}", ""]
 
     def names(self) -> str:
         enum_names = ["RTCM3_MESSAGE_NULL"] + [model.enum_name(r) for r in self.records]
