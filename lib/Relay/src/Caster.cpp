@@ -20,6 +20,8 @@
 
 namespace {
 
+constexpr char kNetwork[] = "rtcm3relay";
+
 QByteArray serverName()
 {
     return "NTRIP rtcm3relay/" NUVRIX_VERSION;
@@ -311,7 +313,8 @@ void Caster::attach(RelayInput *input)
 {
     Mountpoint &mount = mountpoint(input->mount());
     mount.input = input;
-    mount.nmea = input->address().value(QStringLiteral("nmea")) == QLatin1String("1");
+    mount.nmea = input->address().value(QStringLiteral("gga")) == QLatin1String("pass")
+        || input->address().value(QStringLiteral("nmea")) == QLatin1String("1");
     connect(input, &RelayInput::frameReady, this, [this, &mount](const Frame &frame) { publish(mount, frame); });
 }
 
@@ -394,8 +397,16 @@ QByteArray Caster::sourceTable(const QByteArray &host) const
     QByteArray table;
     if (!host.isEmpty()) {
         const QByteArray name = host.left(host.lastIndexOf(':') > 0 && !host.endsWith(']') ? host.lastIndexOf(':') : host.size());
-        table += "CAS;" + name + ';' + QByteArray::number(mServer->serverPort()) + ";rtcm3relay;none;0;;0.00;0.00;0.0.0.0;0;none\r\n";
+        table += "CAS;" + name + ';' + QByteArray::number(mServer->serverPort()) + ';' + kNetwork + ";none;0;;0.00;0.00;0.0.0.0;0;none\r\n";
     }
+    // Every stream here belongs to one network, the caster's; it asks for passwords where any
+    // mountpoint does.
+    bool closedAny = false;
+    for (const auto &[name, mount] : mMounts) {
+        const CasterUsers::Mount *access = mUsers.find(name);
+        closedAny = closedAny || (mount->active() && access && !access->users.isEmpty());
+    }
+    table += QByteArray("NET;") + kNetwork + ';' + kNetwork + ';' + (closedAny ? 'B' : 'N') + ";N;none;none;none;none\r\n";
     for (const auto &[name, mount] : mMounts) {
         if (!mount->active())
             continue;
@@ -405,7 +416,7 @@ QByteArray Caster::sourceTable(const QByteArray &host) const
         const bool closed = access && !access->users.isEmpty();
         const QStringList fields{
             QStringLiteral("STR"), name, name, QStringLiteral("RTCM 3"), p.formatDetails(), QString::number(p.carrier()),
-            p.navigationSystems(), QStringLiteral("none"), QString(),
+            p.navigationSystems(), QLatin1String(kNetwork), QString(),
             QString::number(position ? position->first : 0.0, 'f', 2), QString::number(position ? position->second : 0.0, 'f', 2),
             mount->nmea ? QStringLiteral("1") : QStringLiteral("0"), QStringLiteral("0"), mount->generator,
             QStringLiteral("none"), closed ? QStringLiteral("B") : QStringLiteral("N"), QStringLiteral("N"),
