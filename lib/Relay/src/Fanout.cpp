@@ -72,6 +72,9 @@ public:
         mThread.join();
         for (auto &[id, c] : mConnections)
             ::close(c->fd);
+        for (const Command &command : mInbox)
+            if (command.connection)
+                ::close(command.connection->fd);
         ::close(mWake);
         ::close(mPoll);
     }
