@@ -280,8 +280,7 @@ void Caster::close()
     mFanout->closeAll();
     mClientMounts.clear();
     for (auto &[name, mount] : mMounts) {
-        mount->clients.clear();
-        mount->stats.clients = 0;
+        mount->clients.clear();  // the summary still tells how many the run ended with
         if (mount->pushed) {
             disconnect(mount->pushed->socket, nullptr, this, nullptr);
             mount->pushed->socket->abort();
