@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -50,6 +51,20 @@ qint64 now()
 {
     return monotonicNs();
 }
+
+// The clock of the kernel's receive stamps.
+qint64 realNow()
+{
+    timespec t;
+    ::clock_gettime(CLOCK_REALTIME, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+struct Injection
+{
+    qint64 monotonic = 0;
+    qint64 real = 0;
+};
 
 std::vector<QByteArray> epochsOf(const QByteArray &capture)
 {
@@ -164,7 +179,8 @@ struct Client
 struct Result
 {
     int clients = 0, complete = 0;
-    std::vector<double> latencyMs;
+    std::vector<double> latencyMs;  // to the bytes' arrival at the client's socket
+    std::vector<double> readMs;     // to this reader's read
     double cpuS = 0, wallS = 0, deliveredMB = 0;
     long rssPerClientB = 0;
 };
@@ -172,7 +188,7 @@ struct Result
 class Swarm
 {
 public:
-    Swarm(const std::vector<qint64> &ends, const QByteArray &stream, std::vector<qint64> &injected)
+    Swarm(const std::vector<qint64> &ends, const QByteArray &stream, std::vector<Injection> &injected)
         : mEnds(ends), mStream(stream), mInjected(injected), mPoll(::epoll_create1(0)) {}
     ~Swarm()
     {
@@ -198,6 +214,8 @@ public:
         if (::write(c.fd, request.data(), request.size()) < 0)
             c.broken = true;
         ::fcntl(c.fd, F_SETFL, O_NONBLOCK);
+        const int on = 1;
+        ::setsockopt(c.fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
         if (!reads) {
             mStuck.push_back(c.fd);
             return;
@@ -237,14 +255,24 @@ public:
         for (const Client &c : mClients)
             r->complete += !c.broken && c.offset == bytes;
         r->latencyMs = mLatencyMs;
+        r->readMs = mReadMs;
     }
 
 private:
+    // The kernel stamps when the bytes reached the client's socket: this reader visits a
+    // thousand sockets in turn, and its own pace is not the caster's latency.
     void readClient(Client &c)
     {
         char buffer[65536];
+        char control[256];
         for (;;) {
-            const ssize_t n = ::read(c.fd, buffer, sizeof buffer);
+            iovec part{buffer, sizeof buffer};
+            msghdr message{};
+            message.msg_iov = &part;
+            message.msg_iovlen = 1;
+            message.msg_control = control;
+            message.msg_controllen = sizeof control;
+            const ssize_t n = ::recvmsg(c.fd, &message, MSG_DONTWAIT);
             if (n <= 0) {
                 if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                     c.broken = true;
@@ -252,13 +280,21 @@ private:
                 }
                 return;
             }
-            const qint64 at = now();
+            const qint64 readAt = now();
+            qint64 arrival = realNow();
+            for (cmsghdr *m = CMSG_FIRSTHDR(&message); m; m = CMSG_NXTHDR(&message, m)) {
+                if (m->cmsg_level == SOL_SOCKET && m->cmsg_type == SCM_TIMESTAMPNS) {
+                    timespec t;
+                    std::memcpy(&t, CMSG_DATA(m), sizeof t);
+                    arrival = qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+                }
+            }
             for (ssize_t i = 0; i < n && !c.broken;)
-                i += take(c, buffer + i, size_t(n - i), at);
+                i += take(c, buffer + i, size_t(n - i), arrival, readAt);
         }
     }
     // Consumes bytes of one client; returns how many.
-    size_t take(Client &c, const char *p, size_t n, qint64 at)
+    size_t take(Client &c, const char *p, size_t n, qint64 arrival, qint64 readAt)
     {
         if (!c.streaming) {
             c.head.push_back(*p);
@@ -292,8 +328,10 @@ private:
         if (c.v2 && (c.chunkLeft -= long(take)) == 0)
             c.chunkLeft = -2;
         while (c.epoch < mEnds.size() && qint64(c.offset) >= mEnds[c.epoch]) {
-            if (mInjected[c.epoch] > 0)
-                mLatencyMs.push_back(double(at - mInjected[c.epoch]) / 1e6);
+            if (mInjected[c.epoch].monotonic > 0) {
+                mLatencyMs.push_back(double(arrival - mInjected[c.epoch].real) / 1e6);
+                mReadMs.push_back(double(readAt - mInjected[c.epoch].monotonic) / 1e6);
+            }
             ++c.epoch;
         }
         return take;
@@ -301,11 +339,12 @@ private:
 
     const std::vector<qint64> &mEnds;
     const QByteArray &mStream;
-    std::vector<qint64> &mInjected;
+    std::vector<Injection> &mInjected;
     int mPoll;
     std::vector<Client> mClients;
     std::vector<int> mStuck;
     std::vector<double> mLatencyMs;
+    std::vector<double> mReadMs;
 };
 
 double percentile(std::vector<double> v, double p)
@@ -342,7 +381,8 @@ Result run(const Setup &s, const std::string &relay)
     ::usleep(300000);
     // The stream the clients should see: the epochs fed, in order.
     QByteArray stream;
-    std::vector<qint64> ends, injected(size_t(gSeconds), 0);
+    std::vector<qint64> ends;
+    std::vector<Injection> injected(static_cast<size_t>(gSeconds));
     for (int k = 0; k < gSeconds; ++k) {
         stream += gEpochs[size_t(k) % gEpochs.size()];
         ends.push_back(stream.size());
@@ -374,7 +414,7 @@ Result run(const Setup &s, const std::string &relay)
         for (const int fd : feeds)
             if (::write(fd, epoch.constData(), size_t(epoch.size())) != epoch.size())
                 std::fprintf(stderr, "short write to the input\n");
-        injected[size_t(k)] = now();
+        injected[size_t(k)] = {now(), realNow()};
     }
     const qint64 drainUntil = now() + 5000000000LL;
     while (!swarm.allDone(size_t(stream.size())) && now() < drainUntil)
@@ -427,14 +467,15 @@ int main(int argc, char **argv)
         {"relay-1000", false, 1, 1000, false},   {"relay-1000+stuck", false, 1, 1000, true},
         {"relay-200x5", false, 200, 5, false},   {"relay-10000", false, 1, 10000, false},
     };
-    std::printf("%-18s %8s %9s %9s %9s %9s %10s %9s %12s\n", "set-up", "clients", "complete", "p50 ms",
-                "p99 ms", "max ms", "B/client", "CPU %", "CPU ms/MB");
+    std::printf("%-18s %8s %9s %9s %9s %9s %11s %10s %9s %12s\n", "set-up", "clients", "complete", "p50 ms",
+                "p99 ms", "max ms", "read p99 ms", "B/client", "CPU %", "CPU ms/MB");
     for (const Setup &s : setups) {
         if (!only.empty() && only != s.name)
             continue;
         const Result r = run(s, relay);
-        std::printf("%-18s %8d %9d %9.3f %9.3f %9.3f %10ld %9.1f %12.2f\n", s.name, r.clients, r.complete,
+        std::printf("%-18s %8d %9d %9.3f %9.3f %9.3f %11.3f %10ld %9.1f %12.2f\n", s.name, r.clients, r.complete,
                     percentile(r.latencyMs, 0.5), percentile(r.latencyMs, 0.99), percentile(r.latencyMs, 1.0),
+                    percentile(r.readMs, 0.99),
                     r.rssPerClientB, 100 * r.cpuS / r.wallS, r.deliveredMB > 0 ? 1000 * r.cpuS / r.deliveredMB : 0);
         std::fflush(stdout);
     }

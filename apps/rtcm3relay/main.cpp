@@ -35,7 +35,7 @@ const char kUsage[] =
     "  serial:///dev/ttyUSB0?baud=115200[&data=8&parity=none|even|odd&stop=1|2]\n"
     "  udp://HOST:PORT       input: receive on it (udp://:PORT: every address); output: send to it\n"
     "input parameters:  ?mount=MNT  feed the caster's mountpoint MNT;  ?pace=F  replay a file at F\n"
-    "                   times its own epoch rate;  ?nmea=1  pass clients' GGA up to this source;\n"
+    "                   times its own epoch rate;  ?gga=pass  pass clients' GGA up to this source;\n"
     "                   ?v=1|2  NTRIP version of a client input;  ?msgs=...  as on an output\n"
     "RINEX input:       ?msm=1..7|legacy (default 7);  ?station=ID;  ?position=S  1005/1033 every\n"
     "                   S seconds (default 10);  ?systems=GRE  only these constellations\n"

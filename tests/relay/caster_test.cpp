@@ -77,6 +77,11 @@ TEST_F(RelayCaster, ServesVersion1And2ClientsTheInputByteForByte)
     const QList<QByteArray> str = answer.mid(answer.indexOf("STR;FED;")).split('\n').value(0).trimmed().split(';');
     ASSERT_EQ(str.size(), 19) << answer.toStdString();
     EXPECT_EQ(str[15], "B");  // FED has users
+    // The network record names the network the stream refers to, closed as FED is.
+    const QList<QByteArray> net = answer.mid(answer.indexOf("NET;")).split('\n').value(0).trimmed().split(';');
+    ASSERT_EQ(net.size(), 9) << answer.toStdString();
+    EXPECT_EQ(net[1], str[7]);
+    EXPECT_EQ(net[3], "B");
     QSet<int> types;
     for (const QByteArray &frame : streamframes::splitClean(bytes).frames)
         types << streamframes::messageNumber(frame);
@@ -157,6 +162,33 @@ TEST_F(RelayCaster, DropsAClientThatStopsReadingAndServesTheOthersInFull)
     received += reader.read(12 + bytes.size() - received.size());
     EXPECT_TRUE(received == "ICY 200 OK\r\n" + bytes);
     EXPECT_TRUE(mCaster->awaitErr("dropping client 127.0.0.1 of FED: it does not read"));
+}
+
+// A second relay reads FED as an NTRIP client and serves it on as UP; what a client of UP
+// sends as GGA reaches our caster, where asked only.
+TEST_F(RelayCaster, PassesClientsGgaUpToAnNtripInputWhereAsked)
+{
+    const struct
+    {
+        const char *parameters;
+        QByteArray checksum;  // tells the two sentences apart
+    } cases[] = {{"?mount=UP", "5B"}, {"?mount=UP&gga=pass", "5A"}};
+    for (const auto &c : cases) {
+        const quint16 port = freePort();
+        Process relay({url("bob:x", "FED") + QLatin1String(c.parameters), "--caster", QStringLiteral("127.0.0.1:%1").arg(port)});
+        ASSERT_TRUE(mCaster->awaitErr("reads FED"));
+        Peer client;
+        ASSERT_TRUE(client.open(port, get("UP")));
+        ASSERT_TRUE(relay.awaitErr("reads UP"));
+        const QByteArray bytes = sample();
+        feed(bytes);
+        ASSERT_TRUE(client.read(12 + bytes.size()) == "ICY 200 OK\r\n" + bytes);
+        client.socket.write("$GPGGA,120000.00,5006.0,N,00836.0,E,1,08,1.0,100.0,M,47.0,M,,*" + c.checksum + "\r\n");
+        ASSERT_TRUE(client.socket.waitForBytesWritten(5000));
+        ASSERT_TRUE(relay.awaitErr("on UP sent $GPGGA"));
+    }
+    EXPECT_TRUE(mCaster->awaitErr("on FED sent $GPGGA,120000.00,5006.0,N,00836.0,E,1,08,1.0,100.0,M,47.0,M,,*5A"));
+    EXPECT_FALSE(mCaster->err().contains("*5B"));
 }
 
 // Our own push, version 1 and 2, into our caster, read by rtcm3dump.

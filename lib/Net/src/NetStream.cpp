@@ -405,6 +405,15 @@ void NetStream::close()
     d->errorString = QStringLiteral("closed");
 }
 
+bool NetStream::send(const QByteArray &bytes)
+{
+    if (d->phase != Private::Phase::Streaming || !d->socket)
+        return false;
+    d->socket->write(bytes);
+    d->socket->flush();
+    return true;
+}
+
 QString NetStream::peer() const
 {
     return d->peer();

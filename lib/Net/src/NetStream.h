@@ -91,6 +91,9 @@ public:
     QList<NetEvent> takeEvents();
     // Stops now: the connection closes and state() turns Finished.
     void close();
+    // Bytes for the peer on the running stream (a rover's GGA sentence); false, and nothing
+    // sent, while there is none.
+    bool send(const QByteArray &bytes);
     // host:port, for messages.
     QString peer() const;
 

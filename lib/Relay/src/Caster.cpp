@@ -1,5 +1,6 @@
 #include "Caster.h"
 
+#include "Fanout.h"
 #include "Geodesy.h"
 #include "HttpChunkDecoder.h"
 #include "NtripClient.h"
@@ -11,9 +12,15 @@
 #include <QtNetwork/QTcpServer>
 #include <QtNetwork/QTcpSocket>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <thread>
 
 namespace {
+
+constexpr char kNetwork[] = "rtcm3relay";
 
 QByteArray serverName()
 {
@@ -205,10 +212,8 @@ int StreamProfile::bitrate() const
 
 struct Caster::Client
 {
-    QTcpSocket *socket;
-    BoundedLink link;
+    quint64 id;
     QString peer;
-    QByteArray lines;  // what the client sent: GGA sentences
 };
 
 struct Caster::Source
@@ -223,7 +228,8 @@ struct Caster::Mountpoint
 {
     QString name;
     StreamProfile profile;
-    std::vector<std::unique_ptr<Client>> clients;
+    int group = 0;  // of the fan-out
+    std::vector<Client> clients;
     std::unique_ptr<Source> pushed;
     RelayInput *input = nullptr;
     bool nmea = false;
@@ -240,11 +246,18 @@ Caster::Caster(CasterUsers users, QObject *parent)
     , mClientQueueLimit(BoundedLink::kDefaultLimit)
 {
     connect(mServer.get(), &QTcpServer::newConnection, this, [this] { accept(); });
+    // Writers beside the event loop, one per core up to four: the loop only hands them batches.
+    const int writers = std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+    mFanout = std::make_unique<Fanout>(writers, [this](const Fanout::Event &e) {
+        QMetaObject::invokeMethod(this, [this, kind = int(e.kind), id = e.client, text = e.text] { fanoutEvent(kind, id, text); },
+                                  Qt::QueuedConnection);
+    });
 }
 
 Caster::~Caster()
 {
     close();
+    mFanout.reset();
 }
 
 bool Caster::listen(const QHostAddress &address, quint16 port, QString *error)
@@ -264,13 +277,10 @@ quint16 Caster::port() const
 void Caster::close()
 {
     mServer->close();
+    mFanout->closeAll();
+    mClientMounts.clear();
     for (auto &[name, mount] : mMounts) {
-        for (auto &client : mount->clients) {
-            disconnect(client->socket, nullptr, this, nullptr);
-            client->link.finishBody();
-            client->socket->disconnectFromHost();
-        }
-        mount->clients.clear();
+        mount->clients.clear();  // the summary still tells how many the run ended with
         if (mount->pushed) {
             disconnect(mount->pushed->socket, nullptr, this, nullptr);
             mount->pushed->socket->abort();
@@ -285,6 +295,7 @@ Caster::Mountpoint &Caster::mountpoint(const QString &name)
     if (!slot) {
         slot = std::make_unique<Mountpoint>();
         slot->name = name;
+        slot->group = int(mMounts.size());
         slot->stats.role = QStringLiteral("mount");
         slot->stats.name = name;
     }
@@ -301,7 +312,8 @@ void Caster::attach(RelayInput *input)
 {
     Mountpoint &mount = mountpoint(input->mount());
     mount.input = input;
-    mount.nmea = input->address().value(QStringLiteral("nmea")) == QLatin1String("1");
+    mount.nmea = input->address().value(QStringLiteral("gga")) == QLatin1String("pass")
+        || input->address().value(QStringLiteral("nmea")) == QLatin1String("1");
     connect(input, &RelayInput::frameReady, this, [this, &mount](const Frame &frame) { publish(mount, frame); });
 }
 
@@ -384,8 +396,16 @@ QByteArray Caster::sourceTable(const QByteArray &host) const
     QByteArray table;
     if (!host.isEmpty()) {
         const QByteArray name = host.left(host.lastIndexOf(':') > 0 && !host.endsWith(']') ? host.lastIndexOf(':') : host.size());
-        table += "CAS;" + name + ';' + QByteArray::number(mServer->serverPort()) + ";rtcm3relay;none;0;;0.00;0.00;0.0.0.0;0;none\r\n";
+        table += "CAS;" + name + ';' + QByteArray::number(mServer->serverPort()) + ';' + kNetwork + ";none;0;;0.00;0.00;0.0.0.0;0;none\r\n";
     }
+    // Every stream here belongs to one network, the caster's; it asks for passwords where any
+    // mountpoint does.
+    bool closedAny = false;
+    for (const auto &[name, mount] : mMounts) {
+        const CasterUsers::Mount *access = mUsers.find(name);
+        closedAny = closedAny || (mount->active() && access && !access->users.isEmpty());
+    }
+    table += QByteArray("NET;") + kNetwork + ';' + kNetwork + ';' + (closedAny ? 'B' : 'N') + ";N;none;none;none;none\r\n";
     for (const auto &[name, mount] : mMounts) {
         if (!mount->active())
             continue;
@@ -395,7 +415,7 @@ QByteArray Caster::sourceTable(const QByteArray &host) const
         const bool closed = access && !access->users.isEmpty();
         const QStringList fields{
             QStringLiteral("STR"), name, name, QStringLiteral("RTCM 3"), p.formatDetails(), QString::number(p.carrier()),
-            p.navigationSystems(), QStringLiteral("none"), QString(),
+            p.navigationSystems(), QLatin1String(kNetwork), QString(),
             QString::number(position ? position->first : 0.0, 'f', 2), QString::number(position ? position->second : 0.0, 'f', 2),
             mount->nmea ? QStringLiteral("1") : QStringLiteral("0"), QStringLiteral("0"), mount->generator,
             QStringLiteral("none"), closed ? QStringLiteral("B") : QStringLiteral("N"), QStringLiteral("N"),
@@ -429,60 +449,66 @@ void Caster::serveClient(QTcpSocket *socket, const QString &name, int version, c
                                       + "WWW-Authenticate: Basic realm=\"/" + name.toUtf8() + "\"\r\nConnection: close\r\n\r\n");
         }
     }
-    socket->write(version == 2 ? "HTTP/1.1 200 OK\r\nNtrip-Version: Ntrip/2.0\r\nServer: " + serverName()
-                                     + "\r\nCache-Control: no-store, no-cache, max-age=0\r\nPragma: no-cache\r\n"
-                                       "Content-Type: gnss/data\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
-                               : QByteArray("ICY 200 OK\r\n"));
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    auto client = std::make_unique<Client>(Client{socket, BoundedLink(socket, version == 2, mClientQueueLimit), peer, {}});
-    client->link.writeDirectly(socket->socketDescriptor());
-    Client *raw = client.get();
-    mount->clients.push_back(std::move(client));
-    ++mount->stats.clientsEver;
-    emit note(QStringLiteral("caster: %1 reads %2 (version %3)").arg(peer, name).arg(version));
-    mount->stats.clients = qint64(mount->clients.size());
-    connect(socket, &QTcpSocket::readyRead, this, [this, mount, raw] { clientBytes(*mount, *raw, raw->socket->readAll()); });
-    connect(socket, &QTcpSocket::disconnected, this, [this, mount, socket] { dropClient(*mount, socket, {}); });
-    if (!early.isEmpty())
-        clientBytes(*mount, *raw, early);
-}
-
-void Caster::clientBytes(Mountpoint &mount, Client &client, const QByteArray &bytes)
-{
-    client.lines += bytes;
-    for (qsizetype end; (end = client.lines.indexOf('\n')) >= 0;) {
-        const QByteArray line = client.lines.left(end).trimmed();
-        client.lines.remove(0, end + 1);
-        if (!line.startsWith("$"))
-            continue;
-        emit note(QStringLiteral("caster: %1 on %2 sent %3").arg(client.peer, mount.name, printable(line)));
-        if (!mount.nmea)
-            continue;
-        if (mount.pushed)
-            mount.pushed->socket->write(line + "\r\n");
-        else if (mount.input)
-            mount.input->sendUpstream(line + "\r\n");
-    }
-    // A client that sends no line feed must not make us hold its bytes.
-    if (client.lines.size() > 1024)
-        client.lines.clear();
-}
-
-void Caster::dropClient(Mountpoint &mount, QTcpSocket *socket, const QString &why)
-{
+    const QByteArray greeting = version == 2
+        ? "HTTP/1.1 200 OK\r\nNtrip-Version: Ntrip/2.0\r\nServer: " + serverName()
+              + "\r\nCache-Control: no-store, no-cache, max-age=0\r\nPragma: no-cache\r\n"
+                "Content-Type: gnss/data\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
+        : QByteArray("ICY 200 OK\r\n");
+    // The writers take the connection over on a descriptor of their own; Qt's is closed.
+    const QByteArray buffered = early + socket->readAll();
+    const int descriptor = ::fcntl(int(socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
     disconnect(socket, nullptr, this, nullptr);
-    const auto it = std::find_if(mount.clients.begin(), mount.clients.end(),
-                                 [socket](const auto &c) { return c->socket == socket; });
-    if (it == mount.clients.end())
-        return;
-    if (!why.isEmpty()) {
-        emit note(QStringLiteral("caster: dropping client %1 of %2: %3").arg((*it)->peer, mount.name, why));
-        ++mount.stats.drops;
-        socket->abort();
-    }
-    mount.clients.erase(it);
-    mount.stats.clients = qint64(mount.clients.size());
+    socket->abort();
     socket->deleteLater();
+    if (descriptor < 0) {
+        emit note(QStringLiteral("caster: cannot serve %1: %2").arg(peer, QString::fromLocal8Bit(std::strerror(errno))));
+        return;
+    }
+    const Client client{mNextClient++, peer};
+    mFanout->add(client.id, mount->group, descriptor, version == 2, mClientQueueLimit, greeting);
+    mount->clients.push_back(client);
+    mClientMounts.emplace(client.id, mount);
+    ++mount->stats.clientsEver;
+    mount->stats.clients = qint64(mount->clients.size());
+    emit note(QStringLiteral("caster: %1 reads %2 (version %3)").arg(peer, name).arg(version));
+    for (const QByteArray &line : buffered.split('\n'))
+        if (line.trimmed().startsWith('$'))
+            clientLine(*mount, client, line.trimmed());
+}
+
+void Caster::clientLine(Mountpoint &mount, const Client &client, const QByteArray &line)
+{
+    emit note(QStringLiteral("caster: %1 on %2 sent %3").arg(client.peer, mount.name, printable(line)));
+    if (!mount.nmea)
+        return;
+    if (mount.pushed)
+        mount.pushed->socket->write(line + "\r\n");
+    else if (mount.input)
+        mount.input->sendUpstream(line + "\r\n");
+}
+
+void Caster::fanoutEvent(int kind, quint64 id, const QByteArray &text)
+{
+    const auto it = mClientMounts.find(id);
+    if (it == mClientMounts.end())
+        return;
+    Mountpoint &mount = *it->second;
+    const auto client = std::find_if(mount.clients.begin(), mount.clients.end(), [id](const Client &c) { return c.id == id; });
+    if (client == mount.clients.end())
+        return;
+    switch (Fanout::Event::Kind(kind)) {
+    case Fanout::Event::Kind::Line:
+        return clientLine(mount, *client, text);
+    case Fanout::Event::Kind::Dropped:
+        emit note(QStringLiteral("caster: dropping client %1 of %2: %3").arg(client->peer, mount.name, QString::fromUtf8(text)));
+        ++mount.stats.drops;
+        break;
+    case Fanout::Event::Kind::Left:
+        break;
+    }
+    mount.clients.erase(client);
+    mount.stats.clients = qint64(mount.clients.size());
+    mClientMounts.erase(it);
 }
 
 void Caster::takeSource(QTcpSocket *socket, const QString &name, int version, const QByteArray &password,
@@ -552,12 +578,8 @@ void Caster::publish(Mountpoint &mount, const Frame &frame)
 void Caster::flush(Mountpoint &mount)
 {
     const QByteArray bytes = std::exchange(mount.pending, {});
-    std::vector<QTcpSocket *> behind;
-    for (const auto &client : mount.clients)
-        if (!client->link.send(bytes))
-            behind.push_back(client->socket);
-    for (QTcpSocket *socket : behind)
-        dropClient(mount, socket, QStringLiteral("it does not read; its queue is full"));
+    if (!mount.clients.empty())
+        mFanout->publish(mount.group, bytes);
 }
 
 QList<EndpointStats> Caster::stats() const

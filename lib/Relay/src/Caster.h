@@ -14,8 +14,10 @@
 
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
+class Fanout;
 class QTcpServer;
 class QTcpSocket;
 class RelayInput;
@@ -105,17 +107,20 @@ private:
     void takeSource(QTcpSocket *socket, const QString &mount, int version, const QByteArray &password,
                     const QByteArray &agent, bool chunked, const QByteArray &early);
     void sourceBytes(Mountpoint &mount, const QByteArray &bytes);
-    void clientBytes(Mountpoint &mount, Client &client, const QByteArray &bytes);
+    void clientLine(Mountpoint &mount, const Client &client, const QByteArray &line);
+    void fanoutEvent(int kind, quint64 client, const QByteArray &text);
     void serveTable(QTcpSocket *socket, int version, const QByteArray &host);
     void refuse(QTcpSocket *socket, const QByteArray &answer);
     Mountpoint &mountpoint(const QString &name);
     Mountpoint *activeMount(const QString &name);
     void publish(Mountpoint &mount, const Frame &frame);
     void flush(Mountpoint &mount);
-    void dropClient(Mountpoint &mount, QTcpSocket *socket, const QString &why);
 
     CasterUsers mUsers;
     std::unique_ptr<QTcpServer> mServer;
     std::map<QString, std::unique_ptr<Mountpoint>> mMounts;
+    std::unordered_map<quint64, Mountpoint *> mClientMounts;
+    quint64 mNextClient = 1;
     qint64 mClientQueueLimit;
+    std::unique_ptr<Fanout> mFanout;
 };

@@ -298,6 +298,11 @@ public:
         connect(&mPoll, &QTimer::timeout, this, [this] { poll(); });
         mPoll.start(5);
     }
+    void sendUpstream(const QByteArray &bytes) override
+    {
+        if (mClient)
+            mClient->send(bytes);
+    }
 
 private:
     void poll()
@@ -436,7 +441,7 @@ std::unique_ptr<RelayInput> RelayInput::create(const RelayAddress &address, QStr
     }
     const QStringList own = source ? source->parameters() : QStringList();
     for (const QString &key : address.query.keys()) {
-        if (!QStringList{"mount", "pace", "baud", "data", "parity", "stop", "v", "nmea", "msgs"}.contains(key) && !own.contains(key)) {
+        if (!QStringList{"mount", "pace", "baud", "data", "parity", "stop", "v", "nmea", "gga", "msgs"}.contains(key) && !own.contains(key)) {
             *error = QStringLiteral("%1: an input takes no '%2'").arg(address.text, key);
             return nullptr;
         }

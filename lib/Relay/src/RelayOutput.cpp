@@ -177,8 +177,9 @@ void FileOutput::finish()
 
 void FileOutput::reopen()
 {
-    if (mAddress.kind != RelayAddress::Kind::Stdio)
-        mFile.reset();
+    // At once: a file moved away has its successor before the next frame comes.
+    if (mAddress.kind != RelayAddress::Kind::Stdio && mFile)
+        openFor(mName);
 }
 
 namespace {

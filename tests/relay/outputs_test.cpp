@@ -1,0 +1,108 @@
+// Outputs to the network, in process on loopback: a TCP server output and a UDP output deliver
+// every frame in order. A file output moved away starts anew on SIGHUP, run as a program,
+// with no frame lost or written twice.
+
+#include "RelayOutput.h"
+
+#include "relay_harness.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QTemporaryDir>
+#include <QtNetwork/QNetworkDatagram>
+#include <QtNetwork/QUdpSocket>
+
+#include <gtest/gtest.h>
+
+using namespace relayharness;
+
+namespace {
+
+// Frames of distinct lengths and contents: a lost, repeated or reordered one shows.
+QList<QByteArray> someFrames(int count, int salt)
+{
+    QList<QByteArray> frames;
+    for (int i = 0; i < count; ++i)
+        frames << dumprunner::frame(QByteArray(1, char(0x43)) + char(0x20) + QByteArray(8 + i % 50, char(i * 7 + salt)));
+    return frames;
+}
+
+// Runs the event loop until `done` holds, for at most 10 s.
+template <typename Done>
+bool spin(Done done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && !clock.hasExpired(10000))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+TEST(RelayNetworkOutput, DeliversEveryFrameInOrderToALoopbackPeer)
+{
+    ensureApplication();
+    for (const bool udp : {false, true}) {
+        QUdpSocket datagrams;
+        QTcpSocket stream;
+        QString error;
+        RelayAddress address;
+        if (udp) {
+            ASSERT_TRUE(datagrams.bind(QHostAddress::LocalHost, 0));
+            address = RelayAddress::parse(QStringLiteral("udp://127.0.0.1:%1").arg(datagrams.localPort()), &error);
+        } else {
+            address = RelayAddress::parse(QStringLiteral("tcp://:%1").arg(freePort()), &error);
+            address.host = QStringLiteral("127.0.0.1");  // listen on loopback only
+        }
+        ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+        const auto output = RelayOutput::create(address, nullptr, &error);
+        ASSERT_TRUE(output) << error.toStdString();
+        output->start();
+        if (!udp) {
+            stream.connectToHost(QHostAddress::LocalHost, address.port);
+            ASSERT_TRUE(spin([&] { return output->stats().clients == 1; }));
+        }
+        const QList<QByteArray> frames = someFrames(200, udp);
+        for (const QByteArray &f : frames)
+            output->offer(Frame{f, 1074, 0});
+        QList<QByteArray> received;
+        QByteArray bytes;
+        spin([&] {
+            while (datagrams.hasPendingDatagrams())
+                received << datagrams.receiveDatagram().data();
+            bytes += stream.readAll();
+            return received.size() == frames.size() || bytes.size() >= frames.join().size();
+        });
+        if (udp)
+            EXPECT_TRUE(received == frames);  // one datagram per frame
+        else
+            EXPECT_TRUE(bytes == frames.join());
+        EXPECT_EQ(output->stats().frames, frames.size());
+    }
+}
+
+TEST(RelayFileOutput, StartsANewFileOnSighupWithoutLosingOrRepeatingAFrame)
+{
+    ensureApplication();
+    QTemporaryDir dir;
+    QTcpServer feed;
+    ASSERT_TRUE(feed.listen(QHostAddress::LocalHost));
+    const QString path = dir.filePath(QStringLiteral("out.rtcm3"));
+    Process relay({QStringLiteral("tcp://127.0.0.1:%1").arg(feed.serverPort()), "--to", path});
+    ASSERT_TRUE(feed.waitForNewConnection(10000));
+    std::unique_ptr<QTcpSocket> input(feed.nextPendingConnection());
+    const QByteArray before = someFrames(300, 1).join(), after = someFrames(300, 2).join();
+    input->write(before);
+    input->waitForBytesWritten(5000);
+    ASSERT_TRUE(spin([&] { return QFileInfo(path).size() == before.size(); }));
+    ASSERT_TRUE(QFile::rename(path, dir.filePath(QStringLiteral("moved.rtcm3"))));
+    ::kill(pid_t(relay.process().processId()), SIGHUP);
+    // The reopened file exists before the next frame arrives.
+    ASSERT_TRUE(spin([&] { return QFileInfo::exists(path); }));
+    input->write(after);
+    input->waitForBytesWritten(5000);
+    ASSERT_TRUE(spin([&] { return QFileInfo(path).size() >= after.size(); }));
+    EXPECT_EQ(relay.stop(), 0);
+    EXPECT_TRUE(streamframes::readFile(dir.filePath(QStringLiteral("moved.rtcm3"))) == before);
+    EXPECT_TRUE(streamframes::readFile(path) == after);
+}
+
+} // namespace
