@@ -1,13 +1,16 @@
 #pragma once
-// The round trip through RINEX: a stream's epochs written as RINEX by the library's converter,
-// read back by the RINEX reader, produced as MSM7, decoded again by the view: the same epochs,
-// and values within what RINEX prints and MSM7 resolves.
+// The round trip through RINEX: a stream's epochs and orbits written as RINEX by the library's
+// converter, replayed from the observation and navigation files as MSM7 and orbit messages,
+// decoded again by the view: the same epochs, values within what RINEX prints and MSM7
+// resolves, and each orbit as it was.
 
 #include "GnssView.h"
 #include "ObservationProducer.h"
 #include "RTCM3_codec.h"
 #include "RinexConverter.h"
+#include "RinexNavWriter.h"
 #include "RinexReader.h"
+#include "RinexReplay.h"
 #include "RtcmSignals.h"
 
 #include <gtest/gtest.h>
@@ -15,17 +18,52 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
+#include <sstream>
 
 namespace rinextrip {
 
 using namespace Kvt;
 using Bytes = std::vector<uint8_t>;
 
+// An orbit as the navigation file prints it, by satellite, message and reference time.
+struct Orbit {
+    std::string key;
+    Gnss::GpsTime toe;
+    std::string text;
+};
+template <class Ephemeris>
+Orbit orbitOf(const Ephemeris& e, int message)
+{
+    std::ostringstream out;
+    Gnss::RinexNavWriter w(out);
+    Gnss::RinexNavHeader h;
+    h.creationDate = "20000101 000000 UTC";
+    w.begin(h);
+    w.write(e);
+    return {e.sat.toString() + " " + std::to_string(message) + " " + e.toe.toIso(), e.toe, out.str()};
+}
+
 struct Epochs : Nuvrix::View::GnssSink {
     std::vector<Gnss::ObservationEpoch> epochs;
     std::optional<Gnss::StationPosition> position;
+    std::vector<Gnss::KeplerEphemeris> kepler;
+    std::vector<Gnss::GlonassEphemeris> glonass;
+    std::map<std::string, Orbit> orbits;
     void epoch(const Gnss::ObservationEpoch& e) override { epochs.push_back(e); }
     void stationPosition(const Gnss::StationPosition& p) override { position = p; }
+    void keplerEphemeris(const Gnss::KeplerEphemeris& k) override
+    {
+        kepler.push_back(k);
+        const Orbit o = orbitOf(k, k.messageNumber);
+        orbits.emplace(o.key, o);  // the first, as the navigation file keeps it
+    }
+    void glonassEphemeris(const Gnss::GlonassEphemeris& g) override
+    {
+        glonass.push_back(g);
+        const Orbit o = orbitOf(g, 1020);
+        orbits.emplace(o.key, o);  // the first, as the navigation file keeps it
+    }
 };
 
 inline Epochs viewOf(const std::vector<Bytes>& frames, const Gnss::GpsTime& hint)
@@ -81,27 +119,45 @@ inline void trip(const std::vector<Bytes>& frames, const Gnss::GpsTime& hint, co
     Gnss::RinexConverterOptions options;
     options.directory = directory;
     Gnss::RinexConverter converter(options);
+    for (const auto& k : original.kepler)
+        converter.addEphemeris(k);
+    for (const auto& g : original.glonass)
+        converter.addEphemeris(g);
     for (int pass = 0; pass < 2; ++pass)
         for (const auto& e : original.epochs)
             if (e.stationId == station)
                 pass ? converter.addEpoch(e) : converter.survey(e);
     std::string file;
+    Nuvrix::Produce::ReplaySettings settings;
+    settings.stationId = station;
     for (const std::string& name : converter.finish())
         if (name.find("O.rnx") != std::string::npos)
             file = directory + "/" + name;
+        else if (name.find("N.rnx") != std::string::npos)
+            settings.navigation = directory + "/" + name;
     ASSERT_FALSE(file.empty());
 
     std::ifstream in(file);
-    Gnss::RinexObservationReader reader(in, file);
-    Nuvrix::Produce::ObservationProducer producer;
-    std::vector<Bytes> produced;
-    Gnss::ObservationEpoch e;
-    while (reader.next(e)) {
-        e.stationId = station;
-        for (Bytes& f : producer.produce(e))
-            produced.push_back(std::move(f));
+    Nuvrix::Produce::RinexReplay replay(in, file, settings);
+    std::vector<Bytes> produced, made;
+    while (replay.next(made))
+        produced.insert(produced.end(), made.begin(), made.end());
+    const Epochs back = viewOf(produced, hint);
+    // Every orbit sent is one of the stream's, as printed; every satellite whose orbit was in
+    // force at the first epoch has one sent.
+    std::set<std::string> expected, sent;
+    for (const auto& [key, o] : original.orbits)
+        if (std::fabs(o.toe - original.epochs.front().time) < 3.5 * 3600)
+            expected.insert(key.substr(0, key.rfind(' ')));
+    for (const auto& [key, o] : back.orbits) {
+        sent.insert(key.substr(0, key.rfind(' ')));
+        const auto was = original.orbits.find(key);
+        ASSERT_TRUE(was != original.orbits.end()) << key;
+        EXPECT_EQ(o.text, was->second.text) << key;
     }
-    const Flat a = flatten(original.epochs, station), b = flatten(viewOf(produced, hint).epochs, station);
+    for (const std::string& s : expected)
+        EXPECT_TRUE(sent.count(s)) << s << " has no orbit back";
+    const Flat a = flatten(original.epochs, station), b = flatten(back.epochs, station);
     for (auto i = a.begin(), j = b.begin(); i != a.end() || j != b.end(); ++i, ++j) {
         ASSERT_TRUE(i != a.end() && j != b.end() && i->first == j->first)
             << (i == a.end() ? "nothing" : i->first) << " came back as " << (j == b.end() ? "nothing" : j->first);
