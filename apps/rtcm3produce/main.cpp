@@ -26,7 +26,7 @@ const char* const kUsage =
     "                    [--out FILE|-]\n"
     "       rtcm3produce IN.rtcm[?convert=msm1..7|legacy&systems=GRE] [--out FILE|-]\n"
     "\n"
-    "A RINEX 3 observation file (3.00-3.05) is replayed as an RTCM 3 stream: observations as\n"
+    "A RINEX observation file (3.00-3.05, 2.10, 2.11) is replayed as an RTCM 3 stream: observations as\n"
     "MSM of the level given (msm, default 7) or as legacy 1004/1012 (msm=legacy), the station\n"
     "position (1005/1006) and description (1033) every `position` seconds (default 10).\n"
     "With nav=NAV.rnx (RINEX 3.02-3.05 or 2.11 navigation) the orbits of its satellites whose\n"

@@ -166,3 +166,107 @@ TEST(RinexNavigationReader, NamesTheLineAndColumnOfWhatItRefuses)
         }
     }
 }
+
+namespace {
+
+// One observation file in both versions: thirteen satellites (a continuation of the RINEX 2
+// satellite list), two values lines per satellite, a loss of lock and a half cycle on L2.
+std::pair<std::string, std::string> observationFiles()
+{
+    const auto label = [](std::string content, const char* name) {
+        content.resize(60, ' ');
+        return content + name + "\n";
+    };
+    std::string two = label("     2.11           OBSERVATION DATA    M", "RINEX VERSION / TYPE")
+                    + label("     6    C1    P2    L1    L2    S1    D2", "# / TYPES OF OBSERV")
+                    + label("", "END OF HEADER");
+    std::string three = label("     3.04           OBSERVATION DATA    M", "RINEX VERSION / TYPE")
+                      + label("G    6 C1C C2W L1C L2W S1C D2W", "SYS / # / OBS TYPES")
+                      + label("R    6 C1C C2P L1C L2P S1C D2P", "SYS / # / OBS TYPES")
+                      + label("", "END OF HEADER");
+    for (int epoch = 0; epoch < 2; ++epoch) {
+        char line[100];
+        std::snprintf(line, sizeof line, " 21 02 05 16 00 %02d.0000000  0 13", epoch);
+        two += line;
+        std::snprintf(line, sizeof line, "> 2021 02 05 16 00 %02d.0000000  0 13\n", epoch);
+        three += line;
+        for (int s = 0; s < 13; ++s) {
+            std::snprintf(line, sizeof line, "%c%02d", s < 10 ? 'G' : 'R', s < 10 ? s + 1 : s - 9);
+            two += (s == 12 ? "\n" + std::string(32, ' ') : "") + line;
+        }
+        two += "\n";
+        for (int s = 0; s < 13; ++s) {
+            const double base = 2.0e7 + s * 1000.0 + epoch;
+            const char* lli = s == 3 && epoch == 1 ? "1" : s == 4 ? "2" : " ";
+            char v[6][17];
+            std::snprintf(v[0], 17, "%14.3f  ", base);
+            std::snprintf(v[1], 17, "%14.3f  ", base + 2.5);
+            std::snprintf(v[2], 17, "%14.3f  ", base * 5.25);
+            std::snprintf(v[3], 17, "%14.3f%s ", base * 4.09, lli);
+            std::snprintf(v[4], 17, "%14.3f  ", 40.0 + s);
+            std::snprintf(v[5], 17, "%14.3f  ", -700.0 + s);
+            std::snprintf(line, sizeof line, "%c%02d", s < 10 ? 'G' : 'R', s < 10 ? s + 1 : s - 9);
+            three += line + std::string(v[0]) + v[1] + v[2] + v[3] + v[4] + v[5] + "\n";
+            two += std::string(v[0]) + v[1] + v[2] + v[3] + v[4] + "\n" + v[5] + "\n";
+        }
+    }
+    return {two, three};
+}
+
+std::vector<ObservationEpoch> epochsOf(const std::string& text)
+{
+    std::istringstream in(text);
+    RinexObservationReader reader(in, "obs");
+    std::vector<ObservationEpoch> epochs;
+    for (ObservationEpoch e; reader.next(e);)
+        epochs.push_back(e);
+    return epochs;
+}
+
+} // namespace
+
+TEST(RinexObservationReader, ReadsVersionTwoAsTheSignalsOfVersionThree)
+{
+    const auto [two, three] = observationFiles();
+    const std::vector<ObservationEpoch> a = epochsOf(two), b = epochsOf(three);
+    ASSERT_EQ(a.size(), 2u);
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t e = 0; e < a.size(); ++e) {
+        EXPECT_EQ(a[e].time, b[e].time);
+        ASSERT_EQ(a[e].satellites.size(), 13u);
+        ASSERT_EQ(a[e].satellites.size(), b[e].satellites.size());
+        for (std::size_t s = 0; s < a[e].satellites.size(); ++s) {
+            const SatelliteObservations &x = a[e].satellites[s], &y = b[e].satellites[s];
+            EXPECT_EQ(x.sat, y.sat);
+            ASSERT_EQ(x.observations.size(), y.observations.size()) << x.sat.toString();
+            for (std::size_t o = 0; o < x.observations.size(); ++o) {
+                const Observation &p = x.observations[o], &q = y.observations[o];
+                const std::string what = x.sat.toString() + " " + p.code.toString();
+                EXPECT_EQ(p.code, q.code) << what;
+                EXPECT_EQ(p.pseudorangeM, q.pseudorangeM) << what;
+                EXPECT_EQ(p.phaseCycles, q.phaseCycles) << what;
+                EXPECT_EQ(p.dopplerHz, q.dopplerHz) << what;
+                EXPECT_EQ(p.cn0DbHz, q.cn0DbHz) << what;
+                EXPECT_EQ(p.lockTimeS, q.lockTimeS) << what;
+                EXPECT_EQ(p.halfCycleAmbiguity, q.halfCycleAmbiguity) << what;
+            }
+        }
+    }
+    // G04 lost lock on L2 at the second epoch; G05 has a half-cycle ambiguity there.
+    EXPECT_EQ(a[1].satellites[3].observations.back().lockTimeS, 0.0);
+    EXPECT_EQ(a[1].satellites[2].observations.back().lockTimeS, 1.0);
+    EXPECT_TRUE(a[1].satellites[4].observations.back().halfCycleAmbiguity);
+
+    // A satellite of a system the file has no types for, an unreadable value: refused in place.
+    std::string alien = two, bad = two;
+    alien.replace(alien.find("G02"), 1, "J");
+    bad.replace(bad.rfind("40.000"), 1, "x");
+    for (const auto& [text, column] : {std::make_pair(alien, 36), std::make_pair(bad, 65)}) {
+        try {
+            epochsOf(text);
+            ADD_FAILURE() << "read";
+        } catch (const RinexError& e) {
+            EXPECT_EQ(e.column(), column) << e.what();
+        }
+    }
+}

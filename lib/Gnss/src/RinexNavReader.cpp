@@ -60,7 +60,8 @@ KeplerEphemeris kepler(const SatId& sat, const DateTime& epoch, const Values& v)
     fillOrbit(k, v);
     const int rinexWeek = whole(v, 21);
     const double toe = at(v, 11);
-    const std::optional<double> sent = v[27] && *v[27] < kUnknownAbove ? v[27] : std::nullopt;
+    const double sent = at(v, 27);  // blank is 0: a time like any other
+    const bool sentKnown = std::fabs(sent) < kUnknownAbove;
     switch (sat.system) {
     case System::BeiDou:
         // BeiDou records count in BDT, with the BDT week.
@@ -68,8 +69,8 @@ KeplerEphemeris kepler(const SatId& sat, const DateTime& epoch, const Values& v)
         k.week = rinexWeek;
         k.toc = GpsTime::fromCalendar(epoch).plusSeconds(kBdtSecondsBehindGps);
         k.toe = GpsTime::fromBdt(rinexWeek, toe);
-        if (sent)
-            k.transmissionTime = nearWeekTime(k.toe.week, GpsTime::fromBdt(rinexWeek, *sent).tow, k.toe);
+        if (sentKnown)
+            k.transmissionTime = nearWeekTime(k.toe.week, GpsTime::fromBdt(rinexWeek, sent).tow, k.toe);
         k.iodc = whole(v, 28);
         k.tgd2 = at(v, 26);
         break;
@@ -105,8 +106,8 @@ KeplerEphemeris kepler(const SatId& sat, const DateTime& epoch, const Values& v)
         // The others count in GPS time with weeks aligned to GPS weeks.
         k.toc = GpsTime::fromCalendar(epoch);
         k.toe = GpsTime(rinexWeek, toe);
-        if (sent)
-            k.transmissionTime = nearWeekTime(rinexWeek, *sent, k.toe);
+        if (sentKnown)
+            k.transmissionTime = nearWeekTime(rinexWeek, sent, k.toe);
     }
     k.accuracyIndex = sat.system == System::Galileo ? sisaIndexOfMetres(at(v, 23)) : uraIndexOfMetres(at(v, 23));
     k.health = whole(v, 24);
