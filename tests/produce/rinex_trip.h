@@ -66,11 +66,12 @@ struct Epochs : Nuvrix::View::GnssSink {
     }
 };
 
-inline Epochs viewOf(const std::vector<Bytes>& frames, const Gnss::GpsTime& hint)
+inline Epochs viewOf(const std::vector<Bytes>& frames, const std::optional<Gnss::GpsTime>& hint)
 {
     Epochs sink;
     Nuvrix::View::GnssView view(sink);
-    view.setTimeHint(hint);
+    if (hint)
+        view.setTimeHint(*hint);
     for (const Bytes& f : frames) {
         Nuvrix::_RTCM3_message_t r;
         if (Nuvrix::RTCM3_decode(nullptr, f.data(), uint16_t(f.size()), &r) > 0)
@@ -79,6 +80,13 @@ inline Epochs viewOf(const std::vector<Bytes>& frames, const Gnss::GpsTime& hint
     }
     view.finish();
     return sink;
+}
+
+// The first epoch's time where a stream dates itself (its ephemerides or 1013).
+inline std::optional<Gnss::GpsTime> ownDate(const std::vector<Bytes>& frames)
+{
+    const Epochs undated = viewOf(frames, std::nullopt);
+    return undated.epochs.empty() ? std::nullopt : std::optional<Gnss::GpsTime>(undated.epochs.front().time);
 }
 
 // The signals of one station's epochs by instant, satellite and code, as far as RINEX and MSM7
@@ -109,11 +117,11 @@ inline void near(const std::optional<double>& a, const std::optional<double>& b,
         EXPECT_EQ(a.has_value(), b.has_value()) << what;
 }
 
-inline void trip(const std::vector<Bytes>& frames, const Gnss::GpsTime& hint, const std::string& directory)
+// The epochs and orbits of a stream's first station written as RINEX into `directory`, then
+// replayed from the observation file (station, MSM7) and the navigation file (orbits).
+inline std::vector<Bytes> replayedThroughRinex(const Epochs& original, const std::string& directory,
+                                               std::string* observationFile = nullptr)
 {
-    const Epochs original = viewOf(frames, hint);
-    if (original.epochs.empty())
-        return;
     const uint16_t station = original.epochs.front().stationId;  // one station per file
     std::filesystem::create_directories(directory);
     Gnss::RinexConverterOptions options;
@@ -135,13 +143,24 @@ inline void trip(const std::vector<Bytes>& frames, const Gnss::GpsTime& hint, co
             file = directory + "/" + name;
         else if (name.find("N.rnx") != std::string::npos)
             settings.navigation = directory + "/" + name;
-    ASSERT_FALSE(file.empty());
-
+    EXPECT_FALSE(file.empty());
+    if (observationFile)
+        *observationFile = file;
     std::ifstream in(file);
     Nuvrix::Produce::RinexReplay replay(in, file, settings);
     std::vector<Bytes> produced, made;
     while (replay.next(made))
         produced.insert(produced.end(), made.begin(), made.end());
+    return produced;
+}
+
+inline void trip(const std::vector<Bytes>& frames, const Gnss::GpsTime& hint, const std::string& directory)
+{
+    const Epochs original = viewOf(frames, hint);
+    if (original.epochs.empty())
+        return;
+    const uint16_t station = original.epochs.front().stationId;
+    const std::vector<Bytes> produced = replayedThroughRinex(original, directory);
     const Epochs back = viewOf(produced, hint);
     // Every orbit sent is one of the stream's, as printed; every satellite whose orbit was in
     // force at the first epoch has one sent.

@@ -163,6 +163,9 @@ bool RinexReplay::next(std::vector<Frame>& frames)
                                           [this](const Gnss::SatelliteObservations& s) { return !kept(s.sat.system); }),
                            epoch.satellites.end());
     mEpochTime = epoch.time;
+    // The observations first, as a receiver sends them: a decoder dates what follows by them.
+    for (Frame& f : mProducer.produce(epoch))
+        frames.push_back(std::move(f));
     if (mReader.header().approximatePosition
         && (!mLastPosition || epoch.time - *mLastPosition >= mSettings.positionS)) {
         mLastPosition = epoch.time;
@@ -172,8 +175,6 @@ bool RinexReplay::next(std::vector<Frame>& frames)
         mLastOrbits = epoch.time;
         addOrbits(epoch.time, frames);
     }
-    for (Frame& f : mProducer.produce(epoch))
-        frames.push_back(std::move(f));
     return true;
 }
 
