@@ -8,6 +8,7 @@
 #include "StreamConverter.h"
 
 #include <fstream>
+#include <functional>
 #include <set>
 
 namespace {
@@ -62,6 +63,37 @@ void expectSameNavigation(const std::string& a, const std::string& b, bool all, 
     }
 }
 
+// Each value of `a` in `b` (by time within the week, satellite and type), within what
+// `allowed` gives for the satellite and type (below zero: not compared); how many compared.
+size_t expectSameObservations(const rinexreader::ObsFile& a, const rinexreader::ObsFile& b,
+                              const std::function<double(const std::string&, const std::string&)>& allowed,
+                              const std::string& what)
+{
+    std::map<std::pair<double, std::string>, const rinexreader::SatelliteRecord*> found;
+    for (const auto& e : b.epochs)
+        for (const auto& sat : e.satellites)
+            found.emplace(std::make_pair(inWeek(e.time), sat.sat), &sat);
+    size_t compared = 0;
+    for (const auto& e : a.epochs)
+        for (const auto& sa : e.satellites) {
+            const auto it = found.find(std::make_pair(inWeek(e.time), sa.sat));
+            EXPECT_TRUE(it != found.end()) << what << " " << sa.sat;
+            for (const std::string& type : it == found.end() ? std::vector<std::string>{} : a.obsTypes.at(sa.sat[0])) {
+                const rinexreader::ObsValue* va = a.value(sa, type);
+                const rinexreader::ObsValue* vb = b.value(*it->second, type);
+                const double tol = allowed(sa.sat, type);
+                if (tol < 0 || !va || !va->value)
+                    continue;
+                EXPECT_TRUE(vb && vb->value) << what << " " << sa.sat << " " << type;
+                if (vb && vb->value) {
+                    EXPECT_NEAR(*va->value, *vb->value, tol) << what << " " << sa.sat << " " << type;
+                }
+                ++compared;
+            }
+        }
+    return compared;
+}
+
 // What a value may move: print precision, and for MSM4 its coarser ranges (2^-24 ms, 18 mm;
 // phase 2^-29 ms, 0.6 mm), whole dB-Hz and no Doppler.
 double allowed(int level, char type)
@@ -94,29 +126,12 @@ TEST_P(ConvertedPeer, ReadsTheCapturesValues)
         ASSERT_TRUE(runConvbin(capture, epochOf(kHint), dir + "/original.obs", dir + "/original.nav"));
         ASSERT_TRUE(runConvbin(dir + "/converted.rtcm3", epochOf(kHint), dir + "/converted.obs", dir + "/converted.nav"));
         expectSameNavigation(dir + "/original.nav", dir + "/converted.nav", true, capture);
-        const rinexreader::ObsFile a = peerObs(dir + "/original.obs"), b = peerObs(dir + "/converted.obs");
-        // Every epoch and satellite of the capture, found by time and name.
-        std::map<std::pair<double, std::string>, const rinexreader::SatelliteRecord*> found;
-        for (const auto& e : b.epochs)
-            for (const auto& sat : e.satellites)
-                found.emplace(std::make_pair(e.time.key(), sat.sat), &sat);
-        for (const auto& e : a.epochs) {
-            for (const auto& sa : e.satellites) {
-                const auto it = found.find(std::make_pair(e.time.key(), sa.sat));
-                ASSERT_TRUE(it != found.end()) << capture << " " << sa.sat;
-                const auto& sb = *it->second;
-                for (const std::string& type : a.obsTypes.at(sa.sat[0])) {
-                    const rinexreader::ObsValue* va = a.value(sa, type);
-                    const rinexreader::ObsValue* vb = b.value(sb, type);
-                    const double tol = allowed(level, type[0]);
-                    // MSM4 carries no GLONASS channel: a peer has no wavelength for the phase.
-                    if (tol < 0 || !va || !va->value || (level == 4 && sa.sat[0] == 'R' && type[0] == 'L'))
-                        continue;
-                    ASSERT_TRUE(vb && vb->value) << capture << " " << sa.sat << " " << type;
-                    EXPECT_NEAR(*va->value, *vb->value, tol) << capture << " " << sa.sat << " " << type;
-                }
-            }
-        }
+        // MSM4 carries no GLONASS channel: a peer has no wavelength for the phase.
+        expectSameObservations(peerObs(dir + "/original.obs"), peerObs(dir + "/converted.obs"),
+                               [level](const std::string& sat, const std::string& type) {
+                                   return level == 4 && sat[0] == 'R' && type[0] == 'L' ? -1 : allowed(level, type[0]);
+                               },
+                               capture);
     }
 }
 
@@ -155,28 +170,12 @@ TEST(ReplayedPeer, ReadsTheRinexItWasMadeOf)
         orbits += rinexreader::readNav(dir + "/replayed.nav").records.size();
         // Each value of our file where the peer has it from the replay, within print precision
         // and MSM7's resolution (signals the peer does not know aside).
-        const rinexreader::ObsFile a = rinexreader::readObs(ours), b = peerObs(dir + "/replayed.obs");
-        std::map<std::pair<double, std::string>, const rinexreader::SatelliteRecord*> found;
-        for (const auto& e : b.epochs)
-            for (const auto& sat : e.satellites)
-                found.emplace(std::make_pair(inWeek(e.time), sat.sat), &sat);
-        size_t compared = 0;
-        for (const auto& e : a.epochs)
-            for (const auto& sa : e.satellites) {
-                const auto it = found.find(std::make_pair(inWeek(e.time), sa.sat));
-                ASSERT_TRUE(it != found.end()) << capture << " " << sa.sat;
-                const std::vector<std::string>& known = b.obsTypes.at(sa.sat[0]);
-                for (const std::string& type : a.obsTypes.at(sa.sat[0])) {
-                    const rinexreader::ObsValue* va = a.value(sa, type);
-                    const rinexreader::ObsValue* vb = b.value(*it->second, type);
-                    if (!va || !va->value || std::find(known.begin(), known.end(), type) == known.end())
-                        continue;
-                    ASSERT_TRUE(vb && vb->value) << capture << " " << sa.sat << " " << type;
-                    EXPECT_NEAR(*va->value, *vb->value, tolerance(type[0])) << capture << " " << sa.sat << " " << type;
-                    ++compared;
-                }
-            }
-        EXPECT_GT(compared, 0u) << capture;
+        const rinexreader::ObsFile b = peerObs(dir + "/replayed.obs");
+        const auto allowed = [&b](const std::string& sat, const std::string& type) {
+            const std::vector<std::string>& known = b.obsTypes.at(sat[0]);
+            return std::find(known.begin(), known.end(), type) == known.end() ? -1 : tolerance(type[0]);
+        };
+        EXPECT_GT(expectSameObservations(rinexreader::readObs(ours), b, allowed, capture), 0u) << capture;
     }
     EXPECT_GT(orbits, 0u);
 }

@@ -136,7 +136,7 @@ void RinexObservationReader::headerLine(const std::string& content, const std::s
             mPendingTypesSystem = line.empty() ? ' ' : line[0];
             if (!systemFromLetter(mPendingTypesSystem))
                 fail(1, std::string("unknown system '") + mPendingTypesSystem + "'");
-            mPendingTypes = int(number(line, 4, 3, "the number of observation types"));
+            mPendingTypes = mLines.integer(line, 4, 3, "the number of observation types", 0, 999);
         } else if (line[0] != ' ') {
             fail(1, "observation types of the previous system are missing");
         }
@@ -155,7 +155,7 @@ void RinexObservationReader::headerLine(const std::string& content, const std::s
             if (slot[0] != 'R')
                 fail(5 + 7 * k, "not a GLONASS slot: '" + slot + "'");
             const int number = std::atoi(slot.c_str() + 1);
-            mHeader.glonassChannels[number] = int(this->number(line, 9 + 7 * k, 2, "a frequency channel"));
+            mHeader.glonassChannels[number] = mLines.integer(line, 9 + 7 * k, 2, "a frequency channel", -9, 99);
         }
     }
 }
@@ -165,9 +165,7 @@ void RinexObservationReader::version2Types(const std::string& line)
     if (mPendingTypes == 0) {
         if (!mHeader.version2Types.empty())
             fail(1, "observation types listed twice");
-        mPendingTypes = int(number(line, 1, 6, "the number of observation types"));
-        if (mPendingTypes < 1 || mPendingTypes > 99)
-            fail(1, "not a number of observation types");
+        mPendingTypes = mLines.integer(line, 1, 6, "the number of observation types", 1, 99);
     } else if (!trimmed(columns(line, 1, 6)).empty()) {
         fail(1, "observation types of the previous line are missing");
     }
@@ -186,10 +184,7 @@ SatId RinexObservationReader::satellite(const std::string& line, int column) con
     const std::optional<System> system = systemFromLetter(letter);
     if (!system || mHeader.types.find(*system) == mHeader.types.end())
         fail(column, "not a satellite of this file: '" + text + "'");
-    const int number = int(this->number(line, column + 1, 2, "the satellite number"));
-    if (number < 1 || number > 99)
-        fail(column + 1, "not a satellite number: '" + text + "'");
-    return SatId{*system, uint8_t(number)};
+    return SatId{*system, uint8_t(mLines.integer(line, column + 1, 2, "the satellite number", 1, 99))};
 }
 
 bool RinexObservationReader::nextVersion2(ObservationEpoch& epoch)
@@ -198,10 +193,8 @@ bool RinexObservationReader::nextVersion2(ObservationEpoch& epoch)
     while (readLine(line)) {
         if (trimmed(line).empty())
             continue;
-        const int flag = int(optionalNumber(line, 29, 1, "the epoch flag").value_or(0));
-        const int count = int(number(line, 30, 3, "the number of satellites"));
-        if (flag < 0 || flag > 6 || count < 0)
-            fail(29, "not an epoch flag and count");
+        const int flag = trimmed(columns(line, 29, 1)).empty() ? 0 : mLines.integer(line, 29, 1, "the epoch flag", 0, 6);
+        const int count = mLines.integer(line, 30, 3, "the number of satellites", 0, 999);
         if (flag >= 2 && flag <= 5) {
             // Events: their lines are header lines or nothing, never observations.
             for (int i = 0; i < count; ++i)
@@ -210,16 +203,15 @@ bool RinexObservationReader::nextVersion2(ObservationEpoch& epoch)
             continue;
         }
         DateTime t;
-        const int yy = int(number(line, 2, 2, "the year"));
+        const int yy = mLines.integer(line, 2, 2, "the year", 0, 99);
         t.year = yy < 80 ? 2000 + yy : 1900 + yy;
-        t.month = int(number(line, 5, 2, "the month"));
-        t.day = int(number(line, 8, 2, "the day"));
-        t.hour = int(number(line, 11, 2, "the hour"));
-        t.minute = int(number(line, 14, 2, "the minute"));
+        t.month = mLines.integer(line, 5, 2, "the month", 1, 12);
+        t.day = mLines.integer(line, 8, 2, "the day", 1, 31);
+        t.hour = mLines.integer(line, 11, 2, "the hour", 0, 23);
+        t.minute = mLines.integer(line, 14, 2, "the minute", 0, 59);
         t.second = number(line, 16, 11, "the second");
-        if (yy < 0 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour < 0 || t.hour > 23
-            || t.minute < 0 || t.minute > 59 || t.second < 0 || t.second >= 61)
-            fail(2, "not a date and time");
+        if (t.second < 0 || t.second >= 61)
+            fail(16, "not a second of a minute");
         // Twelve satellites on the epoch line, twelve more on each continuation line.
         std::vector<SatId> sats;
         for (int i = 0; i < count; ++i) {
@@ -271,8 +263,8 @@ bool RinexObservationReader::next(ObservationEpoch& epoch)
             continue;
         if (line[0] != '>')
             fail(1, "an epoch line must begin with '>'");
-        const int flag = int(number(line, 32, 1, "the epoch flag"));
-        const int count = int(number(line, 33, 3, "the number of satellites"));
+        const int flag = mLines.integer(line, 32, 1, "the epoch flag", 0, 9);
+        const int count = mLines.integer(line, 33, 3, "the number of satellites", 0, 999);
         if (flag > 1) {
             // Events and cycle slip records: their lines carry no observations.
             for (int i = 0; i < count; ++i)
@@ -281,11 +273,11 @@ bool RinexObservationReader::next(ObservationEpoch& epoch)
             continue;
         }
         DateTime t;
-        t.year = int(number(line, 3, 4, "the year"));
-        t.month = int(number(line, 8, 2, "the month"));
-        t.day = int(number(line, 11, 2, "the day"));
-        t.hour = int(number(line, 14, 2, "the hour"));
-        t.minute = int(number(line, 17, 2, "the minute"));
+        t.year = mLines.integer(line, 3, 4, "the year", 1980, 2200);
+        t.month = mLines.integer(line, 8, 2, "the month", 0, 99);
+        t.day = mLines.integer(line, 11, 2, "the day", 0, 99);
+        t.hour = mLines.integer(line, 14, 2, "the hour", 0, 99);
+        t.minute = mLines.integer(line, 17, 2, "the minute", 0, 99);
         t.second = number(line, 19, 11, "the second");
         if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 || t.second < 0
             || t.second >= 61)
@@ -317,7 +309,7 @@ void RinexObservationReader::readSatellite(const std::string& line, const GpsTim
     const auto types = mHeader.types.find(*system);
     if (types == mHeader.types.end())
         fail(1, std::string("system ") + line[0] + " has no observation types in the header");
-    const int number = int(this->number(line, 2, 2, "the satellite number"));
+    const int number = mLines.integer(line, 2, 2, "the satellite number", 1, 99);
     out.sat = SatId{*system, uint8_t(number)};
     if (*system == System::Glonass) {
         const auto ch = mHeader.glonassChannels.find(number);
