@@ -26,43 +26,28 @@ namespace rinextrip {
 using namespace Kvt;
 using Bytes = std::vector<uint8_t>;
 
-// An orbit as the navigation file prints it, by satellite, message and reference time.
-struct Orbit {
-    std::string key;
-    Gnss::GpsTime toe;
-    std::string text;
-};
-template <class Ephemeris>
-Orbit orbitOf(const Ephemeris& e, int message)
-{
-    std::ostringstream out;
-    Gnss::RinexNavWriter w(out);
-    Gnss::RinexNavHeader h;
-    h.creationDate = "20000101 000000 UTC";
-    w.begin(h);
-    w.write(e);
-    return {e.sat.toString() + " " + std::to_string(message) + " " + e.toe.toIso(), e.toe, out.str()};
-}
-
 struct Epochs : Nuvrix::View::GnssSink {
     std::vector<Gnss::ObservationEpoch> epochs;
     std::optional<Gnss::StationPosition> position;
     std::vector<Gnss::KeplerEphemeris> kepler;
     std::vector<Gnss::GlonassEphemeris> glonass;
-    std::map<std::string, Orbit> orbits;
+    // Orbits by satellite, message and reference time: the reference time and the record as
+    // the navigation file prints it (the first, as the file keeps it).
+    std::map<std::string, std::pair<Gnss::GpsTime, std::string>> orbits;
     void epoch(const Gnss::ObservationEpoch& e) override { epochs.push_back(e); }
     void stationPosition(const Gnss::StationPosition& p) override { position = p; }
-    void keplerEphemeris(const Gnss::KeplerEphemeris& k) override
+    void keplerEphemeris(const Gnss::KeplerEphemeris& k) override { kepler.push_back(k), remember(k, k.messageNumber); }
+    void glonassEphemeris(const Gnss::GlonassEphemeris& g) override { glonass.push_back(g), remember(g, 1020); }
+    template <class Ephemeris>
+    void remember(const Ephemeris& e, int message)
     {
-        kepler.push_back(k);
-        const Orbit o = orbitOf(k, k.messageNumber);
-        orbits.emplace(o.key, o);  // the first, as the navigation file keeps it
-    }
-    void glonassEphemeris(const Gnss::GlonassEphemeris& g) override
-    {
-        glonass.push_back(g);
-        const Orbit o = orbitOf(g, 1020);
-        orbits.emplace(o.key, o);  // the first, as the navigation file keeps it
+        std::ostringstream out;
+        Gnss::RinexNavWriter w(out);
+        Gnss::RinexNavHeader h;
+        h.creationDate = "20000101 000000 UTC";
+        w.begin(h);
+        w.write(e);
+        orbits.emplace(e.sat.toString() + " " + std::to_string(message) + " " + e.toe.toIso(), std::make_pair(e.toe, out.str()));
     }
 };
 
@@ -166,13 +151,13 @@ inline void trip(const std::vector<Bytes>& frames, const Gnss::GpsTime& hint, co
     // force at the first epoch has one sent.
     std::set<std::string> expected, sent;
     for (const auto& [key, o] : original.orbits)
-        if (std::fabs(o.toe - original.epochs.front().time) < 3.5 * 3600)
+        if (std::fabs(o.first - original.epochs.front().time) < 3.5 * 3600)
             expected.insert(key.substr(0, key.rfind(' ')));
     for (const auto& [key, o] : back.orbits) {
         sent.insert(key.substr(0, key.rfind(' ')));
         const auto was = original.orbits.find(key);
         ASSERT_TRUE(was != original.orbits.end()) << key;
-        EXPECT_EQ(o.text, was->second.text) << key;
+        EXPECT_EQ(o.second, was->second.second) << key;
     }
     for (const std::string& s : expected)
         EXPECT_TRUE(sent.count(s)) << s << " has no orbit back";
