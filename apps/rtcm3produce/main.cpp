@@ -22,16 +22,23 @@ using namespace Kvt::Nuvrix::Produce;
 namespace {
 
 const char* const kUsage =
-    "usage: rtcm3produce OBS.rnx[?msm=4..7|legacy&station=ID&pace=R&position=S&systems=GRE] [--out FILE|-]\n"
+    "usage: rtcm3produce OBS.rnx[?nav=NAV.rnx&msm=4..7|legacy&station=ID&pace=R&position=S&orbits=S&systems=GRE]\n"
+    "                    [--out FILE|-]\n"
     "       rtcm3produce IN.rtcm[?convert=msm1..7|legacy&systems=GRE] [--out FILE|-]\n"
     "\n"
-    "A RINEX 3 observation file (3.00-3.05) is replayed as an RTCM 3 stream: observations as\n"
+    "A RINEX observation file (3.00-3.05, 2.10, 2.11) is replayed as an RTCM 3 stream: observations as\n"
     "MSM of the level given (msm, default 7) or as legacy 1004/1012 (msm=legacy), the station\n"
     "position (1005/1006) and description (1033) every `position` seconds (default 10).\n"
+    "With nav=NAV.rnx (RINEX 3.02-3.05 or 2.11 navigation) the orbits of its satellites whose\n"
+    "reference time is nearest each epoch (1019, 1020, 1041, 1042, 1044, 1045/1046) are sent\n"
+    "every `orbits` seconds (default 60).\n"
     "An RTCM 3 file (or - for standard input) is converted instead when `convert` is given:\n"
     "observation messages become the kind asked for, other messages pass unchanged.\n"
     "\n"
     "  station=ID   reference station id of the frames (default 0)\n"
+    "  nav=FILE     a RINEX navigation file whose orbits go into the stream\n"
+    "  orbits=S     seconds of data between two sendings of the orbits (default 60)\n"
+    "  position=S   seconds of data between two sendings of the station (default 10)\n"
     "  pace=R       replay at R times the rate of the epochs (default 0: as fast as possible)\n"
     "  systems=GRE  keep only these constellations (RINEX letters G R E S J C I)\n"
     "  --out FILE   write the stream there; - or no --out: standard output\n"
@@ -180,8 +187,6 @@ int convert(const Arguments& a, Writer& out)
 
 int replay(const Arguments& a, Writer& out)
 {
-    if (a.params.count("nav"))
-        return usage("nav= is not read yet: navigation files cannot be replayed");
     bool bad = false;
     const double pace = numberParam(a, "pace", 0, bad);
     if (bad)
@@ -247,7 +252,7 @@ int main(int argc, char** argv)
     for (const auto& [key, value] : a.params) {
         const bool known = converting ? key == "convert" || key == "systems"
                                       : key == "msm" || key == "station" || key == "pace" || key == "position"
-                || key == "systems" || key == "nav";
+                || key == "orbits" || key == "systems" || key == "nav";
         if (!known)
             return usage("unknown parameter " + key + (converting ? " for a conversion" : " for a RINEX replay"));
     }

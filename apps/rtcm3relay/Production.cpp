@@ -80,7 +80,7 @@ public:
         }
         return out;
     }
-    QStringList parameters() const override { return {"msm", "station", "position", "systems"}; }
+    QStringList parameters() const override { return {"msm", "station", "position", "orbits", "nav", "systems"}; }
 
 private:
     std::ifstream mIn;
@@ -119,13 +119,9 @@ std::unique_ptr<FrameSource> makeRinexSource(const RelayAddress &address, QStrin
     first.resize(std::size_t(probe.gcount()));
     if (!Kvt::Nuvrix::Produce::isRinexObservationHeader(first))
         return nullptr;
-    if (address.query.contains(QStringLiteral("nav"))) {
-        *error = QStringLiteral("%1: nav= is not read yet: navigation files cannot be replayed").arg(address.text);
-        return nullptr;
-    }
     ReplaySettings settings;
     settings.limitReport = reportFor(address.text);
-    for (const QString &key : QStringList{"msm", "station", "position", "systems"}) {
+    for (const QString &key : QStringList{"msm", "station", "position", "orbits", "nav", "systems"}) {
         std::string why;
         if (address.query.contains(key) && !settings.set(key.toStdString(), address.value(key).toStdString(), &why)) {
             *error = address.text + QStringLiteral(": ") + QString::fromStdString(why);

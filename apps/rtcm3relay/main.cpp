@@ -39,6 +39,7 @@ const char kUsage[] =
     "                   ?v=1|2  NTRIP version of a client input;  ?msgs=...  as on an output\n"
     "RINEX input:       ?msm=1..7|legacy (default 7);  ?station=ID;  ?position=S  1005/1033 every\n"
     "                   S seconds (default 10);  ?systems=GRE  only these constellations\n"
+    "                   ?nav=NAV.rnx  its orbits every ?orbits=S seconds (default 60)\n"
     "output parameters: ?msgs=1074,1087,1005(10)  only these messages, 1005 at most every 10 s;\n"
     "                   ?v=1|2  NTRIP version of a push (1: SOURCE, 2: chunked POST);\n"
     "                   ?period=S  begin a new file every S seconds\n"

@@ -13,18 +13,7 @@ namespace {
 
 using namespace roundtrip;
 
-// The first epoch's time: the view dates a capture from its own ephemerides or 1013.
-std::optional<Gnss::GpsTime> ownDate(const std::vector<Bytes>& frames)
-{
-    struct First : View::GnssSink {
-        std::optional<Gnss::GpsTime> time;
-        void epoch(const Gnss::ObservationEpoch& e) override { time = time.value_or(e.time); }
-    } first;
-    View::GnssView view(first);
-    viewtest::feed(view, frames);
-    view.finish();
-    return first.time;
-}
+using rinextrip::ownDate;
 
 // Undated streams get any date: only GLONASS times (through the leap seconds) depend on it.
 Gnss::GpsTime dateOf(const std::vector<Bytes>& frames) { return ownDate(frames).value_or(Gnss::GpsTime(2200, 0)); }

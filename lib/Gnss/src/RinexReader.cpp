@@ -2,27 +2,54 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cctype>
 #include <cstdlib>
 
 namespace Kvt::Gnss {
 
+using Rinex::columns;
+using Rinex::trimmed;
+
 namespace {
 
-std::string trimmed(const std::string& s)
+// The RINEX 3 signal of a RINEX 2 type for a system, "" where it has none; `p2Listed`
+// tells whether the file has P2 codes, whose tracking the band 2 phase then follows.
+std::string version3Type(const std::string& type, System system, bool p2Listed)
 {
-    const auto b = s.find_first_not_of(' ');
-    if (b == std::string::npos)
+    if (type.size() != 2 || std::string("CPLDS").find(type[0]) == std::string::npos)
         return {};
-    return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
-
-// Columns [first, first + width) of a line (1-based first), blank past its end.
-std::string columns(const std::string& line, int first, int width)
-{
-    const std::size_t from = std::size_t(first - 1);
-    if (from >= line.size())
+    const char kind = type[0] == 'P' ? 'C' : type[0];
+    const char band = type[1];
+    char attribute = 0;
+    switch (system) {
+    case System::Gps:
+        if (band == '1')
+            attribute = type[0] == 'P' ? 'W' : 'C';
+        else if (band == '2')
+            attribute = type[0] == 'P' || (type[0] != 'C' && p2Listed) ? 'W' : 'X';
+        else if (band == '5')
+            attribute = type[0] == 'P' ? 0 : 'X';
+        break;
+    case System::Glonass:
+        if (band == '1')
+            attribute = type[0] == 'P' ? 'P' : 'C';
+        else if (band == '2')
+            attribute = type[0] == 'P' || (type[0] != 'C' && p2Listed) ? 'P' : 'C';
+        break;
+    case System::Galileo:
+        if (type[0] != 'P' && std::string("15678").find(band) != std::string::npos)
+            attribute = 'X';
+        break;
+    case System::Sbas:
+        if (type[0] != 'P' && (band == '1' || band == '5'))
+            attribute = band == '1' ? 'C' : 'X';
+        break;
+    default:
+        break;
+    }
+    if (!attribute)
         return {};
-    return line.substr(from, std::size_t(width));
+    return std::string{kind, band, attribute};
 }
 
 } // namespace
@@ -34,47 +61,9 @@ RinexError::RinexError(const std::string& file, int line, int column, const std:
 }
 
 RinexObservationReader::RinexObservationReader(std::istream& in, std::string fileName)
-    : mIn(in), mFile(std::move(fileName))
+    : mLines(in, std::move(fileName))
 {
     readHeader();
-}
-
-bool RinexObservationReader::readLine(std::string& line)
-{
-    if (!std::getline(mIn, line))
-        return false;
-    ++mLine;
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return true;
-}
-
-void RinexObservationReader::fail(int column, const std::string& reason) const
-{
-    throw RinexError(mFile, mLine, column, reason);
-}
-
-std::optional<double> RinexObservationReader::optionalNumber(const std::string& line, int first, int width,
-                                                             const char* what) const
-{
-    const std::string field = trimmed(columns(line, first, width));
-    if (field.empty())
-        return std::nullopt;
-    std::string text = field;
-    std::replace(text.begin(), text.end(), 'D', 'E');  // Fortran exponents
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || !std::isfinite(v))
-        fail(first, std::string("not a number for ") + what + ": '" + field + "'");
-    return v;
-}
-
-double RinexObservationReader::number(const std::string& line, int first, int width, const char* what) const
-{
-    const std::optional<double> v = optionalNumber(line, first, width, what);
-    if (!v)
-        fail(first, std::string("missing ") + what);
-    return *v;
 }
 
 void RinexObservationReader::readHeader()
@@ -85,15 +74,30 @@ void RinexObservationReader::readHeader()
     if (trimmed(columns(line, 61, 20)) != "RINEX VERSION / TYPE")
         fail(61, "the first line must be RINEX VERSION / TYPE");
     mHeader.version = number(line, 1, 9, "the format version");
-    if (mHeader.version < 3.0 || mHeader.version >= 3.06)
-        fail(1, "format version " + trimmed(columns(line, 1, 9)) + " is not read (3.00 to 3.05 are)");
+    mVersion2 = mHeader.version >= 2.10 - 1e-6 && mHeader.version < 2.12 - 1e-6;
+    if (!mVersion2 && (mHeader.version < 3.0 || mHeader.version >= 3.06))
+        fail(1, "format version " + trimmed(columns(line, 1, 9)) + " is not read (2.10, 2.11 and 3.00 to 3.05 are)");
     if (columns(line, 21, 1) != "O")
         fail(21, "not an observation file");
+    if (mVersion2) {
+        const std::string system = columns(line, 41, 1);
+        mFileSystem = system.empty() || system == " " || system == "M" ? 'G' : system[0];
+        if (!systemFromLetter(mFileSystem))
+            fail(41, "unknown system '" + system + "'");
+    }
     while (readLine(line)) {
         const std::string label = trimmed(columns(line, 61, 20));
         if (label == "END OF HEADER") {
             if (mPendingTypes > 0)
                 fail(1, "observation types announced but not listed");
+            if (mVersion2 && mHeader.version2Types.empty())
+                fail(1, "no # / TYPES OF OBSERV in the header");
+            if (mVersion2) {
+                const bool p2 = std::count(mHeader.version2Types.begin(), mHeader.version2Types.end(), "P2") > 0;
+                for (const System system : {System::Gps, System::Glonass, System::Galileo, System::Sbas})
+                    for (const std::string& type : mHeader.version2Types)
+                        mHeader.types[system].push_back(version3Type(type, system, p2));
+            }
             if (mHeader.types.empty())
                 fail(1, "no SYS / # / OBS TYPES in the header");
             return;
@@ -125,12 +129,14 @@ void RinexObservationReader::headerLine(const std::string& content, const std::s
         const std::string scale = trimmed(columns(line, 49, 3));
         if (!scale.empty() && scale != "GPS" && scale != "GAL")
             fail(49, "time system " + scale + " is not read (GPS time is)");
-    } else if (label == "SYS / # / OBS TYPES") {
+    } else if (label == "# / TYPES OF OBSERV" && mVersion2) {
+        version2Types(line);
+    } else if (label == "SYS / # / OBS TYPES" && !mVersion2) {
         if (mPendingTypes == 0) {
             mPendingTypesSystem = line.empty() ? ' ' : line[0];
             if (!systemFromLetter(mPendingTypesSystem))
                 fail(1, std::string("unknown system '") + mPendingTypesSystem + "'");
-            mPendingTypes = int(number(line, 4, 3, "the number of observation types"));
+            mPendingTypes = mLines.integer(line, 4, 3, "the number of observation types", 0, 999);
         } else if (line[0] != ' ') {
             fail(1, "observation types of the previous system are missing");
         }
@@ -149,21 +155,116 @@ void RinexObservationReader::headerLine(const std::string& content, const std::s
             if (slot[0] != 'R')
                 fail(5 + 7 * k, "not a GLONASS slot: '" + slot + "'");
             const int number = std::atoi(slot.c_str() + 1);
-            mHeader.glonassChannels[number] = int(this->number(line, 9 + 7 * k, 2, "a frequency channel"));
+            mHeader.glonassChannels[number] = mLines.integer(line, 9 + 7 * k, 2, "a frequency channel", -9, 99);
         }
     }
 }
 
+void RinexObservationReader::version2Types(const std::string& line)
+{
+    if (mPendingTypes == 0) {
+        if (!mHeader.version2Types.empty())
+            fail(1, "observation types listed twice");
+        mPendingTypes = mLines.integer(line, 1, 6, "the number of observation types", 1, 99);
+    } else if (!trimmed(columns(line, 1, 6)).empty()) {
+        fail(1, "observation types of the previous line are missing");
+    }
+    for (int k = 0; k < 9 && mPendingTypes > 0; ++k, --mPendingTypes) {
+        const std::string type = trimmed(columns(line, 11 + 6 * k, 2));
+        if (type.size() != 2 || std::string("CPLDS").find(type[0]) == std::string::npos || !std::isdigit(uint8_t(type[1])))
+            fail(11 + 6 * k, "not an observation type: '" + type + "'");
+        mHeader.version2Types.push_back(type);
+    }
+}
+
+SatId RinexObservationReader::satellite(const std::string& line, int column) const
+{
+    const std::string text = columns(line, column, 3);
+    const char letter = text.empty() || text[0] == ' ' ? mFileSystem : text[0];
+    const std::optional<System> system = systemFromLetter(letter);
+    if (!system || mHeader.types.find(*system) == mHeader.types.end())
+        fail(column, "not a satellite of this file: '" + text + "'");
+    return SatId{*system, uint8_t(mLines.integer(line, column + 1, 2, "the satellite number", 1, 99))};
+}
+
+bool RinexObservationReader::nextVersion2(ObservationEpoch& epoch)
+{
+    std::string line;
+    while (readLine(line)) {
+        if (trimmed(line).empty())
+            continue;
+        const int flag = trimmed(columns(line, 29, 1)).empty() ? 0 : mLines.integer(line, 29, 1, "the epoch flag", 0, 6);
+        const int count = mLines.integer(line, 30, 3, "the number of satellites", 0, 999);
+        if (flag >= 2 && flag <= 5) {
+            // Events: their lines are header lines or nothing, never observations.
+            for (int i = 0; i < count; ++i)
+                if (!readLine(line))
+                    fail(1, "the file ends inside an event record");
+            continue;
+        }
+        DateTime t;
+        const int yy = mLines.integer(line, 2, 2, "the year", 0, 99);
+        t.year = yy < 80 ? 2000 + yy : 1900 + yy;
+        t.month = mLines.integer(line, 5, 2, "the month", 1, 12);
+        t.day = mLines.integer(line, 8, 2, "the day", 1, 31);
+        t.hour = mLines.integer(line, 11, 2, "the hour", 0, 23);
+        t.minute = mLines.integer(line, 14, 2, "the minute", 0, 59);
+        t.second = number(line, 16, 11, "the second");
+        if (t.second < 0 || t.second >= 61)
+            fail(16, "not a second of a minute");
+        // Twelve satellites on the epoch line, twelve more on each continuation line.
+        std::vector<SatId> sats;
+        for (int i = 0; i < count; ++i) {
+            if (i > 0 && i % 12 == 0 && !readLine(line))
+                fail(1, "the file ends inside an epoch's satellite list");
+            sats.push_back(satellite(line, 33 + 3 * (i % 12)));
+        }
+        const std::size_t types = mHeader.version2Types.size();
+        const GpsTime time = GpsTime::fromCalendar(t);
+        epoch.time = time;
+        epoch.satellites.clear();
+        epoch.clockSteering = -1;
+        for (const SatId& sat : sats) {
+            SatelliteObservations s;
+            s.sat = sat;
+            const std::vector<std::string>& codes = mHeader.types[sat.system];
+            for (std::size_t k = 0; k < types; ++k) {
+                if (k % 5 == 0) {
+                    if (!readLine(line))
+                        fail(1, "the file ends inside an epoch");
+                    if (line.size() > 80)
+                        fail(81, "more than five values on a line");
+                }
+                if (!codes[k].empty())
+                    addValue(codes[k], line, int(1 + 16 * (k % 5)), time, s);
+            }
+            std::sort(s.observations.begin(), s.observations.end(),
+                      [](const Observation& a, const Observation& b) { return a.code < b.code; });
+            if (!s.observations.empty() && flag != 6)
+                epoch.satellites.push_back(std::move(s));
+        }
+        if (flag == 6)
+            continue;  // cycle slips found afterwards: no epoch of its own
+        std::sort(epoch.satellites.begin(), epoch.satellites.end(),
+                  [](const SatelliteObservations& a, const SatelliteObservations& b) { return a.sat < b.sat; });
+        mLastEpoch = epoch.time;
+        return true;
+    }
+    return false;
+}
+
 bool RinexObservationReader::next(ObservationEpoch& epoch)
 {
+    if (mVersion2)
+        return nextVersion2(epoch);
     std::string line;
     while (readLine(line)) {
         if (line.empty())
             continue;
         if (line[0] != '>')
             fail(1, "an epoch line must begin with '>'");
-        const int flag = int(number(line, 32, 1, "the epoch flag"));
-        const int count = int(number(line, 33, 3, "the number of satellites"));
+        const int flag = mLines.integer(line, 32, 1, "the epoch flag", 0, 9);
+        const int count = mLines.integer(line, 33, 3, "the number of satellites", 0, 999);
         if (flag > 1) {
             // Events and cycle slip records: their lines carry no observations.
             for (int i = 0; i < count; ++i)
@@ -172,11 +273,11 @@ bool RinexObservationReader::next(ObservationEpoch& epoch)
             continue;
         }
         DateTime t;
-        t.year = int(number(line, 3, 4, "the year"));
-        t.month = int(number(line, 8, 2, "the month"));
-        t.day = int(number(line, 11, 2, "the day"));
-        t.hour = int(number(line, 14, 2, "the hour"));
-        t.minute = int(number(line, 17, 2, "the minute"));
+        t.year = mLines.integer(line, 3, 4, "the year", 1980, 2200);
+        t.month = mLines.integer(line, 8, 2, "the month", 0, 99);
+        t.day = mLines.integer(line, 11, 2, "the day", 0, 99);
+        t.hour = mLines.integer(line, 14, 2, "the hour", 0, 99);
+        t.minute = mLines.integer(line, 17, 2, "the minute", 0, 99);
         t.second = number(line, 19, 11, "the second");
         if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 || t.second < 0
             || t.second >= 61)
@@ -208,7 +309,7 @@ void RinexObservationReader::readSatellite(const std::string& line, const GpsTim
     const auto types = mHeader.types.find(*system);
     if (types == mHeader.types.end())
         fail(1, std::string("system ") + line[0] + " has no observation types in the header");
-    const int number = int(this->number(line, 2, 2, "the satellite number"));
+    const int number = mLines.integer(line, 2, 2, "the satellite number", 1, 99);
     out.sat = SatId{*system, uint8_t(number)};
     if (*system == System::Glonass) {
         const auto ch = mHeader.glonassChannels.find(number);
@@ -217,43 +318,46 @@ void RinexObservationReader::readSatellite(const std::string& line, const GpsTim
     }
     if (line.size() > 3 + 16 * types->second.size())
         fail(int(4 + 16 * types->second.size()), "more values than observation types");
-    for (std::size_t k = 0; k < types->second.size(); ++k) {
-        const int column = int(4 + 16 * k);
-        const std::optional<double> value = optionalNumber(line, column, 14, "an observation");
-        if (!value)
-            continue;
-        const std::string& type = types->second[k];
-        const SignalCode code{type[1], type[2]};
-        auto it = std::find_if(out.observations.begin(), out.observations.end(),
-                               [&](const Observation& o) { return o.code == code; });
-        if (it == out.observations.end()) {
-            out.observations.push_back(Observation{code, {}, {}, {}, {}, {}, false});
-            it = out.observations.end() - 1;
-        }
-        switch (type[0]) {
-        case 'C': it->pseudorangeM = value; break;
-        case 'D': it->dopplerHz = value; break;
-        case 'S': it->cn0DbHz = value; break;
-        case 'L': {
-            it->phaseCycles = value;
-            const std::string lli = columns(line, column + 14, 1);
-            const int flags = lli.empty() || lli == " " ? 0 : lli[0] - '0';
-            if (flags < 0 || flags > 7)
-                fail(column + 14, "not a loss of lock indicator: '" + lli + "'");
-            const auto key = std::make_pair(out.sat, type.substr(1));
-            // Tracked since the last loss of lock, if it was there the epoch before.
-            auto tracked = mTrackedSince.find(key);
-            if (tracked == mTrackedSince.end() || (flags & 1) || !mLastEpoch || tracked->second.second != *mLastEpoch)
-                tracked = mTrackedSince.insert_or_assign(key, std::make_pair(time, time)).first;
-            tracked->second.second = time;
-            it->lockTimeS = time - tracked->second.first;
-            it->halfCycleAmbiguity = (flags & 2) != 0;
-            break;
-        }
-        }
-    }
+    for (std::size_t k = 0; k < types->second.size(); ++k)
+        addValue(types->second[k], line, int(4 + 16 * k), time, out);
     std::sort(out.observations.begin(), out.observations.end(),
               [](const Observation& a, const Observation& b) { return a.code < b.code; });
+}
+
+void RinexObservationReader::addValue(const std::string& type, const std::string& line, int column,
+                                      const GpsTime& time, SatelliteObservations& out)
+{
+    const std::optional<double> value = optionalNumber(line, column, 14, "an observation");
+    if (!value)
+        return;
+    const SignalCode code{type[1], type[2]};
+    auto it = std::find_if(out.observations.begin(), out.observations.end(),
+                           [&](const Observation& o) { return o.code == code; });
+    if (it == out.observations.end()) {
+        out.observations.push_back(Observation{code, {}, {}, {}, {}, {}, false});
+        it = out.observations.end() - 1;
+    }
+    switch (type[0]) {
+    case 'C': it->pseudorangeM = value; break;
+    case 'D': it->dopplerHz = value; break;
+    case 'S': it->cn0DbHz = value; break;
+    case 'L': {
+        it->phaseCycles = value;
+        const std::string lli = columns(line, column + 14, 1);
+        const int flags = lli.empty() || lli == " " ? 0 : lli[0] - '0';
+        if (flags < 0 || flags > 7)
+            fail(column + 14, "not a loss of lock indicator: '" + lli + "'");
+        const auto key = std::make_pair(out.sat, type.substr(1));
+        // Tracked since the last loss of lock, if it was there the epoch before.
+        auto tracked = mTrackedSince.find(key);
+        if (tracked == mTrackedSince.end() || (flags & 1) || !mLastEpoch || tracked->second.second != *mLastEpoch)
+            tracked = mTrackedSince.insert_or_assign(key, std::make_pair(time, time)).first;
+        tracked->second.second = time;
+        it->lockTimeS = time - tracked->second.first;
+        it->halfCycleAmbiguity = (flags & 2) != 0;
+        break;
+    }
+    }
 }
 
 } // namespace Kvt::Gnss
