@@ -3,6 +3,7 @@
 #include "Output.h"
 
 #include "RTCM3_codec.h"
+#include "RTCM3_extension.h"
 #include "RTCM3_reflect.h"
 
 #include <QtCore/QDateTime>
@@ -88,7 +89,7 @@ void Stats::count(const Frame &frame, Counts &counts) const
         ++counts.unknown[frame.number];
         break;
     case Frame::Kind::Failed:
-        ++counts.errors[QString::fromLatin1(Kvt::Nuvrix::RTCM3_error_to_string(frame.result))];
+        ++counts.errors[QString::fromLatin1(Kvt::Nuvrix::RTCM3_any_error_to_string(frame.result))];
         break;
     case Frame::Kind::Empty:
         ++counts.empty;

@@ -218,7 +218,8 @@ int dump(const Options &options, OutputDevice &out)
     // JSON lines, the summary and the engineering outputs come straight from the records; the
     // text outputs read message objects through their descriptions.
     const bool engineering = options.obs || !options.rinex.directory.isEmpty();
-    FramePipeline pipeline(options.selection, !options.stats && options.style != Printer::Style::Json && !engineering);
+    FramePipeline pipeline(options.selection, !options.stats && options.style != Printer::Style::Json && !engineering,
+                           options.extension);
     const ViewSetup time{options.timeHint, source && source->isNetwork(), options.glonassChannels};
     std::unique_ptr<Stats> stats;
     std::unique_ptr<Printer> printer;

@@ -534,9 +534,14 @@ int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unkn
     }
     if (enableSet && !isEnabled(enableSet, layout->enumerator))
         return layout->disabledCode;
-    initRecord(*layout, result);
-    Reader in{frame, length, uint64_t(length) * 8, 0, layout->messageNumber};
-    const int32_t r = walkFrame(*layout, result, in);
+    return decodeMessage(*layout, frame, length, result);
+}
+
+int32_t decodeMessage(const RecordLayout& layout, const uint8_t* frame, uint16_t length, void* result)
+{
+    initRecord(layout, result);
+    Reader in{frame, length, uint64_t(length) * 8, 0, layout.messageNumber};
+    const int32_t r = walkFrame(layout, result, in);
     return r < 0 ? r : static_cast<int32_t>(in.pos);
 }
 

@@ -119,6 +119,8 @@ struct Dispatch {
 // so that freeChildren of whatever the header names is always safe afterwards.
 int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unknownNumber,
                     const uint8_t* frame, uint16_t length, void* result);
+// Decodes a frame (of at least 5 bytes) with the given message layout, whatever its number.
+int32_t decodeMessage(const RecordLayout& layout, const uint8_t* frame, uint16_t length, void* result);
 int32_t encodeFrame(const RecordLayout& layout, uint8_t* buffer, uint16_t size, void* record);
 
 template <typename T>
