@@ -8,7 +8,8 @@ family("crs")
 message(1300, 204, [
     u("Service_CRS_Name_Counter", 5, role=2),
     string("Service_CRS_Name", "Service_CRS_Name_Counter"),
-    u("Coordinate_Epoch", 16, scale=0.01, unit="year"),
+    # Years after 1900 (2015.0 is sent as 11500).
+    u("Coordinate_Epoch", 16, display="Coordinate Epoch after 1900", scale=0.01, unit="year"),
 ], codec_only=True, text="Service CRS")
 
 ROTATION = {"scale": 0.00002, "unit": "arcsecond"}
@@ -22,7 +23,8 @@ message(1301, 205, [
     string("Target_Name", "Target_Name_Counter", display="Target-Name"),
     u("System_Identification_Number", 8),
     u("Utilized_Transformation_Message_Indicator", 10, role=2),
-    u("Reference_Epoch_t0", 16, display="Reference Epoch t0"),
+    # Days after MJD 44244 (GPS time's origin).
+    u("Reference_Epoch_t0", 16, display="Reference Epoch t0 after MJD 44244", unit="day"),
     i("dX0", 23, scale=0.001, unit="meter"),
     i("dY0", 23, scale=0.001, unit="meter"),
     i("dZ0", 23, scale=0.001, unit="meter"),
