@@ -305,7 +305,8 @@ HOST_UNIT_SI = {
 }
 
 # Units outside SI put their name into the member's JSON key: CNR_dBHz.
-NON_SI_KEYS = {"dB-Hz": "dBHz"}
+NON_SI_KEYS = {"dB-Hz": "dBHz", "TECU": "TECU", "arcsec": "arcsec", "arcsec/yr": "arcsec_per_yr",
+               "ppm": "ppm", "ppm/yr": "ppm_per_yr", "m/yr": "m_per_yr", "yr": "yr", "d": "d"}
 
 
 def _times(a, b) -> float:
