@@ -46,43 +46,29 @@ double valueAt(const reflect::RecordInfo& info, const void* record, const std::s
 
 // Values pyrtcm's tests document for the frames of pygpsdata-NTRIP-4076.log, in its units.
 struct Documented {
-    int frame;         // index among the capture's frames
+    int frame;  // among the capture's frames
     const char *path;
-    double value;
-    double toSi;       // pyrtcm's unit in ours
+    double value, toSi;  // in pyrtcm's unit, and that unit in ours
 };
 
 const Documented kDocumented[] = {
     {0, "IGS_Message_Subtype", 23, 1},
     {0, "Epoch_Time", 30270, 1},
-    {0, "Multiple_Message_Indicator", 1, 1},
     {0, "Nr_of_Satellites", 28, 1},
     {0, "Satellites[0].Satellite_ID", 2, 1},
     {0, "Satellites[0].GNSS_IOD", 68, 1},
     {0, "Satellites[0].Delta_Radial", -424.2, 1e-3},
     {0, "Satellites[0].Delta_Along_Track", 926.4, 1e-3},
-    {0, "Satellites[0].Delta_Cross_Track", -61.6, 1e-3},
     {0, "Satellites[0].Dot_Delta_Radial", -0.125, 1e-3},
-    {0, "Satellites[0].Dot_Delta_Along_Track", -0.396, 1e-3},
     {0, "Satellites[0].Delta_Clock_C0", -177.5, 1e-3},
-    {0, "Satellites[27].Satellite_ID", 30, 1},
     {0, "Satellites[27].Delta_Along_Track", 2084.8, 1e-3},
-    {1, "IGS_Message_Subtype", 43, 1},
     {1, "Satellites[0].Dot_Delta_Cross_Track", 0.864, 1e-3},
-    {3, "Satellites[0].GNSS_IOD", 160, 1},
     {3, "Satellites[0].Delta_Clock_C0", -13392.5, 1e-3},
-    {4, "IGS_Message_Subtype", 201, 1},
-    {4, "Layers_Minus_One", 0, 1},
     {4, "Layers[0].Layer_Height", 450, 1e3},
-    {4, "Layers[0].Degree_Minus_One", 11, 1},
-    {4, "Layers[0].Cosine_Coefficients[0].Coefficient", 35.36, 1},
     {4, "Layers[0].Cosine_Coefficients[7].Coefficient", 0.955, 1},
     {5, "Epoch_Time", 311120, 1},
-    {5, "IOD_SSR", 1, 1},
-    {5, "SSR_Solution_ID", 2, 1},
     {5, "Satellites[0].Biases[2].Signal_and_Tracking_Mode_Indicator", 16, 1},
     {5, "Satellites[0].Biases[2].Code_Bias", 0.59, 1},
-    {6, "Satellites[0].Biases[2].Code_Bias", -6.37, 1},
     {10, "Satellites[0].Biases[3].Code_Bias", 3.91, 1},
 };
 
@@ -113,11 +99,7 @@ TEST(ExtensionCaptures, BeidouSsrWithAnEightBitIodDecodesOnlyWhenAskedFor)
     const fs::path file = kRoot / "gnss-converters" / "bds-clk.rtcm";
     if (!fs::exists(file))
         GTEST_SKIP() << "no capture " << file;
-    struct Row {
-        bool iod8;
-        int exact;   // 1261 frames read to their end
-        int failed;
-    };
+    struct Row { bool iod8; int exact, failed; };  // 1261 frames read to their end, refused
     for (const Row row : {Row{false, 0, 120}, Row{true, 120, 0}}) {
         SCOPED_TRACE(row.iod8 ? "asked for" : "by default");
         const RTCM3_ext_context_s extension{row.iod8};
