@@ -46,15 +46,15 @@ int32_t RTCM3_decode_extended(RTCM3_context_s *context, const RTCM3_ext_context_
                               const uint8_t *frame, uint16_t length, _RTCM3_message_t *result)
 {
     const int32_t core = RTCM3_decode(context, frame, length, result);
-    if (length < 5)
+    const bool unknown = core == RTCM3_ERR_INVALID_MESSAGE;
+    // A frame the core read to its end is final, and so is any other answer unless asked.
+    if (length < 5 || (!unknown && (!extension || !extension->bds_ssr_iod8 || core == int32_t(length) * 8)))
         return core;
     const auto number = static_cast<uint16_t>(bitsAt(frame, 24, 12));
-    if (core == RTCM3_ERR_INVALID_MESSAGE) {
+    if (unknown) {
         const RTCM3_ext_selection_s *s = find(frame, length, number, false);
         return s ? layout::decodeMessage(*s->layout, frame, length, result) : core;
     }
-    if (!extension || !extension->bds_ssr_iod8 || (core > 0 && core == int32_t(length) * 8))
-        return core;
     const RTCM3_ext_selection_s *s = find(frame, length, number, true);
     if (!s || disabled(context, number))
         return core;
