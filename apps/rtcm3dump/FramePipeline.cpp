@@ -9,8 +9,8 @@
 
 using namespace Kvt::Nuvrix;
 
-FramePipeline::FramePipeline(const Selection &selection, bool hostMessages)
-    : mSelection(selection), mHostMessages(hostMessages)
+FramePipeline::FramePipeline(const Selection &selection, bool hostMessages, const RTCM3_ext_context_s &extension)
+    : mSelection(selection), mHostMessages(hostMessages), mExtension(extension)
 {
     RTCM3_init_context(&mContext);
     mDecoder.setObserver(this);
@@ -72,7 +72,7 @@ void FramePipeline::frame(const uint8_t *data, size_t size)
     for (FrameSink *sink : mSinks)
         sink->frame(frame);
     if (frame.number >= 0)
-        RTCM3_free_message_children(&mRecord);
+        RTCM3_free_any_children(&mRecord);
     if (mCaught) {
         mCaught->removeReference();
         mCaught = nullptr;
@@ -82,13 +82,15 @@ void FramePipeline::frame(const uint8_t *data, size_t size)
 void FramePipeline::classify(Frame &frame, const uint8_t *data, size_t size)
 {
     // Frames are at most 1029 bytes: the length fits the codec's 16 bits.
-    frame.result = mScalarRecords ? RTCM3_decode_scalars(&mContext, data, uint16_t(size), &mRecord)
-                                  : RTCM3_decode(&mContext, data, uint16_t(size), &mRecord);
+    frame.result = RTCM3_decode_extended(&mContext, &mExtension, data, uint16_t(size), &mRecord, mScalarRecords);
     if (frame.result > 0) {
         frame.record = &mRecord;
         frame.enumerator = mRecord.header.kvtcg_message;
         frame.kind = Frame::Kind::Decoded;
-        if (mHostMessages) {
+        // Extension records have no host descriptions.
+        if (RTCM3_ext_layout(frame.enumerator)) {
+            frame.kind = Frame::Kind::Undescribed;
+        } else if (mHostMessages) {
             mDecoder.decodeMessage(data, uint(size));
             frame.kind = mCaught ? Frame::Kind::Decoded : Frame::Kind::Undescribed;
             frame.message = mCaught;

@@ -9,6 +9,7 @@
 
 #include "HostObserver.h"
 #include "RTCM3_codec.h"
+#include "RTCM3_extension.h"
 #include "RTCM3Decoder.h"
 #include "RTCM3FrameSplitter.h"
 
@@ -22,7 +23,10 @@ class FramePipeline : private HostObserver
 public:
     // Every decoded frame carries its record; with `hostMessages` also its message object,
     // for the outputs that print through the descriptions.
-    FramePipeline(const Selection &selection, bool hostMessages);
+    // Frames the core knows no message for are tried with the extension messages; `extension`
+    // also opts in to their variant layouts.
+    FramePipeline(const Selection &selection, bool hostMessages,
+                  const Kvt::Nuvrix::RTCM3_ext_context_s &extension = {});
     ~FramePipeline() override;
 
     // Outputs are called in the order they were added; the caller keeps them alive.
@@ -52,6 +56,7 @@ private:
     const bool mHostMessages;
     bool mScalarRecords = false;
     Kvt::Nuvrix::RTCM3_context_s mContext;
+    Kvt::Nuvrix::RTCM3_ext_context_s mExtension;
     Kvt::Nuvrix::_RTCM3_message_t mRecord;
     Kvt::Nuvrix::RTCM3FrameSplitter mSplitter;
     RTCM3Decoder mDecoder;

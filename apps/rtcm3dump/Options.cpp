@@ -95,10 +95,13 @@ int Options::parse(const QCoreApplication &app)
     const QCommandLineOption channels(QStringLiteral("glonass-channels"),
         QStringLiteral("GLONASS frequency channels the stream does not tell: SLOT:CHANNEL,... e.g. 1:1,2:-4."),
         QStringLiteral("LIST"));
+    const QCommandLineOption bdsSsrIod8(QStringLiteral("bds-ssr-iod8"),
+        QStringLiteral("Read BeiDou SSR 1258/1261 frames that the standard layout does not fit with an 8-bit IOD\n"
+                       "in place of the 24-bit IOD/CRC, as some producers send them."));
     const QCommandLineOption describeOption(QStringLiteral("describe"),
         QStringLiteral("Print the message and field descriptions (all, or of message N given as INPUT) and exit."));
     parser.addOptions({json, raw, stats, every, only, skip, save, timeout, reconnect, ntripVersion, gga, ggaInterval,
-                       obs, time, channels, describeOption});
+                       obs, time, channels, bdsSsrIod8, describeOption});
     parser.addOptions(RinexChoices::options());
 
     // Unknown options and missing values are usage errors like the others (status 2);
@@ -122,6 +125,7 @@ int Options::parse(const QCoreApplication &app)
     style = parser.isSet(json) ? Printer::Style::Json : parser.isSet(raw) ? Printer::Style::Raw : Printer::Style::Text;
     this->stats = parser.isSet(stats);
     this->obs = parser.isSet(obs);
+    extension.bds_ssr_iod8 = parser.isSet(bdsSsrIod8);
     if (const QString problem = rinex.read(parser); !problem.isEmpty())
         return usageError(problem);
     const QString &rinexDir = rinex.directory;

@@ -4,6 +4,7 @@
 #include "NtripClient.h"
 #include "Printer.h"
 #include "RinexOptions.h"
+#include "RTCM3_extension.h"
 #include "Selection.h"
 
 #include <QtCore/QString>
@@ -28,6 +29,7 @@ struct Options
     std::optional<Kvt::Gnss::GpsTime> timeHint;  // --time
     std::map<int, int> glonassChannels;          // --glonass-channels: slot -> channel
     NtripSettings network;       // --timeout, --reconnect, --ntrip-version, --gga
+    Kvt::Nuvrix::RTCM3_ext_context_s extension;  // --bds-ssr-iod8
     bool describe = false;
     int describeNumber = -1;     // -1: every description
 

@@ -9,6 +9,7 @@
 #include "MessageInfo.h"
 #include "RTCM3RecordWriter.h"
 #include "RTCM3_codec.h"
+#include "RTCM3_extension.h"
 #include "TextEscape.h"
 
 #include <QtCore/QHash>
@@ -46,12 +47,12 @@ QString head(const Frame &frame)
 
 QString recordName(const Frame &frame)
 {
-    return QString::fromLatin1(Kvt::Nuvrix::RTCM3_message_enum_to_string(frame.enumerator));
+    return QString::fromLatin1(Kvt::Nuvrix::RTCM3_any_enum_to_string(frame.enumerator));
 }
 
 QString errorName(const Frame &frame)
 {
-    return QString::fromLatin1(Kvt::Nuvrix::RTCM3_error_to_string(frame.result));
+    return QString::fromLatin1(Kvt::Nuvrix::RTCM3_any_error_to_string(frame.result));
 }
 
 // Why a frame gave no record, for the "error" member of its JSON line.
@@ -59,7 +60,7 @@ std::string errorText(const Frame &frame)
 {
     switch (frame.kind) {
     case Frame::Kind::Failed:
-        return Kvt::Nuvrix::RTCM3_error_to_string(frame.result);
+        return Kvt::Nuvrix::RTCM3_any_error_to_string(frame.result);
     case Frame::Kind::Unknown:
         return "unknown message number";
     case Frame::Kind::Empty:

@@ -3,6 +3,7 @@
 #include "Output.h"
 
 #include "RTCM3_codec.h"
+#include "RTCM3_extension.h"
 #include "RTCM3_reflect.h"
 
 #include <QtCore/QDateTime>
@@ -62,7 +63,7 @@ QMap<QString, qint64> Stats::errorsByName(const Counts &counts)
 {
     QMap<QString, qint64> named;
     for (auto it = counts.errors.cbegin(); it != counts.errors.cend(); ++it)
-        named[QString::fromLatin1(Kvt::Nuvrix::RTCM3_error_to_string(it.key()))] += it.value();
+        named[QString::fromLatin1(Kvt::Nuvrix::RTCM3_any_error_to_string(it.key()))] += it.value();
     return named;
 }
 

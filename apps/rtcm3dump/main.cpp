@@ -218,7 +218,8 @@ int dump(const Options &options, OutputDevice &out)
     // Every output but the raw lines comes straight from the records; those read message
     // objects through their descriptions.
     const bool engineering = options.obs || !options.rinex.directory.isEmpty();
-    FramePipeline pipeline(options.selection, !options.stats && options.style == Printer::Style::Raw && !engineering);
+    FramePipeline pipeline(options.selection, !options.stats && options.style == Printer::Style::Raw && !engineering,
+                           options.extension);
     const ViewSetup time{options.timeHint, source && source->isNetwork(), options.glonassChannels};
     std::unique_ptr<Stats> stats;
     std::unique_ptr<Printer> printer;

@@ -4,6 +4,7 @@
 // Shared by the round-trip tests and the fuzz seed generator.
 
 #include "RTCM3_codec.h"
+#include "RTCM3_extension.h"
 #include "RTCM3_layout.h"
 
 #include <algorithm>
@@ -72,6 +73,29 @@ inline uint32_t countOf(const Field& f, const void* record)
     return static_cast<uint32_t>(get(static_cast<const uint8_t*>(holder) + f.countOffset, f.countType));
 }
 
+// The layout of a record of either list.
+inline const RecordLayout* anyLayout(int e) { return RTCM3_layout(e) ? RTCM3_layout(e) : RTCM3_ext_layout(e); }
+
+// How the extension finds an extension message; null for a core record.
+inline const RTCM3_ext_selection_s* selectionOf(const RecordLayout& l)
+{
+    for (const RTCM3_ext_selection_s* s = RTCM3_ext_selections; s->layout; ++s)
+        if (s->layout == &l)
+            return s;
+    return nullptr;
+}
+
+// Index of the field whose value selects the record among others of its number; -1 if none.
+inline int selectorField(const RecordLayout& l)
+{
+    const RTCM3_ext_selection_s* s = selectionOf(l);
+    uint32_t pos = 0;
+    for (int k = 0; s && s->width && k < l.fieldCount; pos += l.fields[k].width, ++k)
+        if (pos == s->position)
+            return k;
+    return -1;
+}
+
 struct Filler {
     std::mt19937_64& rng;
     uint16_t number;
@@ -82,11 +106,14 @@ struct Filler {
         const bool isMsm = l.enumerator >= kFirstMsm && l.enumerator <= kLastMsm;
         // Skip the frame header and the sub-type that selects the record.
         const uint16_t first = l.messageNumber ? (l.subtype >= 0 ? 5 : 4) : 0;
+        const int selector = l.messageNumber ? selectorField(l) : -1;
         for (uint16_t k = first; k < l.fieldCount; ++k) {
             const Field& f = l.fields[k];
             switch (f.kind) {
             case Kind::Scalar:
-                if (isCountOfLaterField(l, k))
+                if (k == selector)
+                    put(member(record, f), f.ctype, uint64_t(selectionOf(l)->value));
+                else if (isCountOfLaterField(l, k))
                     put(member(record, f), f.ctype, countFor(l, k));
                 else
                     put(member(record, f), f.ctype, randomValue(rng, widthOf(f, number), f.flags & layout::Signed));
@@ -120,6 +147,9 @@ struct Filler {
             case Kind::Derived:
                 break;
             }
+            // Counts computed from the values just drawn size the groups after them.
+            if (f.kind == Kind::Scalar && f.derive && !isMsm)
+                f.derive(record, 0);
             if (isMsm && f.kind == Kind::Scalar && widthOf(f, number) == 64)
                 k = fillMsmMasks(l, record, k);
         }
@@ -183,6 +213,26 @@ inline std::vector<int> messageEnumerators()
     return out;
 }
 
+// The same for the extension list.
+inline std::vector<int> extensionEnumerators()
+{
+    std::vector<int> out;
+    for (int e = RTCM3_EXT_FIRST_ENUMERATOR; e <= RTCM3_EXT_LAST_ENUMERATOR; ++e)
+        if (RTCM3_ext_layout(e)->messageNumber)
+            out.push_back(e);
+    return out;
+}
+
+// Decodes as the extended entry point does, except that a variant layout of a core message
+// is applied directly (the entry point takes it only when it reads the frame to its end).
+inline int32_t decodeAny(const RecordLayout& l, const uint8_t* frame, uint16_t length, _RTCM3_message_t* out)
+{
+    const RTCM3_ext_selection_s* s = selectionOf(l);
+    if (s && s->variant && length >= 5 && ((frame[3] << 4) | (frame[4] >> 4)) == s->number)
+        return layout::decodeMessage(l, frame, length, out);
+    return RTCM3_decode_extended(nullptr, nullptr, frame, length, out);
+}
+
 struct Encoded {
     std::vector<uint8_t> frame;
     int32_t bits;
@@ -191,14 +241,14 @@ struct Encoded {
 // A random record of message e, encoded; the record is released before returning.
 inline Encoded randomFrame(int e, std::mt19937_64& rng, int groupSize)
 {
-    const RecordLayout& l = *RTCM3_layout(e);
+    const RecordLayout& l = *anyLayout(e);
     _RTCM3_message_t record;
     std::memset(&record, 0, sizeof(record));
     layout::initRecord(l, &record);
     Filler{rng, l.messageNumber, groupSize}.fill(l, &record);
     std::vector<uint8_t> buffer(4096, 0);
-    const int32_t bits = RTCM3_encode_message(buffer.data(), static_cast<uint16_t>(buffer.size()), &record);
-    RTCM3_free_message_children(&record);
+    const int32_t bits = layout::encodeFrame(l, buffer.data(), static_cast<uint16_t>(buffer.size()), &record);
+    RTCM3_free_any_children(&record);
     buffer.resize(bits > 0 ? bits / 8 : 0);
     return {buffer, bits};
 }

@@ -608,15 +608,20 @@ int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unkn
     }
     if (enableSet && !isEnabled(enableSet, layout->enumerator))
         return layout->disabledCode;
-    initRecord(*layout, result);
+    return decodeMessage(*layout, frame, length, result, depth);
+}
+
+int32_t decodeMessage(const RecordLayout& layout, const uint8_t* frame, uint16_t length, void* result, Depth depth)
+{
+    initRecord(layout, result);
     if (depth == Depth::Scalars) {
         tScratch.reset();
-        Skimmer in{{frame, length, uint64_t(length) * 8, 0, layout->messageNumber}};
-        const int32_t r = walkFrame(*layout, result, in);
+        Skimmer in{{frame, length, uint64_t(length) * 8, 0, layout.messageNumber}};
+        const int32_t r = walkFrame(layout, result, in);
         return r < 0 ? r : static_cast<int32_t>(in.pos);
     }
-    Reader in{frame, length, uint64_t(length) * 8, 0, layout->messageNumber};
-    const int32_t r = walkFrame(*layout, result, in);
+    Reader in{frame, length, uint64_t(length) * 8, 0, layout.messageNumber};
+    const int32_t r = walkFrame(layout, result, in);
     return r < 0 ? r : static_cast<int32_t>(in.pos);
 }
 

@@ -124,6 +124,9 @@ enum class Depth : uint8_t { Full, Scalars };
 // so that freeChildren of whatever the header names is always safe afterwards.
 int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unknownNumber,
                     const uint8_t* frame, uint16_t length, void* result, Depth depth = Depth::Full);
+// Decodes a frame (of at least 5 bytes) with the given message layout, whatever its number.
+int32_t decodeMessage(const RecordLayout& layout, const uint8_t* frame, uint16_t length, void* result,
+                      Depth depth = Depth::Full);
 int32_t encodeFrame(const RecordLayout& layout, uint8_t* buffer, uint16_t size, void* record);
 
 template <typename T>

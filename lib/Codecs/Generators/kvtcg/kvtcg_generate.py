@@ -3,13 +3,14 @@
 kvtcg_generate.py MESSAGES_DIR OUTPUT_DIR [HOST_SHARDS]
 
 The host classes are split over HOST_SHARDS sources (default 8); their registration order
-is read from MESSAGES_DIR/registration_order.txt."""
+is read from MESSAGES_DIR/registration_order.txt; the extension list, records the core
+dispatch does not know, from MESSAGES_DIR/ext."""
 import os
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from kvtcg import codec, host, model, reflect  # noqa: E402
+from kvtcg import codec, extension, host, model, reflect  # noqa: E402
 
 
 def write_if_changed(path: str, text: str) -> None:
@@ -38,6 +39,7 @@ def main(argv):
     write_if_changed(os.path.join(out_dir, "RTCM3_codec_names.cpp"), emitter.names())
     order = os.path.join(messages_dir, "registration_order.txt")
     outputs = {**host.Emitter(records, order, shards).files(), **reflect.Emitter(records).files()}
+    outputs.update(extension.files(records, os.path.join(messages_dir, "ext")))
     for name, text in outputs.items():
         write_if_changed(os.path.join(out_dir, name), text)
     return 0

@@ -180,6 +180,12 @@ class Emitter:
                 expr = f"(r->{c.source} >> {c.bit}) & 1u"
             elif isinstance(c, dsl.BitField):
                 expr = f"(r->{c.source} >> {c.shift}) & {c.mask}u"
+            elif isinstance(c, dsl.Offset):
+                expr = f"r->{c.source} + {c.add}"
+            elif isinstance(c, dsl.HarmonicTerms):
+                # Degree n holds the orders 0 to min(n, M): the sine terms lack order 0.
+                expr = ("[](uint32_t n, uint32_t o) { uint32_t t = 0; for (uint32_t k = 0; k <= n; ++k) "
+                        f"t += (k < o ? k : o) + {0 if c.sine else 1}u; return t; }}(r->{c.degree} + 1u, r->{c.order} + 1u)")
             else:
                 raise TypeError(c)
             body.append(f"    r->{m.name} = static_cast<{ctype}>({expr});")
@@ -195,8 +201,10 @@ class Emitter:
         c = m.compute
         if m.after:
             return m.after
-        if isinstance(c, (dsl.Popcount, dsl.BitOf, dsl.BitField)):
+        if isinstance(c, (dsl.Popcount, dsl.BitOf, dsl.BitField, dsl.Offset)):
             return c.source
+        if isinstance(c, dsl.HarmonicTerms):
+            return c.order
         if isinstance(c, dsl.CountOnes):
             return c.array
         if isinstance(c, dsl.SignMagnitude):

@@ -152,12 +152,29 @@ class BitField:
     mask: int
 
 
+@dataclass(frozen=True)
+class Offset:
+    source: str                     # a count sent as one less than it is; trigger
+    add: int
+
+
+@dataclass(frozen=True)
+class HarmonicTerms:
+    """Coefficients of a spherical harmonic expansion of degree and order each sent as one
+    less than it is: the cosine terms (m from 0) or the sine terms (m from 1)."""
+    degree: str
+    order: str                      # trigger
+    sine: bool
+
+
 def popcount(source): return Popcount(source)
 def product(a, b): return Product(a, b)
 def count_ones(array): return CountOnes(array)
 def sign_magnitude(sign, magnitude, scale): return SignMagnitude(sign, magnitude, float(scale))
 def bit_of(source, bit): return BitOf(source, bit)
 def bitfield(source, shift, mask): return BitField(source, shift, mask)
+def offset(source, add): return Offset(source, add)
+def harmonic_terms(degree, order, sine): return HarmonicTerms(degree, order, sine)
 
 
 @dataclass(frozen=True)
@@ -288,7 +305,8 @@ HOST_UNIT_SI = {
 }
 
 # Units outside SI put their name into the member's JSON key: CNR_dBHz.
-NON_SI_KEYS = {"dB-Hz": "dBHz"}
+NON_SI_KEYS = {"dB-Hz": "dBHz", "TECU": "TECU", "arcsec": "arcsec", "arcsec/yr": "arcsec_per_yr",
+               "ppm": "ppm", "ppm/yr": "ppm_per_yr", "m/yr": "m_per_yr", "yr": "yr", "d": "d"}
 
 
 def _times(a, b) -> float:

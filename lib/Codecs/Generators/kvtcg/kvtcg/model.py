@@ -30,10 +30,27 @@ def load(messages_dir: str) -> List[dsl.Record]:
     return records
 
 
-def check(records: List[dsl.Record]) -> None:
+def load_extension(messages_dir: str, first: int) -> List[dsl.Record]:
+    """The records of a second list, whose enumerators run on from first."""
+    dsl.REGISTRY.clear()
+    sys.path.insert(0, messages_dir)
+    try:
+        for fname in sorted(os.listdir(messages_dir)):
+            if fname.endswith(".py") and not fname.startswith("_"):
+                spec = importlib.util.spec_from_file_location(
+                    "extlist_" + fname[:-3], os.path.join(messages_dir, fname))
+                spec.loader.exec_module(importlib.util.module_from_spec(spec))
+    finally:
+        sys.path.pop(0)
+    records = sorted(dsl.REGISTRY, key=lambda r: r.enum)
+    check(records, first)
+    return records
+
+
+def check(records: List[dsl.Record], first: int = 1) -> None:
     enums = [r.enum for r in records]
-    if enums != list(range(1, len(records) + 1)):
-        missing = sorted(set(range(1, max(enums, default=0) + 1)) - set(enums))
+    if enums != list(range(first, first + len(records))):
+        missing = sorted(set(range(first, max(enums, default=0) + 1)) - set(enums))
         dupes = sorted({e for e in enums if enums.count(e) > 1})
         raise ValueError(f"enumerators must run 1..N: missing {missing}, duplicated {dupes}")
     by_name = {r.name: r for r in records}
@@ -80,9 +97,10 @@ def numbered_members(rec: dsl.Record) -> List[Tuple[str, str]]:
     return out
 
 
-def error_codes(records: List[dsl.Record]) -> List[Code]:
-    codes = [Code(0, "RTCM3_ERR_NONE"), Code(-1, "RTCM3_ERR_INVALID_CRC")]
-    value = -2
+def error_codes(records: List[dsl.Record], first: int = 0) -> List[Code]:
+    """The codes of a list; a second list numbers its own from first on, below the first's."""
+    codes = [] if first else [Code(0, "RTCM3_ERR_NONE"), Code(-1, "RTCM3_ERR_INVALID_CRC")]
+    value = first or -2
 
     def add(rec, member, kind):
         nonlocal value
@@ -108,7 +126,7 @@ def error_codes(records: List[dsl.Record]) -> List[Code]:
     for rec in records:
         if rec.is_message:
             add(rec, "", "DISABLED")
-    add_single = [("RTCM3_ERR_INVALID_MESSAGE",), ("RTCM3_ERR_EOF",)]
+    add_single = [] if first else [("RTCM3_ERR_INVALID_MESSAGE",), ("RTCM3_ERR_EOF",)]
     for (name,) in add_single:
         codes.append(Code(value, name))
         value -= 1

@@ -156,7 +156,9 @@ class Emitter:
                             for p in others]
         return sorted(set(out))
 
-    def source(self) -> str:
+    def source(self, include: str = "", function: str = "recordInfo") -> str:
+        """The tables and their lookup by enumerator; the core's lookup passes enumerators
+        beyond its own on to the extension's (function extRecordInfo)."""
         for r in self.records:
             for m in r.members:
                 # JSON writes names as they are, with room for 64 characters made at once.
@@ -164,14 +166,20 @@ class Emitter:
                     raise ValueError(f"{r.name}.{m.name}: a member name must be an identifier of at most 64 characters")
         tables = [self.record(r) for r in self.nested_first()]
         out = ["// Generated from the message list by kvtcg. Do not edit.",
-               '#include "RTCM3_reflect.h"', "", "#include <cstddef>", "",
-               "namespace Kvt::Nuvrix::reflect {", "namespace {", ""]
+               '#include "RTCM3_reflect.h"'] + ([f'#include "{include}"'] if include else []) + [
+               "", "#include <cstddef>", "",
+               "namespace Kvt::Nuvrix::reflect {", "", "const RecordInfo* extRecordInfo(int32_t enumerator);", "",
+               "namespace {", ""]
         out += self.helpers + tables + self.same_counts()
-        out += ["", "const RecordInfo* const kByEnumerator[] = {", "    nullptr,"]
+        first, last = self.records[0].enum, self.records[-1].enum
+        beyond = "nullptr" if include else "extRecordInfo(enumerator)"
+        out += ["", "const RecordInfo* const kByEnumerator[] = {"]
         out += [f"    &kRecord_{r.name}," for r in self.records]
         out += ["};", "", "} // namespace", "",
-                "const RecordInfo* recordInfo(int32_t enumerator)", "{",
-                f"    return enumerator > 0 && enumerator <= {len(self.records)} ? kByEnumerator[enumerator] : nullptr;",
+                f"const RecordInfo* {function}(int32_t enumerator)", "{",
+                f"    if (enumerator >= {first} && enumerator <= {last})",
+                f"        return kByEnumerator[enumerator - {first}];",
+                f"    return enumerator > {last} ? {beyond} : nullptr;",
                 "}", "", "} // namespace Kvt::Nuvrix::reflect", ""]
         return "\n".join(out)
 
