@@ -282,13 +282,15 @@ void GnssView::addEphemeris(int number, const _RTCM3_message_t& r)
     switch (number) {
     case 1019: {
         const auto& m = r.Message_Type_1019;
-        offerOrbit({int(System::Gps) << 8 | m.Satellite_ID, m.Week_Number, true, true, m.t_oe * 16.0, number});
+        const double toe = *units::value(units::Message_Type_1019::t_oe, m.t_oe);
+        offerOrbit({int(System::Gps) << 8 | m.Satellite_ID, m.Week_Number, true, true, toe, number});
         deliverInTurn(Waiting{m, {}, 0});
         break;
     }
     case 1044: {
         const auto& m = r.Message_Type_1044;
-        offerOrbit({int(System::Qzss) << 8 | m.Satellite_ID, m.Week_Number, true, true, m.t_oe * 16.0, number});
+        const double toe = *units::value(units::Message_Type_1044::t_oe, m.t_oe);
+        offerOrbit({int(System::Qzss) << 8 | m.Satellite_ID, m.Week_Number, true, true, toe, number});
         deliverInTurn(Waiting{m, {}, 0});
         break;
     }
@@ -306,14 +308,14 @@ void GnssView::addEphemeris(int number, const _RTCM3_message_t& r)
         mSink.keplerEphemeris(beidouEphemeris(m, mReference));
         break;
     }
-    case 1045:
-    case 1046: {
-        const auto& m = r.Message_Type_1046;
-        const GpsTime toe = galileoReferenceTime(m);
-        offerOrbit({int(System::Galileo) << 8 | m.Satellite_ID, toe.week, false, false, toe.tow, number});
-        mSink.keplerEphemeris(galileoEphemeris(number, r, mReference));
+    default:
+        family::visitGalileoOrbit(number, r, [&](const auto& g) {
+            const auto m = family::GalileoOrbit::of(g);
+            const GpsTime toe = galileoReferenceTime(m);
+            offerOrbit({int(System::Galileo) << 8 | m.Satellite_ID, toe.week, false, false, toe.tow, number});
+            mSink.keplerEphemeris(galileoEphemeris(g, mReference));
+        });
         break;
-    }
     }
 }
 

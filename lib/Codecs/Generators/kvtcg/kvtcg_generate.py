@@ -9,7 +9,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from kvtcg import codec, host, model, reflect  # noqa: E402
+from kvtcg import codec, family, host, model, reflect  # noqa: E402
 
 
 def write_if_changed(path: str, text: str) -> None:
@@ -37,7 +37,8 @@ def main(argv):
     write_if_changed(os.path.join(out_dir, "RTCM3_codec.cpp"), source)
     write_if_changed(os.path.join(out_dir, "RTCM3_codec_names.cpp"), emitter.names())
     order = os.path.join(messages_dir, "registration_order.txt")
-    outputs = {**host.Emitter(records, order, shards).files(), **reflect.Emitter(records).files()}
+    outputs = {**host.Emitter(records, order, shards).files(), **reflect.Emitter(records).files(),
+               **family.Emitter(records).files()}
     for name, text in outputs.items():
         write_if_changed(os.path.join(out_dir, name), text)
     return 0

@@ -190,7 +190,7 @@ class Emitter:
                 if not p:
                     continue
                 invalid = dsl.invalid_value(m)
-                rows.append(f"constexpr Physical {m.name}{{{host.cdouble(p[0])}, {host.cstr(p[1])}, "
+                rows.append(f"inline constexpr Physical {m.name}{{{host.cdouble(p[0])}, {host.cstr(p[1])}, "
                             f"{'true' if invalid is not None else 'false'}, {invalid or 0}}};")
             if rows:
                 out += [f"namespace {rec.name} {{"] + rows + [f"}} // namespace {rec.name}", ""]
