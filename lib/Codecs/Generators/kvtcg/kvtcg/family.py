@@ -138,6 +138,14 @@ class Emitter:
         out += [""]
         out += [f"inline int32_t init({sname(r)}* p) {{ return RTCM3_init_{r.name}(p); }}"
                 for recs in self.layouts.values() for r in recs]
+        out += ["", "// A new element of the one repeated group of a record that has one."]
+        for recs in self.layouts.values():
+            for r in recs:
+                groups = [m for m in r.members if m.kind == "group"]
+                if len(groups) == 1:
+                    g = groups[0]
+                    out.append(f"inline {sname(self.by_name[g.record])}* append({sname(r)}* p) "
+                               f"{{ return RTCM3_append_{r.name}_{g.name}(p); }}")
         out += ["", "} // namespace family", "} // namespace Kvt::Nuvrix", ""]
         return "\n".join(out)
 
