@@ -97,7 +97,7 @@ message(1013, 52, [
     u("MJD_Number", 16),
     u("Seconds_of_Day", 17, si=(1, "s")),
     u("No_of_Announcements", 5),
-    u("Leap_Seconds", 8, symbols={255: "Not Provided"}),
+    u("Leap_Seconds", 8, symbols={255: "Not Provided"}, si=(1, "s"), invalid=255),
     group("Announcements", "Announcement", count="No_of_Announcements"),
 ], text="System Parameters")
 

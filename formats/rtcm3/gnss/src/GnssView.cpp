@@ -90,8 +90,8 @@ void GnssView::addSystemParameters(const _RTCM3_message_t& record)
     const std::optional<GpsTime> t = systemParametersTime(r);
     if (!t)
         return;
-    if (r.Leap_Seconds != 255)
-        mLeapFromStream = r.Leap_Seconds;
+    if (const auto leap = units::value(units::Message_Type_1013::Leap_Seconds, r.Leap_Seconds))
+        mLeapFromStream = int(*leap);
     offerDate(*t, Evidence::StreamDate, "the 1013 of station " + std::to_string(r.Reference_Station_ID));
 }
 

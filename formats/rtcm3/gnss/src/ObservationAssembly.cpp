@@ -136,6 +136,20 @@ MsmContent contentOf(int level)
     return c;
 }
 
+constexpr double kMsToM = kSpeedOfLight / 1000.0;
+
+// MSM ranges travel in light milliseconds: the step of a range member in ms (a power of two).
+constexpr double msStep(const units::Physical& unit) { return unit.scale / kMsToM; }
+
+// The rough range plus a fine value, in m; nothing for an invalid fine value.
+template <typename Raw>
+std::optional<double> rangeM(double roughMs, const units::Physical& unit, Raw fine)
+{
+    if (fine == unit.invalid)
+        return std::nullopt;
+    return (roughMs + fine * msStep(unit)) * kMsToM;
+}
+
 int popcount64(uint64_t v) { return __builtin_popcountll(v); }
 
 // Every cell of every MSM6-7 asks: a table here, negative for a reserved indicator.
@@ -220,11 +234,13 @@ void ObservationAssembly::addMsm(int number, const family::Msm& m)
                 mChannels.setFromField(satIds[i], sd.GLONASS_Satellite_Frequency_Channel_Number[i]);
             channel = mChannels.of(satIds[i]);
         }
-        // The integer milliseconds of the rough range only MSM4 and above send.
-        std::optional<double> roughM;
-        if (content.integerMs)
-            if (const auto whole = units::value(sat::Satellite_Rough_Range_Integer_ms, sd.Satellite_Rough_Range_Integer_ms[i]))
-                roughM = *whole + units::value(sat::Satellite_Rough_Range_Mod_1ms, sd.Satellite_Rough_Range_Mod_1ms[i]).value_or(0.0);
+        // The integer milliseconds of the rough range only MSM4 and above send. Ranges are
+        // summed in ms, their unit on the wire, and turned into metres once.
+        std::optional<double> roughMs;
+        const units::Physical& whole = sat::Satellite_Rough_Range_Integer_ms;
+        if (content.integerMs && sd.Satellite_Rough_Range_Integer_ms[i] != whole.invalid)
+            roughMs = sd.Satellite_Rough_Range_Integer_ms[i] * msStep(whole)
+                + sd.Satellite_Rough_Range_Mod_1ms[i] * msStep(sat::Satellite_Rough_Range_Mod_1ms);
         std::optional<double> roughRate;
         if (content.rate)
             roughRate = units::value(sat::Satellite_Rough_PhaseRangeRate, sd.Satellite_Rough_PhaseRangeRate[i]);
@@ -240,16 +256,14 @@ void ObservationAssembly::addMsm(int number, const family::Msm& m)
             PendingSignal s;
             s.code = *code;
             s.rank = rankOfMsm(level);
-            if (roughM && content.finePseudorange)
-                if (const auto fine = content.extended
-                        ? units::value(sig::Fine_PseudoRange_Extended_Resolution, cd.Fine_PseudoRange_Extended_Resolution[c])
-                        : units::value(sig::Fine_PseudoRange, cd.Fine_PseudoRange[c]))
-                    s.pseudorangeM = *roughM + *fine;
-            if (roughM && content.finePhase)
-                if (const auto fine = content.extended
-                        ? units::value(sig::Fine_PhaseRange_Extended_Resolution, cd.Fine_PhaseRange_Extended_Resolution[c])
-                        : units::value(sig::Fine_PhaseRange, cd.Fine_PhaseRange[c]))
-                    s.phaseM = *roughM + *fine;
+            if (roughMs && content.finePseudorange)
+                s.pseudorangeM = content.extended
+                    ? rangeM(*roughMs, sig::Fine_PseudoRange_Extended_Resolution, cd.Fine_PseudoRange_Extended_Resolution[c])
+                    : rangeM(*roughMs, sig::Fine_PseudoRange, cd.Fine_PseudoRange[c]);
+            if (roughMs && content.finePhase)
+                s.phaseM = content.extended
+                    ? rangeM(*roughMs, sig::Fine_PhaseRange_Extended_Resolution, cd.Fine_PhaseRange_Extended_Resolution[c])
+                    : rangeM(*roughMs, sig::Fine_PhaseRange, cd.Fine_PhaseRange[c]);
             if (roughRate)
                 if (const auto fine = units::value(sig::Fine_PhaseRangeRate, cd.Fine_PhaseRangeRate[c]))
                     s.rangeRateMps = *roughRate + *fine;
@@ -352,7 +366,7 @@ void ObservationAssembly::addLegacy(int number, const family::LegacyObservables&
     Pending& pending = pendingFor(h.Reference_Station_ID, time);
 
     // One light millisecond, and the GLONASS unit of the ambiguity: two of them.
-    const double ambiguityM = (glonass ? 2 : 1) * kSpeedOfLight / 1000.0;
+    const double ambiguityM = (glonass ? 2 : 1) * kMsToM;
     namespace l1u = units::Refsig_Basic;
     namespace l2u = units::Deltasig_Basic;
     for (const LegacyBlock& b : blocks) {

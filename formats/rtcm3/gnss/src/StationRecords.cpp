@@ -113,7 +113,7 @@ std::optional<GpsTime> systemParametersTime(const RTCM3_Message_Type_1013_s& r)
     if (r.Seconds_of_Day >= uint32_t(kSecondsPerDay) + 1 || r.MJD_Number < kMjdOfGpsEpoch)
         return std::nullopt;
     const GpsTime utc = fromMjd(r.MJD_Number, r.Seconds_of_Day);
-    return utc.plusSeconds(r.Leap_Seconds != 255 ? r.Leap_Seconds : leapSecondsAt(utc));
+    return utc.plusSeconds(units::value(units::Message_Type_1013::Leap_Seconds, r.Leap_Seconds).value_or(leapSecondsAt(utc)));
 }
 
 } // namespace Kvt::Nuvrix::View

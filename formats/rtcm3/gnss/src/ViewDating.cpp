@@ -282,7 +282,7 @@ void GnssView::addEphemeris(int number, const _RTCM3_message_t& r)
     switch (number) {
     case 1019: {
         const auto& m = r.Message_Type_1019;
-        const double toe = *units::value(units::Message_Type_1019::t_oe, m.t_oe);
+        const double toe = *units::value(units::Of<RTCM3_Message_Type_1019_s>::t_oe, m.t_oe);
         offerOrbit({int(System::Gps) << 8 | m.Satellite_ID, m.Week_Number, true, true, toe, number});
         deliverInTurn(Waiting{m, {}, 0});
         break;
@@ -338,9 +338,9 @@ bool GnssView::deliver(Waiting& waiting)
     }
     // A GPS-like reference time early in a week may belong to the week after the one sent:
     // only an instant of the data tells.
-    auto ambiguous = [&](double toe) { return !near && toe < kEphemerisMargin; };
+    auto ambiguous = [&](const auto& r) { return !near && *units::value(units::Of<std::decay_t<decltype(r)>>::t_oe, r.t_oe) < kEphemerisMargin; };
     if (auto* r = std::get_if<RTCM3_Message_Type_1019_s>(&waiting.item)) {
-        if (ambiguous(r->t_oe * 16.0))
+        if (ambiguous(*r))
             return false;
         const std::optional<int32_t> week = fullWeek10(r->Week_Number, near);
         if (week)
@@ -348,7 +348,7 @@ bool GnssView::deliver(Waiting& waiting)
         return bool(week);
     }
     if (auto* r = std::get_if<RTCM3_Message_Type_1044_s>(&waiting.item)) {
-        if (ambiguous(r->t_oe * 16.0))
+        if (ambiguous(*r))
             return false;
         const std::optional<int32_t> week = fullWeek10(r->Week_Number, near);
         if (week)
@@ -356,7 +356,7 @@ bool GnssView::deliver(Waiting& waiting)
         return bool(week);
     }
     if (auto* r = std::get_if<RTCM3_Message_Type_1041_s>(&waiting.item)) {
-        if (ambiguous(r->t_oe * 16.0))
+        if (ambiguous(*r))
             return false;
         const std::optional<int32_t> week = fullWeek10(r->Week_Number, near);
         if (week)
