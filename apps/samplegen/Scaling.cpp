@@ -14,6 +14,14 @@ namespace {
 
 } // namespace
 
+int64_t rawOf(double value, const units::Physical& unit, const char* what)
+{
+    const double raw = std::round(value / unit.scale);
+    if (!(raw >= double(units::lowestValid(unit)) && raw <= double(units::highestValid(unit))))
+        throw SampleError(std::string(what) + " = " + std::to_string(value) + " does not fit its field");
+    return static_cast<int64_t>(raw);
+}
+
 int64_t toSigned(double value, double scale, int bits, const char* what)
 {
     const double raw = std::round(value / scale);
