@@ -39,18 +39,6 @@ uint64_t toUnsigned(double value, double scale, int bits, const char* what)
     return static_cast<uint64_t>(raw);
 }
 
-SignMagnitude toSignMagnitude(double value, double scale, int magnitudeBits, const char* what)
-{
-    const uint64_t magnitude = toUnsigned(std::fabs(value), scale, magnitudeBits, what);
-    // A magnitude that rounds to zero is sent as +0, never as -0.
-    return {static_cast<uint8_t>(value < 0 && magnitude != 0), static_cast<uint32_t>(magnitude)};
-}
-
-double toSemicircles(double radians)
-{
-    return radians / M_PI;
-}
-
 double wobble(double seed)
 {
     // The golden angle keeps consecutive seeds far apart on the circle.

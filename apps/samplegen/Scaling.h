@@ -41,16 +41,6 @@ void putSignMagnitude(S& sign, M& magnitude, double value, const units::Physical
     sign = static_cast<S>(value < 0 && magnitude != 0);
 }
 
-// GLONASS sends some quantities as a sign bit and a magnitude.
-struct SignMagnitude {
-    uint8_t sign;
-    uint32_t magnitude;
-};
-SignMagnitude toSignMagnitude(double value, double scale, int magnitudeBits, const char* what);
-
-// Angles on the wire are in semicircles (units of pi radians).
-double toSemicircles(double radians);
-
 // A fixed, repeatable value in [-1, 1] for a seed: it spreads corrections and biases over the
 // satellites the way noise would, without a random generator.
 double wobble(double seed);
