@@ -141,14 +141,18 @@ constexpr double kMsToM = kSpeedOfLight / 1000.0;
 // MSM ranges travel in light milliseconds: the step of a range member in ms (a power of two).
 constexpr double msStep(const units::Physical& unit) { return unit.scale / kMsToM; }
 
-// The rough range plus a fine value, in m; nothing for an invalid fine value.
-template <typename Raw>
-std::optional<double> rangeM(double roughMs, const units::Physical& unit, Raw fine)
+// The rough range plus a fine value of the member `Unit`, in m; nothing for an invalid one.
+template <const units::Physical& Unit, typename Raw>
+std::optional<double> rangeM(double roughMs, Raw fine)
 {
-    if (fine == unit.invalid)
+    constexpr double step = msStep(Unit);
+    if (fine == Unit.invalid)
         return std::nullopt;
-    return (roughMs + fine * msStep(unit)) * kMsToM;
+    return (roughMs + fine * step) * kMsToM;
 }
+
+constexpr double kWholeStepMs = msStep(units::MSM_Satellite_Data::Satellite_Rough_Range_Integer_ms);
+constexpr double kPartStepMs = msStep(units::MSM_Satellite_Data::Satellite_Rough_Range_Mod_1ms);
 
 int popcount64(uint64_t v) { return __builtin_popcountll(v); }
 
@@ -239,8 +243,7 @@ void ObservationAssembly::addMsm(int number, const family::Msm& m)
         std::optional<double> roughMs;
         const units::Physical& whole = sat::Satellite_Rough_Range_Integer_ms;
         if (content.integerMs && sd.Satellite_Rough_Range_Integer_ms[i] != whole.invalid)
-            roughMs = sd.Satellite_Rough_Range_Integer_ms[i] * msStep(whole)
-                + sd.Satellite_Rough_Range_Mod_1ms[i] * msStep(sat::Satellite_Rough_Range_Mod_1ms);
+            roughMs = sd.Satellite_Rough_Range_Integer_ms[i] * kWholeStepMs + sd.Satellite_Rough_Range_Mod_1ms[i] * kPartStepMs;
         std::optional<double> roughRate;
         if (content.rate)
             roughRate = units::value(sat::Satellite_Rough_PhaseRangeRate, sd.Satellite_Rough_PhaseRangeRate[i]);
@@ -258,12 +261,12 @@ void ObservationAssembly::addMsm(int number, const family::Msm& m)
             s.rank = rankOfMsm(level);
             if (roughMs && content.finePseudorange)
                 s.pseudorangeM = content.extended
-                    ? rangeM(*roughMs, sig::Fine_PseudoRange_Extended_Resolution, cd.Fine_PseudoRange_Extended_Resolution[c])
-                    : rangeM(*roughMs, sig::Fine_PseudoRange, cd.Fine_PseudoRange[c]);
+                    ? rangeM<sig::Fine_PseudoRange_Extended_Resolution>(*roughMs, cd.Fine_PseudoRange_Extended_Resolution[c])
+                    : rangeM<sig::Fine_PseudoRange>(*roughMs, cd.Fine_PseudoRange[c]);
             if (roughMs && content.finePhase)
                 s.phaseM = content.extended
-                    ? rangeM(*roughMs, sig::Fine_PhaseRange_Extended_Resolution, cd.Fine_PhaseRange_Extended_Resolution[c])
-                    : rangeM(*roughMs, sig::Fine_PhaseRange, cd.Fine_PhaseRange[c]);
+                    ? rangeM<sig::Fine_PhaseRange_Extended_Resolution>(*roughMs, cd.Fine_PhaseRange_Extended_Resolution[c])
+                    : rangeM<sig::Fine_PhaseRange>(*roughMs, cd.Fine_PhaseRange[c]);
             if (roughRate)
                 if (const auto fine = units::value(sig::Fine_PhaseRangeRate, cd.Fine_PhaseRangeRate[c]))
                     s.rangeRateMps = *roughRate + *fine;

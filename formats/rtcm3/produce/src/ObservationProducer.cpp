@@ -63,7 +63,7 @@ namespace sat = units::MSM_Satellite_Data;
 namespace sig = units::MSM_Signal_Data;
 
 // MSM ranges travel in light milliseconds: the step of a range member in ms.
-double msStep(const units::Physical& unit) { return unit.scale / kMsToM; }
+constexpr double msStep(const units::Physical& unit) { return unit.scale / kMsToM; }
 
 // How far a fine range member reaches either way, in ms, at both of its resolutions.
 double fineReachMs(const units::Physical& standard, const units::Physical& extended)
@@ -310,14 +310,17 @@ struct MsmBuilder {
     }
     const MsmSatellite* cellsOfSatellite = nullptr;
 
-    // A fine value relative to the rough range in the member's steps, or its invalid value.
-    int32_t fine(std::optional<double> rangeM, const units::Physical& unit) const
+    // A fine value of the member `Unit` relative to the rough range in its steps, or its
+    // invalid value.
+    template <const units::Physical& Unit>
+    int32_t fine(std::optional<double> rangeM) const
     {
+        constexpr double step = msStep(Unit);
         if (!rangeM || !roughMs)
-            return int32_t(unit.invalid);
-        const double q = std::round((*rangeM / kMsToM - *roughMs) / msStep(unit));
-        return q >= double(units::lowestValid(unit)) && q <= double(units::highestValid(unit)) ? int32_t(q)
-                                                                                              : int32_t(unit.invalid);
+            return int32_t(Unit.invalid);
+        const double q = std::round((*rangeM / kMsToM - *roughMs) / step);
+        return q >= double(units::lowestValid(Unit)) && q <= double(units::highestValid(Unit)) ? int32_t(q)
+                                                                                              : int32_t(Unit.invalid);
     }
 
     void signal(RTCM3_MSM_Signal_Data_s& d, int c, const MsmSatellite& s, const MsmCell& cell)
@@ -325,10 +328,10 @@ struct MsmBuilder {
         const Observation& o = *cell.obs;
         const std::optional<double> phaseM = rangeOfPhaseM(s.sat->sat, o, s.sat->glonassChannel);
         // Without the integer milliseconds (MSM1-3) the rough range is known modulo one.
-        d.Fine_PseudoRange[c] = int16_t(fine(o.pseudorangeM, sig::Fine_PseudoRange));
-        d.Fine_PhaseRange[c] = fine(phaseM, sig::Fine_PhaseRange);
-        d.Fine_PseudoRange_Extended_Resolution[c] = fine(o.pseudorangeM, sig::Fine_PseudoRange_Extended_Resolution);
-        d.Fine_PhaseRange_Extended_Resolution[c] = fine(phaseM, sig::Fine_PhaseRange_Extended_Resolution);
+        d.Fine_PseudoRange[c] = int16_t(fine<sig::Fine_PseudoRange>(o.pseudorangeM));
+        d.Fine_PhaseRange[c] = fine<sig::Fine_PhaseRange>(phaseM);
+        d.Fine_PseudoRange_Extended_Resolution[c] = fine<sig::Fine_PseudoRange_Extended_Resolution>(o.pseudorangeM);
+        d.Fine_PhaseRange_Extended_Resolution[c] = fine<sig::Fine_PhaseRange_Extended_Resolution>(phaseM);
         const double lock = o.lockTimeS.value_or(0.0);
         d.PhaseRange_Lock_Time_Indicator[c] = uint8_t(msmLockIndicator(lock));
         d.PhaseRange_Lock_Time_Indicator_Extended_Resolution[c] = uint16_t(msmExtendedLockIndicator(lock));
