@@ -59,25 +59,27 @@ void fillHeader(Rec& r, const EpochContext& c, System system)
 template <typename Entry>
 void fillOrbit(Entry& e, const Satellite& s)
 {
+    using U = units::Of<Entry>;
     const double seed = seedOf(s);
     e.IOD = issueOfData(s);
-    e.Delta_Radial = int32_t(toSigned(0.08 * wobble(seed), 1e-4, 22, "radial"));
-    e.Delta_Along_Track = int32_t(toSigned(0.25 * wobble(seed + 1), 4e-4, 20, "along-track"));
-    e.Delta_Cross_Track = int32_t(toSigned(0.15 * wobble(seed + 2), 4e-4, 20, "cross-track"));
-    e.Dot_Delta_Radial = int32_t(toSigned(4e-4 * wobble(seed + 3), 1e-6, 21, "radial rate"));
-    e.Dot_Delta_Along_Track = int32_t(toSigned(1e-3 * wobble(seed + 4), 4e-6, 19, "along-track rate"));
-    e.Dot_Delta_Cross_Track = int32_t(toSigned(6e-4 * wobble(seed + 5), 4e-6, 19, "cross-track rate"));
+    put(e.Delta_Radial, 0.08 * wobble(seed), U::Delta_Radial, "radial");
+    put(e.Delta_Along_Track, 0.25 * wobble(seed + 1), U::Delta_Along_Track, "along-track");
+    put(e.Delta_Cross_Track, 0.15 * wobble(seed + 2), U::Delta_Cross_Track, "cross-track");
+    put(e.Dot_Delta_Radial, 4e-4 * wobble(seed + 3), U::Dot_Delta_Radial, "radial rate");
+    put(e.Dot_Delta_Along_Track, 1e-3 * wobble(seed + 4), U::Dot_Delta_Along_Track, "along-track rate");
+    put(e.Dot_Delta_Cross_Track, 6e-4 * wobble(seed + 5), U::Dot_Delta_Cross_Track, "cross-track rate");
 }
 
 template <typename Entry>
 void fillClock(Entry& e, const Satellite& s, double gpsTow)
 {
+    using U = units::Of<Entry>;
     const double seed = seedOf(s);
     const double drift = 2e-4 * wobble(seed + 7); // m/s
     const double offset = 0.3 * wobble(seed + 6) + drift * (gpsTow - kFirstEpochTow);
-    e.Delta_Clock_C0 = int32_t(toSigned(offset, 1e-4, 22, "clock C0"));
-    e.Delta_Clock_C1 = int32_t(toSigned(drift, 1e-6, 21, "clock C1"));
-    e.Delta_Clock_C2 = int32_t(toSigned(1e-6 * wobble(seed + 8), 2e-8, 27, "clock C2"));
+    put(e.Delta_Clock_C0, offset, U::Delta_Clock_C0, "clock C0");
+    put(e.Delta_Clock_C1, drift, U::Delta_Clock_C1, "clock C1");
+    put(e.Delta_Clock_C2, 1e-6 * wobble(seed + 8), U::Delta_Clock_C2, "clock C2");
 }
 
 void fillCodeBiases(RTCM3_SSR_Code_Bias_s& e, const Satellite& s)
@@ -88,7 +90,7 @@ void fillCodeBiases(RTCM3_SSR_Code_Bias_s& e, const Satellite& s)
     for (size_t k = 0; k < 2; ++k) {
         RTCM3_Code_Bias_s* bias = RTCM3_append_SSR_Code_Bias_Code_Bias(&e);
         bias->Signal_and_Tracking_Mode_Indicator = indicators[k];
-        bias->Bias = int16_t(toSigned(1.6 * wobble(seedOf(s) + 10 + k), 0.01, 14, "code bias"));
+        put(bias->Bias, 1.6 * wobble(seedOf(s) + 10 + k), units::Of<RTCM3_Code_Bias_s>::Bias, "code bias");
     }
 }
 
@@ -126,8 +128,8 @@ void fillEntry(RTCM3_SSR_URA_s& e, const Satellite& s, const EpochContext&)
 
 void fillEntry(RTCM3_SSR_High_Rate_Clock_Correction_s& e, const Satellite& s, const EpochContext& c)
 {
-    e.High_Rate_Clock_Correction =
-        int32_t(toSigned(0.012 * wobble(seedOf(s) + c.gpsTow), 1e-4, 22, "high-rate clock"));
+    put(e.High_Rate_Clock_Correction, 0.012 * wobble(seedOf(s) + c.gpsTow),
+        units::Of<RTCM3_SSR_High_Rate_Clock_Correction_s>::High_Rate_Clock_Correction, "high-rate clock");
 }
 
 // One entry per satellite in view; the entry type decides what the entry carries.

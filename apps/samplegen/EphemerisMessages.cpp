@@ -13,52 +13,24 @@ namespace Kvt::Nuvrix::SampleGen {
 
 namespace {
 
-double pow2(int exponent)
-{
-    return std::ldexp(1.0, exponent);
-}
-
-// The harmonic corrections are the one part of the element set whose resolution differs
-// between the systems.
-struct HarmonicScales {
-    int bits;
-    double metres;
-    double radians;
-};
-const HarmonicScales kNarrowHarmonics{16, pow2(-5), pow2(-29)};
-const HarmonicScales kBeiDouHarmonics{18, 1.0 / 64, pow2(-31)};
-
-template <typename Field>
-Field asSigned(double value, double scale, int bits, const char* what)
-{
-    return static_cast<Field>(toSigned(value, scale, bits, what));
-}
-
-template <typename Field>
-Field asUnsigned(double value, double scale, int bits, const char* what)
-{
-    return static_cast<Field>(toUnsigned(value, scale, bits, what));
-}
-
 template <typename Rec>
-void fillOrbit(Rec& r, const KeplerOrbit& o, const HarmonicScales& h)
+void fillOrbit(Rec& r, const KeplerOrbit& o)
 {
-    using R = Rec;
-    r.IDOT = asSigned<decltype(R::IDOT)>(toSemicircles(o.inclinationRate), pow2(-43), 14, "IDOT");
-    r.Delta_n = asSigned<decltype(R::Delta_n)>(toSemicircles(o.meanMotionDelta), pow2(-43), 16, "Delta n");
-    r.M_0 = asSigned<decltype(R::M_0)>(toSemicircles(o.meanAnomaly), pow2(-31), 32, "M 0");
-    r.e = asUnsigned<decltype(R::e)>(o.eccentricity, pow2(-33), 32, "e");
-    r.SQRT_A = asUnsigned<decltype(R::SQRT_A)>(o.sqrtA, pow2(-19), 32, "SQRT A");
-    r.OMEGA_0 = asSigned<decltype(R::OMEGA_0)>(toSemicircles(o.rightAscension), pow2(-31), 32, "OMEGA 0");
-    r.i_0 = asSigned<decltype(R::i_0)>(toSemicircles(o.inclination), pow2(-31), 32, "i 0");
-    r.omega = asSigned<decltype(R::omega)>(toSemicircles(o.argumentOfPerigee), pow2(-31), 32, "omega");
-    r.OMEGADOT = asSigned<decltype(R::OMEGADOT)>(toSemicircles(o.rightAscensionRate), pow2(-43), 24, "OMEGADOT");
-    r.C_rs = asSigned<decltype(R::C_rs)>(o.crs, h.metres, h.bits, "C rs");
-    r.C_rc = asSigned<decltype(R::C_rc)>(o.crc, h.metres, h.bits, "C rc");
-    r.C_uc = asSigned<decltype(R::C_uc)>(o.cuc, h.radians, h.bits, "C uc");
-    r.C_us = asSigned<decltype(R::C_us)>(o.cus, h.radians, h.bits, "C us");
-    r.C_ic = asSigned<decltype(R::C_ic)>(o.cic, h.radians, h.bits, "C ic");
-    r.C_is = asSigned<decltype(R::C_is)>(o.cis, h.radians, h.bits, "C is");
+    using U = units::Of<Rec>;
+    put(r.Delta_n, o.meanMotionDelta, U::Delta_n, "Delta n");
+    put(r.M_0, o.meanAnomaly, U::M_0, "M 0");
+    put(r.e, o.eccentricity, U::e, "e");
+    put(r.SQRT_A, o.sqrtA, U::SQRT_A, "SQRT A");
+    put(r.OMEGA_0, o.rightAscension, U::OMEGA_0, "OMEGA 0");
+    put(r.i_0, o.inclination, U::i_0, "i 0");
+    put(r.omega, o.argumentOfPerigee, U::omega, "omega");
+    put(r.OMEGADOT, o.rightAscensionRate, U::OMEGADOT, "OMEGADOT");
+    put(r.C_rs, o.crs, U::C_rs, "C rs");
+    put(r.C_rc, o.crc, U::C_rc, "C rc");
+    put(r.C_uc, o.cuc, U::C_uc, "C uc");
+    put(r.C_us, o.cus, U::C_us, "C us");
+    put(r.C_ic, o.cic, U::C_ic, "C ic");
+    put(r.C_is, o.cis, U::C_is, "C is");
 }
 
 // Stations send the ephemerides in rotation: one tracked satellite per system and epoch.
@@ -85,13 +57,15 @@ QByteArray gpsEphemeris(const EpochContext& c)
     r->Code_On_L2 = 1;
     r->IODE = uint8_t(s.issueOfData);
     r->IODC = uint16_t(s.issueOfData);
-    r->t_oc = asUnsigned<uint16_t>(s.orbit.toe, 16, 16, "t oc");
+    using U = units::Of<RTCM3_Message_Type_1019_s>;
+    put(r->t_oc, s.orbit.toe, U::t_oc, "t oc");
     r->t_oe = r->t_oc;
     r->a_f2 = 0;
-    r->a_f1 = asSigned<int16_t>(s.clockDrift, pow2(-43), 16, "a f1");
-    r->a_f0 = asSigned<int32_t>(s.clockBias, pow2(-31), 22, "a f0");
-    fillOrbit(*r, s.orbit, kNarrowHarmonics);
-    r->T_gd = asSigned<int8_t>(-1.1e-8 + 3e-9 * wobble(seedOf(s)), pow2(-31), 8, "T gd");
+    put(r->a_f1, s.clockDrift, U::a_f1, "a f1");
+    put(r->a_f0, s.clockBias, U::a_f0, "a f0");
+    put(r->IDOT, s.orbit.inclinationRate, U::IDOT, "IDOT");
+    fillOrbit(*r, s.orbit);
+    put(r->T_gd, -1.1e-8 + 3e-9 * wobble(seedOf(s)), U::T_gd, "T gd");
     r->SV_Health = 0;
     r->L2P_Data_Flag = 0;
     r->Fit_Interval = 0;
@@ -105,13 +79,15 @@ void fillGalileo(Rec& r, const Satellite& s)
     r.Week_Number = kGpsWeek - kGalileoWeekOffset;
     r.IODnav = uint16_t(s.issueOfData);
     r.SV_SISA = 107; // 3.12 m
-    r.t_oc = asUnsigned<uint16_t>(s.orbit.toe, 60, 14, "t oc");
+    using U = units::Of<Rec>;
+    put(r.t_oc, s.orbit.toe, U::t_oc, "t oc");
     r.t_oe = r.t_oc;
     r.a_f2 = 0;
-    r.a_f1 = asSigned<int32_t>(s.clockDrift, pow2(-46), 21, "a f1");
-    r.a_f0 = asSigned<int32_t>(s.clockBias, pow2(-34), 31, "a f0");
-    fillOrbit(r, s.orbit, kNarrowHarmonics);
-    r.BGD_E1_E5a = asSigned<int16_t>(1.8e-9 + 1e-9 * wobble(seedOf(s)), pow2(-32), 10, "BGD E1,E5a");
+    put(r.a_f1, s.clockDrift, U::a_f1, "a f1");
+    put(r.a_f0, s.clockBias, U::a_f0, "a f0");
+    put(r.IDOT, s.orbit.inclinationRate, U::IDOT, "IDOT");
+    fillOrbit(r, s.orbit);
+    put(r.BGD_E1_E5a, 1.8e-9 + 1e-9 * wobble(seedOf(s)), U::BGD_E1_E5a, "BGD E1,E5a");
 }
 
 QByteArray galileoFnavEphemeris(const EpochContext& c)
@@ -129,7 +105,7 @@ QByteArray galileoInavEphemeris(const EpochContext& c)
     const Satellite& s = rotatingSatellite(c, System::Galileo);
     Record<RTCM3_Message_Type_1046_s> r;
     fillGalileo(*r, s);
-    r->BGD_E1_E5b = asSigned<int16_t>(2.1e-9 + 1e-9 * wobble(seedOf(s) + 1), pow2(-32), 10, "BGD E1,E5b");
+    put(r->BGD_E1_E5b, 2.1e-9 + 1e-9 * wobble(seedOf(s) + 1), units::Of<RTCM3_Message_Type_1046_s>::BGD_E1_E5b, "BGD E1,E5b");
     r->E5b_HS = 0;
     r->E5b_DVS = 0;
     r->E1_B_HS = 0;
@@ -146,14 +122,16 @@ QByteArray beidouEphemeris(const EpochContext& c)
     r->SV_URAI = 1;
     r->AODE = uint8_t(s.issueOfData);
     r->AODC = uint8_t(s.issueOfData);
-    r->t_oc = asUnsigned<uint32_t>(s.orbit.toe, 8, 17, "t oc");
+    using U = units::Of<RTCM3_Message_Type_1042_s>;
+    put(r->t_oc, s.orbit.toe, U::t_oc, "t oc");
     r->t_oe = r->t_oc;
     r->a_2 = 0;
-    r->a_1 = asSigned<int32_t>(s.clockDrift, pow2(-50), 22, "a 1");
-    r->a_0 = asSigned<int32_t>(s.clockBias, pow2(-33), 24, "a 0");
-    fillOrbit(*r, s.orbit, kBeiDouHarmonics);
-    r->T_GD1 = asSigned<int16_t>(5e-9 * wobble(seedOf(s)), 1e-10, 10, "T GD1");
-    r->T_GD2 = asSigned<int16_t>(-2e-9 + 1e-9 * wobble(seedOf(s) + 1), 1e-10, 10, "T GD2");
+    put(r->a_1, s.clockDrift, U::a_1, "a 1");
+    put(r->a_0, s.clockBias, U::a_0, "a 0");
+    put(r->IDOT, s.orbit.inclinationRate, U::IDOT, "IDOT");
+    fillOrbit(*r, s.orbit);
+    put(r->T_GD1, 5e-9 * wobble(seedOf(s)), U::T_GD1, "T GD1");
+    put(r->T_GD2, -2e-9 + 1e-9 * wobble(seedOf(s) + 1), U::T_GD2, "T GD2");
     r->SV_Health = 0;
     return r.frame();
 }
@@ -172,15 +150,6 @@ GlonassState glonassState(const Satellite& s)
     const Vec3 behind = SkyModel::position(s, tb - 0.5);
     const Vec3 v = ahead - behind;
     return {{p.x / 1000, p.y / 1000, p.z / 1000}, {v.x / 1000, v.y / 1000, v.z / 1000}};
-}
-
-template <typename Magnitude>
-void putSignMagnitude(uint8_t& sign, Magnitude& magnitude, const char* what, double value, double scale,
-                      int bits)
-{
-    const SignMagnitude sm = toSignMagnitude(value, scale, bits, what);
-    sign = sm.sign;
-    magnitude = static_cast<Magnitude>(sm.magnitude);
 }
 
 void fillGlonassTimes(Record<RTCM3_Message_Type_1020_s>& r, const EpochContext& c)
@@ -203,27 +172,28 @@ QByteArray glonassEphemeris(const EpochContext& c)
     const GlonassState state = glonassState(s);
     const double seed = seedOf(s);
     Record<RTCM3_Message_Type_1020_s> r;
+    using U = units::Of<RTCM3_Message_Type_1020_s>;
     r->Satellite_ID = uint8_t(s.id);
     r->Channel_Number = uint8_t(s.glonassChannel + 7);
     r->Cn = 0;
     r->Cn_Available = 1;
     fillGlonassTimes(r, c);
-    putSignMagnitude(r->x_SB, r->x_mag, "x", state.position.x, pow2(-11), 26);
-    putSignMagnitude(r->y_SB, r->y_mag, "y", state.position.y, pow2(-11), 26);
-    putSignMagnitude(r->z_SB, r->z_mag, "z", state.position.z, pow2(-11), 26);
-    putSignMagnitude(r->dx_SB, r->dx_mag, "dx", state.velocity.x, pow2(-20), 23);
-    putSignMagnitude(r->dy_SB, r->dy_mag, "dy", state.velocity.y, pow2(-20), 23);
-    putSignMagnitude(r->dz_SB, r->dz_mag, "dz", state.velocity.z, pow2(-20), 23);
+    putSignMagnitude(r->x_SB, r->x_mag, state.position.x, U::x_mag, "x");
+    putSignMagnitude(r->y_SB, r->y_mag, state.position.y, U::y_mag, "y");
+    putSignMagnitude(r->z_SB, r->z_mag, state.position.z, U::z_mag, "z");
+    putSignMagnitude(r->dx_SB, r->dx_mag, state.velocity.x, U::dx_mag, "dx");
+    putSignMagnitude(r->dy_SB, r->dy_mag, state.velocity.y, U::dy_mag, "dy");
+    putSignMagnitude(r->dz_SB, r->dz_mag, state.velocity.z, U::dz_mag, "dz");
     // Lunar and solar accelerations: a few 1e-9 km/s^2.
-    putSignMagnitude(r->ddx_SB, r->ddx_mag, "ddx", 2.8e-9 * wobble(seed + 1), pow2(-30), 4);
-    putSignMagnitude(r->ddy_SB, r->ddy_mag, "ddy", 2.8e-9 * wobble(seed + 2), pow2(-30), 4);
-    putSignMagnitude(r->ddz_SB, r->ddz_mag, "ddz", 2.8e-9 * wobble(seed + 3), pow2(-30), 4);
+    putSignMagnitude(r->ddx_SB, r->ddx_mag, 2.8e-9 * wobble(seed + 1), U::ddx_mag, "ddx");
+    putSignMagnitude(r->ddy_SB, r->ddy_mag, 2.8e-9 * wobble(seed + 2), U::ddy_mag, "ddy");
+    putSignMagnitude(r->ddz_SB, r->ddz_mag, 2.8e-9 * wobble(seed + 3), U::ddz_mag, "ddz");
     // The satellite clock runs ahead of system time by clockBias at tb: tau is its negative.
-    putSignMagnitude(r->gamma_SB, r->gamma_mag, "gamma", s.clockDrift, pow2(-40), 10);
-    putSignMagnitude(r->tau_SB, r->tau_mag, "tau", -s.clockBias, pow2(-30), 21);
-    putSignMagnitude(r->dtau_SB, r->dtau_mag, "dtau", 2.5e-9 * wobble(seed + 4), pow2(-30), 4);
-    putSignMagnitude(r->tau_C_SB, r->tau_C_mag, "tau_C", -8.4e-9, pow2(-31), 31);
-    putSignMagnitude(r->tau_GPS_SB, r->tau_GPS_mag, "tau_GPS", 3.7e-9, pow2(-30), 21);
+    putSignMagnitude(r->gamma_SB, r->gamma_mag, s.clockDrift, U::gamma_mag, "gamma");
+    putSignMagnitude(r->tau_SB, r->tau_mag, -s.clockBias, U::tau_mag, "tau");
+    putSignMagnitude(r->dtau_SB, r->dtau_mag, 2.5e-9 * wobble(seed + 4), U::dtau_mag, "dtau");
+    putSignMagnitude(r->tau_C_SB, r->tau_C_mag, -8.4e-9, U::tau_C_mag, "tau_C");
+    putSignMagnitude(r->tau_GPS_SB, r->tau_GPS_mag, 3.7e-9, U::tau_GPS_mag, "tau_GPS");
     r->B_MSB = 0;
     r->P3 = 1;
     r->P = 3;

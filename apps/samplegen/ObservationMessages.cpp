@@ -14,7 +14,6 @@ namespace Kvt::Nuvrix::SampleGen {
 
 namespace {
 
-constexpr double kMetresPerMs = kSpeedOfLight / 1000.0;
 constexpr int kMaxCells = 64;
 
 // Ranges are sent as a coarse value per satellite (whole milliseconds and 1/1024 ms) plus a
@@ -25,12 +24,18 @@ struct RoughRange {
     double metres;
 };
 
+namespace sat = units::MSM_Satellite_Data;
+namespace sig = units::MSM_Signal_Data;
+
 RoughRange roughRange(double pseudorange)
 {
-    const double units = std::round(pseudorange / kMetresPerMs * 1024.0);
-    const double wholeMs = std::floor(units / 1024.0);
-    return {static_cast<uint8_t>(toUnsigned(wholeMs, 1, 8, "rough range")),
-            static_cast<uint16_t>(units - wholeMs * 1024.0), units / 1024.0 * kMetresPerMs};
+    const units::Physical& part = sat::Satellite_Rough_Range_Mod_1ms;
+    const double perMs = double(part.highest + 1);
+    const double steps = std::round(pseudorange / part.scale);
+    const double wholeMs = std::floor(steps / perMs);
+    RoughRange r{0, static_cast<uint16_t>(steps - wholeMs * perMs), steps * part.scale};
+    put(r.wholeMs, wholeMs * sat::Satellite_Rough_Range_Integer_ms.scale, sat::Satellite_Rough_Range_Integer_ms, "rough range");
+    return r;
 }
 
 // Lock time as the 4-bit indicator: the largest 2^(i+4) ms not above the time locked.
@@ -73,10 +78,10 @@ void fillEpochTime(Rec& r, System system, double gpsTow)
     if (system == System::Glonass) {
         const GlonassTime glonass = glonassFromGps(gpsTow);
         r.Day_of_Week = static_cast<uint8_t>(glonass.dayOfWeek);
-        r.Epoch_Time = static_cast<uint32_t>(toUnsigned(glonass.secondOfDay, 1e-3, 27, "epoch time"));
+        put(r.Epoch_Time, glonass.secondOfDay, units::Msm::Epoch_Time, "epoch time");
     } else {
         const double tow = SkyModel::systemTow(system, gpsTow);
-        r.Epoch_Time = static_cast<uint32_t>(toUnsigned(tow, 1e-3, 30, "epoch time"));
+        put(r.Epoch_Time, tow, units::Msm::Epoch_Time, "epoch time");
     }
 }
 
@@ -131,34 +136,31 @@ void fillSatelliteData(Rec& r, const EpochObservations& epoch, bool msm7)
         const uint8_t info = epoch.system == System::Glonass ? uint8_t(sat.satellite->glonassChannel + 7) : 0;
         d.Extended_Satellite_Information[i] = info;
         d.GLONASS_Satellite_Frequency_Channel_Number[i] = info;
-        d.Satellite_Rough_PhaseRangeRate[i] = static_cast<int16_t>(
-            toSigned(sat.measurements.front().phaseRangeRate, 1.0, 14, "rough phase range rate"));
+        put(d.Satellite_Rough_PhaseRangeRate[i], sat.measurements.front().phaseRangeRate,
+            sat::Satellite_Rough_PhaseRangeRate, "rough phase range rate");
     }
 }
 
 void fillMsm4Cell(RTCM3_MSM_Signal_Data_s& d, int cell, const SignalObservation& s, double rough)
 {
-    d.Fine_PseudoRange[cell] = static_cast<int16_t>(
-        toSigned((s.pseudorange - rough) / kMetresPerMs, std::ldexp(1.0, -24), 15, "fine pseudorange"));
-    d.Fine_PhaseRange[cell] = static_cast<int32_t>(
-        toSigned((s.phaseRange - rough) / kMetresPerMs, std::ldexp(1.0, -29), 22, "fine phase range"));
+    put(d.Fine_PseudoRange[cell], s.pseudorange - rough, sig::Fine_PseudoRange, "fine pseudorange");
+    put(d.Fine_PhaseRange[cell], s.phaseRange - rough, sig::Fine_PhaseRange, "fine phase range");
     d.PhaseRange_Lock_Time_Indicator[cell] = lockIndicator(s.lockTime);
     d.HalfCycle_Ambiguity_Indicator[cell] = 0;
-    d.CNR[cell] = static_cast<uint8_t>(toUnsigned(s.cnr, 1.0, 6, "CNR"));
+    put(d.CNR[cell], s.cnr, sig::CNR, "CNR");
 }
 
 void fillMsm7Cell(RTCM3_MSM_Signal_Data_s& d, int cell, const SignalObservation& s, double rough,
                   double roughRate)
 {
-    d.Fine_PseudoRange_Extended_Resolution[cell] = static_cast<int32_t>(
-        toSigned((s.pseudorange - rough) / kMetresPerMs, std::ldexp(1.0, -29), 20, "fine pseudorange"));
-    d.Fine_PhaseRange_Extended_Resolution[cell] = static_cast<int32_t>(
-        toSigned((s.phaseRange - rough) / kMetresPerMs, std::ldexp(1.0, -31), 24, "fine phase range"));
+    put(d.Fine_PseudoRange_Extended_Resolution[cell], s.pseudorange - rough, sig::Fine_PseudoRange_Extended_Resolution,
+        "fine pseudorange");
+    put(d.Fine_PhaseRange_Extended_Resolution[cell], s.phaseRange - rough, sig::Fine_PhaseRange_Extended_Resolution,
+        "fine phase range");
     d.PhaseRange_Lock_Time_Indicator_Extended_Resolution[cell] = extendedLockIndicator(s.lockTime);
     d.HalfCycle_Ambiguity_Indicator[cell] = 0;
-    d.CNR_Extended_Resolution[cell] = static_cast<uint16_t>(toUnsigned(s.cnr, 1.0 / 16, 10, "CNR"));
-    d.Fine_PhaseRangeRate[cell] = static_cast<int16_t>(
-        toSigned(s.phaseRangeRate - roughRate, 1e-4, 15, "fine phase range rate"));
+    put(d.CNR_Extended_Resolution[cell], s.cnr, sig::CNR_Extended_Resolution, "CNR");
+    put(d.Fine_PhaseRangeRate[cell], s.phaseRangeRate - roughRate, sig::Fine_PhaseRangeRate, "fine phase range rate");
 }
 
 template <typename Rec>

@@ -14,6 +14,14 @@ namespace {
 
 } // namespace
 
+int64_t rawOf(double value, const units::Physical& unit, const char* what)
+{
+    const double raw = std::round(value / unit.scale);
+    if (!(raw >= double(units::lowestValid(unit)) && raw <= double(units::highestValid(unit))))
+        throw SampleError(std::string(what) + " = " + std::to_string(value) + " does not fit its field");
+    return static_cast<int64_t>(raw);
+}
+
 int64_t toSigned(double value, double scale, int bits, const char* what)
 {
     const double raw = std::round(value / scale);
@@ -29,18 +37,6 @@ uint64_t toUnsigned(double value, double scale, int bits, const char* what)
     if (!(raw >= 0 && raw < std::ldexp(1.0, bits)))
         refuse(what, value, bits);
     return static_cast<uint64_t>(raw);
-}
-
-SignMagnitude toSignMagnitude(double value, double scale, int magnitudeBits, const char* what)
-{
-    const uint64_t magnitude = toUnsigned(std::fabs(value), scale, magnitudeBits, what);
-    // A magnitude that rounds to zero is sent as +0, never as -0.
-    return {static_cast<uint8_t>(value < 0 && magnitude != 0), static_cast<uint32_t>(magnitude)};
-}
-
-double toSemicircles(double radians)
-{
-    return radians / M_PI;
 }
 
 double wobble(double seed)

@@ -1,6 +1,9 @@
 #pragma once
 // Conversion of physical quantities to the integers that message fields carry.
 
+#include "RTCM3_families.h"
+
+#include <cmath>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -19,15 +22,24 @@ public:
 int64_t toSigned(double value, double scale, int bits, const char* what);
 uint64_t toUnsigned(double value, double scale, int bits, const char* what);
 
-// GLONASS sends some quantities as a sign bit and a magnitude.
-struct SignMagnitude {
-    uint8_t sign;
-    uint32_t magnitude;
-};
-SignMagnitude toSignMagnitude(double value, double scale, int magnitudeBits, const char* what);
+// value / the member's scale in the message list, rounded; throws where the member's field
+// cannot carry it or would carry its invalid marker.
+int64_t rawOf(double value, const units::Physical& unit, const char* what);
 
-// Angles on the wire are in semicircles (units of pi radians).
-double toSemicircles(double radians);
+template <typename T>
+void put(T& member, double value, const units::Physical& unit, const char* what)
+{
+    member = static_cast<T>(rawOf(value, unit, what));
+}
+
+// A sign bit and a magnitude at the magnitude member's scale.
+template <typename S, typename M>
+void putSignMagnitude(S& sign, M& magnitude, double value, const units::Physical& magnitudeUnit, const char* what)
+{
+    put(magnitude, std::abs(value), magnitudeUnit, what);
+    // A magnitude that rounds to zero is sent as +0, never as -0.
+    sign = static_cast<S>(value < 0 && magnitude != 0);
+}
 
 // A fixed, repeatable value in [-1, 1] for a seed: it spreads corrections and biases over the
 // satellites the way noise would, without a random generator.

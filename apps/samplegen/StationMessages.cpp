@@ -29,12 +29,13 @@ QByteArray stationArp(const EpochContext& c)
     r->GLONASS_Indicator = 1;
     r->Galileo_Indicator = 1;
     r->Reference_Station_Indicator = 0;
-    r->ECEF_X = toSigned(arp.x, 1e-4, 38, "ECEF-X");
+    using U = units::Of<RTCM3_Message_Type_1006_s>;
+    put(r->ECEF_X, arp.x, U::ECEF_X, "ECEF-X");
     r->Single_Receiver_Oscillator_Indicator = 1;
-    r->ECEF_Y = toSigned(arp.y, 1e-4, 38, "ECEF-Y");
+    put(r->ECEF_Y, arp.y, U::ECEF_Y, "ECEF-Y");
     r->Quarter_Cycle_Indicator = 0;
-    r->ECEF_Z = toSigned(arp.z, 1e-4, 38, "ECEF-Z");
-    r->Height = static_cast<uint16_t>(toUnsigned(kAntennaHeight, 1e-4, 16, "antenna height"));
+    put(r->ECEF_Z, arp.z, U::ECEF_Z, "ECEF-Z");
+    put(r->Height, kAntennaHeight, U::Height, "antenna height");
     return r.frame();
 }
 
@@ -95,10 +96,11 @@ QByteArray glonassBiases()
     r->Reference_Station_ID = kReferenceStationId;
     r->GLONASS_Code_Phase_bias_indicator = 0;
     r->GLONASS_FDMA_Signals_Mask = 0xF;
-    r->GLONASS_L1_C_A_Code_Phase_Bias = static_cast<int16_t>(toSigned(1.46, 0.02, 16, "L1 C/A bias"));
-    r->GLONASS_L1_P_Code_Phase_Bias = static_cast<int16_t>(toSigned(1.32, 0.02, 16, "L1 P bias"));
-    r->GLONASS_L2_C_A_Code_Phase_Bias = static_cast<int16_t>(toSigned(-2.24, 0.02, 16, "L2 C/A bias"));
-    r->GLONASS_L2_P_Code_Phase_Bias = static_cast<int16_t>(toSigned(-2.08, 0.02, 16, "L2 P bias"));
+    using U = units::Of<RTCM3_Message_Type_1230_s>;
+    put(r->GLONASS_L1_C_A_Code_Phase_Bias, 1.46, U::GLONASS_L1_C_A_Code_Phase_Bias, "L1 C/A bias");
+    put(r->GLONASS_L1_P_Code_Phase_Bias, 1.32, U::GLONASS_L1_P_Code_Phase_Bias, "L1 P bias");
+    put(r->GLONASS_L2_C_A_Code_Phase_Bias, -2.24, U::GLONASS_L2_C_A_Code_Phase_Bias, "L2 C/A bias");
+    put(r->GLONASS_L2_P_Code_Phase_Bias, -2.08, U::GLONASS_L2_P_Code_Phase_Bias, "L2 P bias");
     return r.frame();
 }
 

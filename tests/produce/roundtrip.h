@@ -7,9 +7,8 @@
 
 #include "GnssView.h"
 #include "ObservationProducer.h"
-#include "RTCM3_codec.h"
+#include "RTCM3_families.h"
 #include "RTCM3_reflect.h"
-#include "ProduceScales.h"
 #include "RecordProducer.h"
 #include "RtcmSignals.h"
 
@@ -183,6 +182,16 @@ inline void observationValues(const _RTCM3_message_t& r, const ChannelKnown& kno
         legacyValues(r, strictDay, v);
 }
 
+// The list's scale of a field of a message.
+inline double listScale(int number, std::string_view field)
+{
+    for (int32_t e = 1; const reflect::RecordInfo* info = reflect::recordInfo(e); ++e)
+        for (uint16_t i = 0; info->messageNumber == number && i < info->fieldCount; ++i)
+            if (info->fields[i].name == field)
+                return info->fields[i].scale;
+    return 0.0;
+}
+
 // Every field of an orbit or station record, by name, leaving those the data model does not
 // hold: unknown GLONASS terms, the systems and oscillator flags of a station.
 inline Values recordValues(const _RTCM3_message_t& r)
@@ -192,7 +201,7 @@ inline Values recordValues(const _RTCM3_message_t& r)
         "Additional_Data_Available", "N_A", "tau_C_SB", "tau_C_mag", "N_4", "tau_GPS_SB", "tau_GPS_mag", "l_n",
         "GPS_Indicator", "GLONASS_Indicator", "Galileo_Indicator", "Single_Receiver_Oscillator_Indicator",
         "Quarter_Cycle_Indicator", "Number_of_Characters_to_Follow"};
-    const int number = r.Message_Type_1005.Message_Number;
+    const int number = family::messageNumber(r);
     Values v;
     for (const auto& [name, value] : Produce::fieldValues(r)) {
         if (kNotHeld.count(name) || name.rfind("Reserved", 0) == 0 || name.rfind("Spare", 0) == 0)
@@ -200,7 +209,7 @@ inline Values recordValues(const _RTCM3_message_t& r)
         int64_t x = int64_t(value);
         // Times of week as instants: a value past the week's end is the next week's.
         if (name == "t_oc" || name == "t_oe")
-            x = int64_t(value * Produce::listScale(number, name.c_str())) % Gnss::kSecondsPerWeek;
+            x = int64_t(value * listScale(number, name)) % Gnss::kSecondsPerWeek;
         // tK with an hour or minute that does not exist names no instant.
         if (name == "tK" && ((x >> 7) > 23 || ((x >> 1) & 63) > 59))
             continue;

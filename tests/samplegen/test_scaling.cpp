@@ -48,13 +48,34 @@ TEST(UnsignedRange, RefusesNegativeValuesAndTheFirstValuePastTheWidth)
 
 TEST(SignMagnitudeValues, CarryTheSignApartAndNeverSendMinusZero)
 {
-    const SignMagnitude negative = toSignMagnitude(-3.0 / 1024, 1.0 / 1024, 4, "v");
-    EXPECT_EQ(negative.sign, 1);
-    EXPECT_EQ(negative.magnitude, 3u);
-    const SignMagnitude tiny = toSignMagnitude(-0.2 / 1024, 1.0 / 1024, 4, "v");
-    EXPECT_EQ(tiny.sign, 0);
-    EXPECT_EQ(tiny.magnitude, 0u);
-    EXPECT_THROW(toSignMagnitude(-16.0, 1.0, 4, "v"), SampleError) << "the magnitude has 4 bits";
+    const units::Physical fourBits{1.0 / 1024, nullptr, false, 0, 0, 15};
+    uint8_t sign = 0, magnitude = 0;
+    putSignMagnitude(sign, magnitude, -3.0 / 1024, fourBits, "v");
+    EXPECT_EQ(sign, 1);
+    EXPECT_EQ(magnitude, 3u);
+    putSignMagnitude(sign, magnitude, -0.2 / 1024, fourBits, "v");
+    EXPECT_EQ(sign, 0);
+    EXPECT_EQ(magnitude, 0u);
+    EXPECT_THROW(putSignMagnitude(sign, magnitude, -16.0 / 1024, fourBits, "v"), SampleError) << "4 bits";
+}
+
+// The list's range of a member, less its invalid marker: a value the field would read as
+// "no value" stops the generator too.
+TEST(ListRange, RefusesTheInvalidMarkerAndValuesPastTheField)
+{
+    namespace sig = units::MSM_Signal_Data;
+    struct Case { const units::Physical& unit; double value; bool fits; };
+    const Case cases[] = {
+        {sig::CNR, 63, true}, {sig::CNR, 64, false}, {sig::CNR, 0.4, false}, {sig::CNR, 1, true},
+        {sig::Fine_PhaseRangeRate, -1.6383, true}, {sig::Fine_PhaseRangeRate, -1.6384, false},
+        {sig::Fine_PhaseRangeRate, 1.6383, true}, {sig::Fine_PhaseRangeRate, 1.6384, false},
+    };
+    for (const Case& c : cases) {
+        if (c.fits)
+            EXPECT_EQ(rawOf(c.value, c.unit, "v"), std::llround(c.value / c.unit.scale)) << c.value;
+        else
+            EXPECT_THROW(rawOf(c.value, c.unit, "v"), SampleError) << c.value;
+    }
 }
 
 TEST(CheckedFrame, NamesTheCodeTheEncoderReturned)

@@ -243,7 +243,7 @@ message(1045, 39, galileo_navigation() + [
     bits("E5a_HS", 2, symbols=HEALTH),
     bits("E5a_DVS", 1, symbols=VALIDITY),
     bits("Reserved1", 7, reserved=True),
-], text="Galileo F/NAV Satellite Ephemeris Data")
+], text="Galileo F/NAV Satellite Ephemeris Data", layout="GalileoOrbit")
 
 message(1046, 40, galileo_navigation() + [
     i("BGD_E1_E5a", 10, scale=2**-32, unit="second", display="BGD E1,E5a"),
@@ -253,4 +253,4 @@ message(1046, 40, galileo_navigation() + [
     bits("E1_B_HS", 2, symbols=HEALTH, display="E1-B HS"),
     bits("E1_B_DVS", 1, symbols=VALIDITY, display="E1-B DVS"),
     bits("Reserved1", 2, reserved=True),
-], text="Galileo I/NAV Satellite Ephemeris Data")
+], text="Galileo I/NAV Satellite Ephemeris Data", layout="GalileoOrbit")

@@ -79,4 +79,4 @@ for gps, glo, enum, grp, element, text in [
     for number, e, system in ((gps, enum, "GPS"), (glo, enum + 4, "GLONASS")):
         message(number, e, header() + [
             group(grp, element, count="Nr_Of_Satellites"),
-        ], text=text.format(system))
+        ], text=text.format(system), layout="LegacyObservables")

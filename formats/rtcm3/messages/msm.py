@@ -121,4 +121,4 @@ for first, enum, system in [
         (1121, 110, "BeiDou"),
         (1131, 117, "NavIC/IRNSS")]:
     for level in range(7):
-        message(first + level, enum + level, layout(), text=f"{system} MSM{level + 1}")
+        message(first + level, enum + level, layout(), text=f"{system} MSM{level + 1}", layout="Msm")

@@ -43,10 +43,11 @@ def antenna_reference_point():
     ]
 
 
-message(1005, 18, antenna_reference_point(), text="Stationary RTK Reference Station ARP")
+message(1005, 18, antenna_reference_point(), text="Stationary RTK Reference Station ARP",
+        layout="StationPosition")
 message(1006, 19, antenna_reference_point() + [
     u("Height", 16, si=(0.0001, "m")),
-], text="Stationary RTK Reference Station ARP with Antenna Height")
+], text="Stationary RTK Reference Station ARP with Antenna Height", layout="StationPosition")
 
 
 # --------------------------------------------------------------------------------------
@@ -78,7 +79,8 @@ for number, enum, serial_number, receiver, short_text in [
         (1007, 20, False, False, "Antenna Descriptor"),
         (1008, 21, True, False, "Antenna Descriptor & Serial Number"),
         (1033, 35, True, True, "Receiver and Antenna Descriptors")]:
-    message(number, enum, descriptors(serial_number, receiver), text=short_text)
+    message(number, enum, descriptors(serial_number, receiver), text=short_text,
+            layout="AntennaDescriptors")
 
 
 # --------------------------------------------------------------------------------------
@@ -95,7 +97,7 @@ message(1013, 52, [
     u("MJD_Number", 16),
     u("Seconds_of_Day", 17, si=(1, "s")),
     u("No_of_Announcements", 5),
-    u("Leap_Seconds", 8, symbols={255: "Not Provided"}),
+    u("Leap_Seconds", 8, symbols={255: "Not Provided"}, si=(1, "s"), invalid=255),
     group("Announcements", "Announcement", count="No_of_Announcements"),
 ], text="System Parameters")
 

@@ -15,7 +15,12 @@ struct Physical {
     const char *unit;  // "m", "s", "rad", "dB-Hz"; null for a bare number
     bool hasInvalid;
     int64_t invalid;   // with hasInvalid: the raw value that carries no value
+    int64_t lowest = 0, highest = 0;  // the raw values the member's widest field holds; 0, 0 where not an integer field
 };
+
+// The raw values that carry a value: the field's range less an invalid marker at one end.
+constexpr int64_t lowestValid(const Physical &p) { return p.hasInvalid && p.invalid == p.lowest ? p.lowest + 1 : p.lowest; }
+constexpr int64_t highestValid(const Physical &p) { return p.hasInvalid && p.invalid == p.highest ? p.highest - 1 : p.highest; }
 
 // The physical value of a raw one; nothing for the invalid marker.
 template <typename Raw>

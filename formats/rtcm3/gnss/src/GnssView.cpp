@@ -4,7 +4,7 @@
 #include "StationRecords.h"
 #include "ViewParts.h"
 
-#include "RTCM3_codec.h"
+#include "RTCM3_families.h"
 
 namespace Kvt::Nuvrix::View {
 
@@ -30,16 +30,10 @@ std::optional<int> GnssView::glonassChannel(int slot) const
 
 void GnssView::add(const _RTCM3_message_t& record)
 {
-    const int number = record.Message_Type_1005.Message_Number;
-    if (msmSystem(number)) {
-        mParts->assembly.addMsm(number, record);
+    const int number = family::messageNumber(record);
+    if (mParts->assembly.add(number, record))
         return;
-    }
     switch (number) {
-    case 1001: case 1002: case 1003: case 1004:
-    case 1009: case 1010: case 1011: case 1012:
-        mParts->assembly.addLegacy(number, record);
-        break;
     case 1005: case 1006: case 1007: case 1008: case 1033: case 1230:
         addStation(number, record);
         break;
@@ -82,20 +76,12 @@ void GnssView::finish()
 
 void GnssView::addStation(int number, const _RTCM3_message_t& record)
 {
-    switch (number) {
-    case 1005:
-    case 1006:
-        mSink.stationPosition(stationPosition(number, record));
-        break;
-    case 1007:
-    case 1008:
-    case 1033:
-        mSink.stationDescription(stationDescription(number, record));
-        break;
-    case 1230:
+    if (const auto p = stationPosition(number, record))
+        mSink.stationPosition(*p);
+    else if (const auto d = stationDescription(number, record))
+        mSink.stationDescription(*d);
+    else if (number == 1230)
         mSink.glonassBiases(glonassBiases(record.Message_Type_1230));
-        break;
-    }
 }
 
 void GnssView::addSystemParameters(const _RTCM3_message_t& record)
@@ -104,8 +90,8 @@ void GnssView::addSystemParameters(const _RTCM3_message_t& record)
     const std::optional<GpsTime> t = systemParametersTime(r);
     if (!t)
         return;
-    if (r.Leap_Seconds != 255)
-        mLeapFromStream = r.Leap_Seconds;
+    if (const auto leap = units::value(units::Message_Type_1013::Leap_Seconds, r.Leap_Seconds))
+        mLeapFromStream = int(*leap);
     offerDate(*t, Evidence::StreamDate, "the 1013 of station " + std::to_string(r.Reference_Station_ID));
 }
 

@@ -1,6 +1,6 @@
 #include "ObservationAssembly.h"
 
-#include "RTCM3_codec.h"
+#include "RTCM3_families.h"
 
 #include <algorithm>
 #include <vector>
@@ -11,20 +11,8 @@ using namespace Gnss;
 
 namespace {
 
-constexpr double kMsToM = kSpeedOfLight / 1000.0;
 // A GLONASS time may differ from the same instant in another scale by the leap seconds only.
 constexpr int64_t kLeapToleranceMs = 30 * 1000;
-
-// Exact powers of two, folded by the compiler for the constant scales of the message tables.
-constexpr double pow2(int e)
-{
-    double r = 1.0;
-    for (; e < 0; ++e)
-        r /= 2;
-    for (; e > 0; --e)
-        r *= 2;
-    return r;
-}
 
 struct PendingSignal {
     SignalCode code;
@@ -148,6 +136,24 @@ MsmContent contentOf(int level)
     return c;
 }
 
+constexpr double kMsToM = kSpeedOfLight / 1000.0;
+
+// MSM ranges travel in light milliseconds: the step of a range member in ms (a power of two).
+constexpr double msStep(const units::Physical& unit) { return unit.scale / kMsToM; }
+
+// The rough range plus a fine value of the member `Unit`, in m; nothing for an invalid one.
+template <const units::Physical& Unit, typename Raw>
+std::optional<double> rangeM(double roughMs, Raw fine)
+{
+    constexpr double step = msStep(Unit);
+    if (fine == Unit.invalid)
+        return std::nullopt;
+    return (roughMs + fine * step) * kMsToM;
+}
+
+constexpr double kWholeStepMs = msStep(units::MSM_Satellite_Data::Satellite_Rough_Range_Integer_ms);
+constexpr double kPartStepMs = msStep(units::MSM_Satellite_Data::Satellite_Rough_Range_Mod_1ms);
+
 int popcount64(uint64_t v) { return __builtin_popcountll(v); }
 
 // Every cell of every MSM6-7 asks: a table here, negative for a reserved indicator.
@@ -165,9 +171,14 @@ std::optional<double> extendedLockTimeS(int indicator)
 
 } // namespace
 
-void ObservationAssembly::addMsm(int number, const _RTCM3_message_t& record)
+bool ObservationAssembly::add(int number, const _RTCM3_message_t& record)
 {
-    const auto& m = record.Message_Type_1077;
+    return family::visitMsm(number, record, [&](const auto& r) { addMsm(number, family::Msm::of(r)); })
+        || family::visitLegacyObservables(number, record, [&](const auto& r) { addLegacy(r); });
+}
+
+void ObservationAssembly::addMsm(int number, const family::Msm& m)
+{
     const System system = *msmSystem(number);
     const int level = msmLevel(number);
     const MsmContent content = contentOf(level);
@@ -216,6 +227,8 @@ void ObservationAssembly::addMsm(int number, const _RTCM3_message_t& record)
 
     const auto& sd = m.MSM_Satellite_Data;
     const auto& cd = m.MSM_Signal_Data;
+    namespace sat = units::MSM_Satellite_Data;
+    namespace sig = units::MSM_Signal_Data;
     int cell = 0;
     for (int i = 0; i < nsat; ++i) {
         const std::optional<SatId> sat = msmSatellite(system, satIds[i]);
@@ -225,13 +238,15 @@ void ObservationAssembly::addMsm(int number, const _RTCM3_message_t& record)
                 mChannels.setFromField(satIds[i], sd.GLONASS_Satellite_Frequency_Channel_Number[i]);
             channel = mChannels.of(satIds[i]);
         }
-        // Rough range in ms: the integer part only MSM4 and above send.
+        // The integer milliseconds of the rough range only MSM4 and above send. Ranges are
+        // summed in ms, their unit on the wire, and turned into metres once.
         std::optional<double> roughMs;
-        if (content.integerMs && sd.Satellite_Rough_Range_Integer_ms[i] != 255)
-            roughMs = sd.Satellite_Rough_Range_Integer_ms[i] + sd.Satellite_Rough_Range_Mod_1ms[i] / 1024.0;
+        const units::Physical& whole = sat::Satellite_Rough_Range_Integer_ms;
+        if (content.integerMs && sd.Satellite_Rough_Range_Integer_ms[i] != whole.invalid)
+            roughMs = sd.Satellite_Rough_Range_Integer_ms[i] * kWholeStepMs + sd.Satellite_Rough_Range_Mod_1ms[i] * kPartStepMs;
         std::optional<double> roughRate;
-        if (content.rate && sd.Satellite_Rough_PhaseRangeRate[i] != -8192)
-            roughRate = sd.Satellite_Rough_PhaseRangeRate[i];
+        if (content.rate)
+            roughRate = units::value(sat::Satellite_Rough_PhaseRangeRate, sd.Satellite_Rough_PhaseRangeRate[i]);
         PendingSatellite* entry = nullptr;
 
         for (int j = 0; j < nsig; ++j) {
@@ -244,26 +259,20 @@ void ObservationAssembly::addMsm(int number, const _RTCM3_message_t& record)
             PendingSignal s;
             s.code = *code;
             s.rank = rankOfMsm(level);
-            if (roughMs && content.finePseudorange) {
-                if (content.extended && cd.Fine_PseudoRange_Extended_Resolution[c] != -524288)
-                    s.pseudorangeM = (*roughMs + cd.Fine_PseudoRange_Extended_Resolution[c] * pow2(-29)) * kMsToM;
-                else if (!content.extended && cd.Fine_PseudoRange[c] != -16384)
-                    s.pseudorangeM = (*roughMs + cd.Fine_PseudoRange[c] * pow2(-24)) * kMsToM;
-            }
-            if (roughMs && content.finePhase) {
-                if (content.extended && cd.Fine_PhaseRange_Extended_Resolution[c] != -8388608)
-                    s.phaseM = (*roughMs + cd.Fine_PhaseRange_Extended_Resolution[c] * pow2(-31)) * kMsToM;
-                else if (!content.extended && cd.Fine_PhaseRange[c] != -2097152)
-                    s.phaseM = (*roughMs + cd.Fine_PhaseRange[c] * pow2(-29)) * kMsToM;
-            }
-            if (roughRate && cd.Fine_PhaseRangeRate[c] != -16384)
-                s.rangeRateMps = *roughRate + cd.Fine_PhaseRangeRate[c] * 0.0001;
-            if (content.cnr) {
-                if (content.extended && cd.CNR_Extended_Resolution[c] != 0)
-                    s.cn0DbHz = cd.CNR_Extended_Resolution[c] * pow2(-4);
-                else if (!content.extended && cd.CNR[c] != 0)
-                    s.cn0DbHz = cd.CNR[c];
-            }
+            if (roughMs && content.finePseudorange)
+                s.pseudorangeM = content.extended
+                    ? rangeM<sig::Fine_PseudoRange_Extended_Resolution>(*roughMs, cd.Fine_PseudoRange_Extended_Resolution[c])
+                    : rangeM<sig::Fine_PseudoRange>(*roughMs, cd.Fine_PseudoRange[c]);
+            if (roughMs && content.finePhase)
+                s.phaseM = content.extended
+                    ? rangeM<sig::Fine_PhaseRange_Extended_Resolution>(*roughMs, cd.Fine_PhaseRange_Extended_Resolution[c])
+                    : rangeM<sig::Fine_PhaseRange>(*roughMs, cd.Fine_PhaseRange[c]);
+            if (roughRate)
+                if (const auto fine = units::value(sig::Fine_PhaseRangeRate, cd.Fine_PhaseRangeRate[c]))
+                    s.rangeRateMps = *roughRate + *fine;
+            if (content.cnr)
+                s.cn0DbHz = content.extended ? units::value(sig::CNR_Extended_Resolution, cd.CNR_Extended_Resolution[c])
+                                             : units::value(sig::CNR, cd.CNR[c]);
             if (content.lock) {
                 s.lockTimeS = content.extended ? extendedLockTimeS(cd.PhaseRange_Lock_Time_Indicator_Extended_Resolution[c])
                                                : msmLockTimeS(cd.PhaseRange_Lock_Time_Indicator[c]);
@@ -284,55 +293,65 @@ void ObservationAssembly::addMsm(int number, const _RTCM3_message_t& record)
 
 namespace {
 
+} // namespace
+
 // The L1 (and L2) block of a legacy message in one shape.
-struct LegacyBlock {
+struct ObservationAssembly::LegacyBlock {
     const RTCM3_Refsig_Basic_s* l1 = nullptr;
     const RTCM3_Refsig_Extended_s* l1x = nullptr;
     const RTCM3_Deltasig_Basic_s* l2 = nullptr;
     const RTCM3_Deltasig_Extended_s* l2x = nullptr;
 };
 
-template <typename Message, typename Element>
-std::vector<LegacyBlock> legacyBlocks(const Message& m, Element* const& group)
+namespace {
+
+template <typename Element>
+ObservationAssembly::LegacyBlock legacyBlock(const Element& e)
 {
-    std::vector<LegacyBlock> blocks;
-    if (!group)
-        return blocks;
-    for (int i = 0; i < m.Nr_Of_Satellites; ++i) {
-        const Element& e = group[i];
-        LegacyBlock b;
-        b.l1 = &e.Refsig_Basic;
-        if constexpr (std::is_same_v<Element, RTCM3_Extended_1_s> || std::is_same_v<Element, RTCM3_Extended_2_s>)
-            b.l1x = &e.Refsig_Extended;
-        if constexpr (std::is_same_v<Element, RTCM3_Basic_2_s> || std::is_same_v<Element, RTCM3_Extended_2_s>)
-            b.l2 = &e.Deltasig_Basic;
-        if constexpr (std::is_same_v<Element, RTCM3_Extended_2_s>)
-            b.l2x = &e.Deltasig_Extended;
-        blocks.push_back(b);
-    }
+    ObservationAssembly::LegacyBlock b;
+    b.l1 = &e.Refsig_Basic;
+    if constexpr (std::is_same_v<Element, RTCM3_Extended_1_s> || std::is_same_v<Element, RTCM3_Extended_2_s>)
+        b.l1x = &e.Refsig_Extended;
+    if constexpr (std::is_same_v<Element, RTCM3_Basic_2_s> || std::is_same_v<Element, RTCM3_Extended_2_s>)
+        b.l2 = &e.Deltasig_Basic;
+    if constexpr (std::is_same_v<Element, RTCM3_Extended_2_s>)
+        b.l2x = &e.Deltasig_Extended;
+    return b;
+}
+
+template <typename Element>
+std::vector<ObservationAssembly::LegacyBlock> legacyBlocks(const Element* group, int count)
+{
+    std::vector<ObservationAssembly::LegacyBlock> blocks;
+    for (int i = 0; group && i < count; ++i)
+        blocks.push_back(legacyBlock(group[i]));
     return blocks;
+}
+
+template <typename Record>
+auto* groupOf(const Record& r)
+{
+    if constexpr (std::is_same_v<Record, RTCM3_Message_Type_1001_s> || std::is_same_v<Record, RTCM3_Message_Type_1009_s>)
+        return r.L1_Basic;
+    else if constexpr (std::is_same_v<Record, RTCM3_Message_Type_1002_s> || std::is_same_v<Record, RTCM3_Message_Type_1010_s>)
+        return r.L1_Extended;
+    else if constexpr (std::is_same_v<Record, RTCM3_Message_Type_1003_s> || std::is_same_v<Record, RTCM3_Message_Type_1011_s>)
+        return r.L1_L2_Basic;
+    else
+        return r.L1_L2_Extended;
 }
 
 } // namespace
 
-void ObservationAssembly::addLegacy(int number, const _RTCM3_message_t& record)
+template <typename Record>
+void ObservationAssembly::addLegacy(const Record& r)
 {
-    const auto& r = record;
-    const bool glonass = number >= 1009;
-    // The header is the same in all eight.
-    const auto& h = r.Message_Type_1001;
-    std::vector<LegacyBlock> blocks;
-    switch (number) {
-    case 1001: blocks = legacyBlocks(r.Message_Type_1001, r.Message_Type_1001.L1_Basic); break;
-    case 1002: blocks = legacyBlocks(r.Message_Type_1002, r.Message_Type_1002.L1_Extended); break;
-    case 1003: blocks = legacyBlocks(r.Message_Type_1003, r.Message_Type_1003.L1_L2_Basic); break;
-    case 1004: blocks = legacyBlocks(r.Message_Type_1004, r.Message_Type_1004.L1_L2_Extended); break;
-    case 1009: blocks = legacyBlocks(r.Message_Type_1009, r.Message_Type_1009.L1_Basic); break;
-    case 1010: blocks = legacyBlocks(r.Message_Type_1010, r.Message_Type_1010.L1_Extended); break;
-    case 1011: blocks = legacyBlocks(r.Message_Type_1011, r.Message_Type_1011.L1_L2_Basic); break;
-    case 1012: blocks = legacyBlocks(r.Message_Type_1012, r.Message_Type_1012.L1_L2_Extended); break;
-    }
+    addLegacy(r.Message_Number, family::LegacyObservables::of(r), legacyBlocks(groupOf(r), r.Nr_Of_Satellites));
+}
 
+void ObservationAssembly::addLegacy(int number, const family::LegacyObservables& h, const std::vector<LegacyBlock>& blocks)
+{
+    const bool glonass = number >= 1009;
     RawTime time;
     if (glonass) {
         if (h.Epoch_Time >= kMsPerDay + 1000) {
@@ -350,7 +369,9 @@ void ObservationAssembly::addLegacy(int number, const _RTCM3_message_t& record)
     Pending& pending = pendingFor(h.Reference_Station_ID, time);
 
     // One light millisecond, and the GLONASS unit of the ambiguity: two of them.
-    const double ambiguityM = glonass ? 599584.916 : kMsToM;
+    const double ambiguityM = (glonass ? 2 : 1) * kMsToM;
+    namespace l1u = units::Refsig_Basic;
+    namespace l2u = units::Deltasig_Basic;
     for (const LegacyBlock& b : blocks) {
         const int id = b.l1->Satellite_Id;
         std::optional<SatId> sat;
@@ -368,19 +389,20 @@ void ObservationAssembly::addLegacy(int number, const _RTCM3_message_t& record)
             continue;
         // Without the ambiguity (1001, 1003, 1009, 1011) the range is known modulo it only.
         std::optional<double> pr1;
-        if (b.l1x && b.l1->Pseudorange != 524288)
-            pr1 = b.l1x->Modulus_Ambiguity * ambiguityM + b.l1->Pseudorange * 0.02;
+        if (b.l1x)
+            if (const auto modulo = units::value(l1u::Pseudorange, b.l1->Pseudorange))
+                pr1 = b.l1x->Modulus_Ambiguity * ambiguityM + *modulo;
 
         PendingSignal l1;
         l1.code = glonass ? SignalCode{'1', b.l1->Code_Indicator ? 'P' : 'C'}
                           : SignalCode{'1', b.l1->Code_Indicator ? 'P' : 'C'};
         l1.pseudorangeM = pr1;
-        if (pr1 && b.l1->Phaserange_Min_Pseudorange != -524288)
-            l1.phaseM = *pr1 + b.l1->Phaserange_Min_Pseudorange * 0.0005;
+        if (const auto phase = units::value(l1u::Phaserange_Min_Pseudorange, b.l1->Phaserange_Min_Pseudorange); pr1 && phase)
+            l1.phaseM = *pr1 + *phase;
         l1.rank = rankOfLegacy(number);
         l1.lockTimeS = legacyLockTimeS(b.l1->Lock_Time_Indicator);
-        if (b.l1x && b.l1x->CNR != 0)
-            l1.cn0DbHz = b.l1x->CNR * 0.25;
+        if (b.l1x)
+            l1.cn0DbHz = units::value(units::Refsig_Extended::CNR, b.l1x->CNR);
         PendingSatellite& ps = pending.satellite(*sat);
         if (channel)
             ps.channel = channel;
@@ -395,14 +417,14 @@ void ObservationAssembly::addLegacy(int number, const _RTCM3_message_t& record)
         PendingSignal l2;
         l2.code = glonass ? SignalCode{'2', b.l2->Code_Indicator ? 'P' : 'C'}
                           : SignalCode{'2', kGpsL2[b.l2->Code_Indicator & 3]};
-        if (pr1 && b.l2->Pseudorange_Min_Pseudorange != -8192)
-            l2.pseudorangeM = *pr1 + b.l2->Pseudorange_Min_Pseudorange * 0.02;
-        if (pr1 && b.l2->Phaserange_Min_Pseudorange != -524288)
-            l2.phaseM = *pr1 + b.l2->Phaserange_Min_Pseudorange * 0.0005;
+        if (const auto d = units::value(l2u::Pseudorange_Min_Pseudorange, b.l2->Pseudorange_Min_Pseudorange); pr1 && d)
+            l2.pseudorangeM = *pr1 + *d;
+        if (const auto d = units::value(l2u::Phaserange_Min_Pseudorange, b.l2->Phaserange_Min_Pseudorange); pr1 && d)
+            l2.phaseM = *pr1 + *d;
         l2.rank = rankOfLegacy(number);
         l2.lockTimeS = legacyLockTimeS(b.l2->Lock_Time_Indicator);
-        if (b.l2x && b.l2x->CNR != 0)
-            l2.cn0DbHz = b.l2x->CNR * 0.25;
+        if (b.l2x)
+            l2.cn0DbHz = units::value(units::Deltasig_Extended::CNR, b.l2x->CNR);
         pending.put(*sat, std::move(l2));
     }
     pending.open = h.Sync_Flag != 0;

@@ -10,9 +10,14 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace Kvt::Nuvrix {
 union _RTCM3_message_t;
+namespace family {
+struct Msm;
+struct LegacyObservables;
+}
 }
 
 namespace Kvt::Nuvrix::View {
@@ -66,14 +71,19 @@ public:
     ObservationAssembly(const ObservationAssembly&) = delete;
     ObservationAssembly& operator=(const ObservationAssembly&) = delete;
 
-    void addMsm(int number, const _RTCM3_message_t& record);
-    void addLegacy(int number, const _RTCM3_message_t& record);
+    // Takes an MSM or legacy observation message; false for another message.
+    bool add(int number, const _RTCM3_message_t& record);
+    struct LegacyBlock;
     // Hands on the epoch being gathered, if any.
     void complete();
 
 private:
     struct Pending;
 
+    void addMsm(int number, const family::Msm& m);
+    template <typename Record>
+    void addLegacy(const Record& r);
+    void addLegacy(int number, const family::LegacyObservables& header, const std::vector<LegacyBlock>& blocks);
     Pending& pendingFor(uint16_t station, const RawTime& time);
     // Carrier frequency, 0 where unknown.
     double frequencyHz(System system, char band, std::optional<int> channel);

@@ -3,7 +3,7 @@
 // resolved to full weeks. Internal to the view.
 
 #include "GnssData.h"
-#include "RTCM3_codec.h"
+#include "RTCM3_families.h"
 
 #include <optional>
 
@@ -19,13 +19,14 @@ Gnss::KeplerEphemeris qzssEphemeris(const RTCM3_Message_Type_1044_s& r, int32_t 
 Gnss::KeplerEphemeris navicEphemeris(const RTCM3_Message_Type_1041_s& r, int32_t gpsWeek, const std::optional<GpsTime>& near);
 Gnss::KeplerEphemeris beidouEphemeris(const RTCM3_Message_Type_1042_s& r, const std::optional<GpsTime>& near);
 // 1045 (F/NAV) or 1046 (I/NAV).
-Gnss::KeplerEphemeris galileoEphemeris(int number, const _RTCM3_message_t& record, const std::optional<GpsTime>& near);
+Gnss::KeplerEphemeris galileoEphemeris(const RTCM3_Message_Type_1045_s& r, const std::optional<GpsTime>& near);
+Gnss::KeplerEphemeris galileoEphemeris(const RTCM3_Message_Type_1046_s& r, const std::optional<GpsTime>& near);
 // tb and tk are Moscow times of day: the day is the one of `reference`, given GPS - UTC.
 Gnss::GlonassEphemeris glonassEphemeris(const RTCM3_Message_Type_1020_s& r, const GpsTime& reference, int leap);
 
 // The reference time of an ephemeris in GPS time at its broadcast week: for telling whether
 // it dates the stream.
-GpsTime galileoReferenceTime(const RTCM3_Message_Type_1046_s& r);
+GpsTime galileoReferenceTime(const family::GalileoOrbit& m);
 GpsTime beidouReferenceTime(const RTCM3_Message_Type_1042_s& r);
 
 } // namespace Kvt::Nuvrix::View

@@ -2,6 +2,8 @@
 
 #include "ViewTime.h"
 
+#include "RTCM3_families.h"
+
 #include <algorithm>
 #include <string>
 
@@ -19,35 +21,58 @@ std::string rawString(const T* chars, std::size_t count, std::size_t capacity)
 
 } // namespace
 
-StationPosition stationPosition(int number, const _RTCM3_message_t& record)
+namespace {
+
+template <typename Record>
+void addHeight(StationPosition& p, const Record& r)
 {
-    const auto& m = record.Message_Type_1006;  // 1005 is 1006 without the height
-    StationPosition p;
-    p.stationId = m.Reference_Station_ID;
-    p.ecef = {m.ECEF_X * 0.0001, m.ECEF_Y * 0.0001, m.ECEF_Z * 0.0001};
-    if (number == 1006)
-        p.antennaHeightM = m.Height * 0.0001;
-    p.virtualStation = m.Reference_Station_Indicator != 0;
-    return p;
+    if constexpr (std::is_same_v<Record, RTCM3_Message_Type_1006_s>)
+        p.antennaHeightM = units::value(units::Message_Type_1006::Height, r.Height);
 }
 
-StationDescription stationDescription(int number, const _RTCM3_message_t& record)
+template <typename Record>
+void addSerialNumbers(StationDescription& d, const Record& r)
 {
-    StationDescription d;
-    const auto& a = record.Message_Type_1008;  // 1007 is its head
-    d.stationId = a.Reference_Station_ID;
-    d.antennaDescriptor = rawString(a.Antenna_Descriptor, a.N, sizeof a.Antenna_Descriptor);
-    d.antennaSetupId = a.Antenna_Setup_ID;
-    if (number == 1008)
-        d.antennaSerialNumber = rawString(a.Antenna_Serial_Number, a.M, sizeof a.Antenna_Serial_Number);
-    if (number == 1033) {
-        const auto& f = record.Message_Type_1033;
-        d.antennaSerialNumber = rawString(f.Antenna_Serial_Number, f.M, sizeof f.Antenna_Serial_Number);
-        d.receiverDescriptor = rawString(f.Receiver_Descriptor, f.I, sizeof f.Receiver_Descriptor);
-        d.receiverFirmwareVersion = rawString(f.Receiver_Firmware_Version, f.J, sizeof f.Receiver_Firmware_Version);
-        d.receiverSerialNumber = rawString(f.Receiver_Serial_Number, f.K, sizeof f.Receiver_Serial_Number);
+    if constexpr (!std::is_same_v<Record, RTCM3_Message_Type_1007_s>)
+        d.antennaSerialNumber = rawString(r.Antenna_Serial_Number, r.M, sizeof r.Antenna_Serial_Number);
+    if constexpr (std::is_same_v<Record, RTCM3_Message_Type_1033_s>) {
+        d.receiverDescriptor = rawString(r.Receiver_Descriptor, r.I, sizeof r.Receiver_Descriptor);
+        d.receiverFirmwareVersion = rawString(r.Receiver_Firmware_Version, r.J, sizeof r.Receiver_Firmware_Version);
+        d.receiverSerialNumber = rawString(r.Receiver_Serial_Number, r.K, sizeof r.Receiver_Serial_Number);
     }
-    return d;
+}
+
+double coordinate(const units::Physical& unit, int64_t raw) { return *units::value(unit, raw); }
+
+} // namespace
+
+std::optional<StationPosition> stationPosition(int number, const _RTCM3_message_t& record)
+{
+    std::optional<StationPosition> position;
+    family::visitStationPosition(number, record, [&](const auto& r) {
+        const auto m = family::StationPosition::of(r);
+        StationPosition& p = position.emplace();
+        p.stationId = m.Reference_Station_ID;
+        namespace u = units::StationPosition;
+        p.ecef = {coordinate(u::ECEF_X, m.ECEF_X), coordinate(u::ECEF_Y, m.ECEF_Y), coordinate(u::ECEF_Z, m.ECEF_Z)};
+        addHeight(p, r);
+        p.virtualStation = m.Reference_Station_Indicator != 0;
+    });
+    return position;
+}
+
+std::optional<StationDescription> stationDescription(int number, const _RTCM3_message_t& record)
+{
+    std::optional<StationDescription> description;
+    family::visitAntennaDescriptors(number, record, [&](const auto& r) {
+        const auto a = family::AntennaDescriptors::of(r);
+        StationDescription& d = description.emplace();
+        d.stationId = a.Reference_Station_ID;
+        d.antennaDescriptor = rawString(a.Antenna_Descriptor, a.N, sizeof a.Antenna_Descriptor);
+        d.antennaSetupId = a.Antenna_Setup_ID;
+        addSerialNumbers(d, r);
+    });
+    return description;
 }
 
 GlonassBiases glonassBiases(const RTCM3_Message_Type_1230_s& m)
@@ -56,13 +81,14 @@ GlonassBiases glonassBiases(const RTCM3_Message_Type_1230_s& m)
     b.stationId = m.Reference_Station_ID;
     b.aligned = m.GLONASS_Code_Phase_bias_indicator != 0;
     const int mask = m.GLONASS_FDMA_Signals_Mask;
-    auto bias = [&](int bit, int16_t v) {
-        return (mask & bit) && v != -32768 ? std::optional<double>(v * 0.02) : std::nullopt;
+    namespace u = units::Message_Type_1230;
+    auto bias = [&](int bit, const units::Physical& unit, int16_t v) {
+        return (mask & bit) ? units::value(unit, v) : std::nullopt;
     };
-    b.l1ca = bias(8, m.GLONASS_L1_C_A_Code_Phase_Bias);
-    b.l1p = bias(4, m.GLONASS_L1_P_Code_Phase_Bias);
-    b.l2ca = bias(2, m.GLONASS_L2_C_A_Code_Phase_Bias);
-    b.l2p = bias(1, m.GLONASS_L2_P_Code_Phase_Bias);
+    b.l1ca = bias(8, u::GLONASS_L1_C_A_Code_Phase_Bias, m.GLONASS_L1_C_A_Code_Phase_Bias);
+    b.l1p = bias(4, u::GLONASS_L1_P_Code_Phase_Bias, m.GLONASS_L1_P_Code_Phase_Bias);
+    b.l2ca = bias(2, u::GLONASS_L2_C_A_Code_Phase_Bias, m.GLONASS_L2_C_A_Code_Phase_Bias);
+    b.l2p = bias(1, u::GLONASS_L2_P_Code_Phase_Bias, m.GLONASS_L2_P_Code_Phase_Bias);
     return b;
 }
 
@@ -87,7 +113,7 @@ std::optional<GpsTime> systemParametersTime(const RTCM3_Message_Type_1013_s& r)
     if (r.Seconds_of_Day >= uint32_t(kSecondsPerDay) + 1 || r.MJD_Number < kMjdOfGpsEpoch)
         return std::nullopt;
     const GpsTime utc = fromMjd(r.MJD_Number, r.Seconds_of_Day);
-    return utc.plusSeconds(r.Leap_Seconds != 255 ? r.Leap_Seconds : leapSecondsAt(utc));
+    return utc.plusSeconds(units::value(units::Message_Type_1013::Leap_Seconds, r.Leap_Seconds).value_or(leapSecondsAt(utc)));
 }
 
 } // namespace Kvt::Nuvrix::View

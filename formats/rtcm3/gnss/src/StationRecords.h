@@ -9,10 +9,10 @@
 
 namespace Kvt::Nuvrix::View {
 
-// 1005 or 1006.
-Gnss::StationPosition stationPosition(int number, const _RTCM3_message_t& record);
-// 1007, 1008 or 1033.
-Gnss::StationDescription stationDescription(int number, const _RTCM3_message_t& record);
+// Of a 1005 or 1006; nothing for another message.
+std::optional<Gnss::StationPosition> stationPosition(int number, const _RTCM3_message_t& record);
+// Of a 1007, 1008 or 1033; nothing for another message.
+std::optional<Gnss::StationDescription> stationDescription(int number, const _RTCM3_message_t& record);
 Gnss::GlonassBiases glonassBiases(const RTCM3_Message_Type_1230_s& r);
 // A 1029, its UTC instant in GPS time given GPS - UTC where the stream told it.
 Gnss::StationText stationText(const RTCM3_Message_Type_1029_s& r, std::optional<int> leap);

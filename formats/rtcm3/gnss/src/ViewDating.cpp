@@ -282,13 +282,15 @@ void GnssView::addEphemeris(int number, const _RTCM3_message_t& r)
     switch (number) {
     case 1019: {
         const auto& m = r.Message_Type_1019;
-        offerOrbit({int(System::Gps) << 8 | m.Satellite_ID, m.Week_Number, true, true, m.t_oe * 16.0, number});
+        const double toe = *units::value(units::Of<RTCM3_Message_Type_1019_s>::t_oe, m.t_oe);
+        offerOrbit({int(System::Gps) << 8 | m.Satellite_ID, m.Week_Number, true, true, toe, number});
         deliverInTurn(Waiting{m, {}, 0});
         break;
     }
     case 1044: {
         const auto& m = r.Message_Type_1044;
-        offerOrbit({int(System::Qzss) << 8 | m.Satellite_ID, m.Week_Number, true, true, m.t_oe * 16.0, number});
+        const double toe = *units::value(units::Message_Type_1044::t_oe, m.t_oe);
+        offerOrbit({int(System::Qzss) << 8 | m.Satellite_ID, m.Week_Number, true, true, toe, number});
         deliverInTurn(Waiting{m, {}, 0});
         break;
     }
@@ -306,14 +308,14 @@ void GnssView::addEphemeris(int number, const _RTCM3_message_t& r)
         mSink.keplerEphemeris(beidouEphemeris(m, mReference));
         break;
     }
-    case 1045:
-    case 1046: {
-        const auto& m = r.Message_Type_1046;
-        const GpsTime toe = galileoReferenceTime(m);
-        offerOrbit({int(System::Galileo) << 8 | m.Satellite_ID, toe.week, false, false, toe.tow, number});
-        mSink.keplerEphemeris(galileoEphemeris(number, r, mReference));
+    default:
+        family::visitGalileoOrbit(number, r, [&](const auto& g) {
+            const auto m = family::GalileoOrbit::of(g);
+            const GpsTime toe = galileoReferenceTime(m);
+            offerOrbit({int(System::Galileo) << 8 | m.Satellite_ID, toe.week, false, false, toe.tow, number});
+            mSink.keplerEphemeris(galileoEphemeris(g, mReference));
+        });
         break;
-    }
     }
 }
 
@@ -336,9 +338,9 @@ bool GnssView::deliver(Waiting& waiting)
     }
     // A GPS-like reference time early in a week may belong to the week after the one sent:
     // only an instant of the data tells.
-    auto ambiguous = [&](double toe) { return !near && toe < kEphemerisMargin; };
+    auto ambiguous = [&](const auto& r) { return !near && *units::value(units::Of<std::decay_t<decltype(r)>>::t_oe, r.t_oe) < kEphemerisMargin; };
     if (auto* r = std::get_if<RTCM3_Message_Type_1019_s>(&waiting.item)) {
-        if (ambiguous(r->t_oe * 16.0))
+        if (ambiguous(*r))
             return false;
         const std::optional<int32_t> week = fullWeek10(r->Week_Number, near);
         if (week)
@@ -346,7 +348,7 @@ bool GnssView::deliver(Waiting& waiting)
         return bool(week);
     }
     if (auto* r = std::get_if<RTCM3_Message_Type_1044_s>(&waiting.item)) {
-        if (ambiguous(r->t_oe * 16.0))
+        if (ambiguous(*r))
             return false;
         const std::optional<int32_t> week = fullWeek10(r->Week_Number, near);
         if (week)
@@ -354,7 +356,7 @@ bool GnssView::deliver(Waiting& waiting)
         return bool(week);
     }
     if (auto* r = std::get_if<RTCM3_Message_Type_1041_s>(&waiting.item)) {
-        if (ambiguous(r->t_oe * 16.0))
+        if (ambiguous(*r))
             return false;
         const std::optional<int32_t> week = fullWeek10(r->Week_Number, near);
         if (week)

@@ -1,7 +1,6 @@
 #include "ObservationProducer.h"
 
-#include "ProduceScales.h"
-#include "RTCM3_codec.h"
+#include "RTCM3_families.h"
 #include "RtcmSignals.h"
 #include "kvtcg.h"
 
@@ -52,6 +51,24 @@ std::optional<int64_t> quantise(double value, double scale, int64_t min, int64_t
     if (!(q >= double(min) && q <= double(max)))
         return std::nullopt;
     return int64_t(q);
+}
+
+// The nearest raw value of a member if it carries a value, else nothing.
+std::optional<int64_t> quantise(double value, const units::Physical& unit)
+{
+    return quantise(value, unit.scale, units::lowestValid(unit), units::highestValid(unit));
+}
+
+namespace sat = units::MSM_Satellite_Data;
+namespace sig = units::MSM_Signal_Data;
+
+// MSM ranges travel in light milliseconds: the step of a range member in ms.
+constexpr double msStep(const units::Physical& unit) { return unit.scale / kMsToM; }
+
+// How far a fine range member reaches either way, in ms, at both of its resolutions.
+double fineReachMs(const units::Physical& standard, const units::Physical& extended)
+{
+    return std::min(units::highestValid(standard) * msStep(standard), units::highestValid(extended) * msStep(extended));
 }
 
 int bitsOf(uint64_t v) { return __builtin_popcountll(v); }
@@ -144,39 +161,50 @@ int msmMessageNumber(System system, int level) { return 1071 + 10 * static_cast<
 struct MsmBuilder {
     int level;
     System system;
+    int number;
     _RTCM3_message_t record;
 
-    MsmBuilder(System s, int lvl) : level(lvl), system(s)
+    MsmBuilder(System s, int lvl) : level(lvl), system(s), number(msmMessageNumber(s, lvl))
     {
         std::memset(&record, 0, sizeof record);  // init sets the header only
-        RTCM3_init_Message_Type_1077(&record.Message_Type_1077);
-        record.header.kvtcg_message =
-            _RTCM3_message_enum_t(RTCM3_MESSAGE_TYPE_1071 + 7 * static_cast<int>(s) + lvl - 1);
-        record.Message_Type_1077.Message_Number = uint16_t(msmMessageNumber(s, lvl));
+        edit([](auto& m) { family::init(&m); });
+    }
+
+    // Calls f with the record in the type of its message.
+    template <typename F>
+    void edit(F&& f)
+    {
+        family::visitMsm(number, record, f);
     }
 
     void header(const ObservationEpoch& e, int iods, bool more)
     {
-        auto& m = record.Message_Type_1077;
-        m.Reference_Station_ID = e.stationId & 0xFFF;
-        if (system == System::Glonass) {
-            const int64_t ms = glonassMsOfWeek(e.time);
-            m.Day_of_Week = uint8_t(ms / kMsPerDay);
-            m.Epoch_Time = uint32_t(ms % kMsPerDay);
-        } else if (system == System::BeiDou) {
-            m.Epoch_Time = uint32_t(floorMod(msOfWeek(e.time) - kBdtSecondsBehindGps * 1000, kMsPerWeek));
-        } else {
-            m.Epoch_Time = uint32_t(msOfWeek(e.time));
-        }
-        m.Multiple_Message_Flag = more ? 1 : 0;
-        m.IODS = uint8_t(iods);
-        m.Clock_Steering_Indicator = e.clockSteering >= 0 ? uint8_t(e.clockSteering) : 2;
-        m.External_Clock_Indicator = 3;  // unknown
+        edit([&](auto& m) {
+            m.Reference_Station_ID = e.stationId & 0xFFF;
+            if (system == System::Glonass) {
+                const int64_t ms = glonassMsOfWeek(e.time);
+                m.Day_of_Week = uint8_t(ms / kMsPerDay);
+                m.Epoch_Time = uint32_t(ms % kMsPerDay);
+            } else if (system == System::BeiDou) {
+                m.Epoch_Time = uint32_t(floorMod(msOfWeek(e.time) - kBdtSecondsBehindGps * 1000, kMsPerWeek));
+            } else {
+                m.Epoch_Time = uint32_t(msOfWeek(e.time));
+            }
+            m.Multiple_Message_Flag = more ? 1 : 0;
+            m.IODS = uint8_t(iods);
+            m.Clock_Steering_Indicator = e.clockSteering >= 0 ? uint8_t(e.clockSteering) : 2;
+            m.External_Clock_Indicator = 3;  // unknown
+        });
     }
 
     void satellites(const std::vector<const MsmSatellite*>& group)
     {
-        auto& m = record.Message_Type_1077;
+        edit([&](auto& m) { satellites(m, group); });
+    }
+
+    template <typename Msm>
+    void satellites(Msm& m, const std::vector<const MsmSatellite*>& group)
+    {
         uint32_t signals = 0;
         for (const MsmSatellite* s : group) {
             m.Satellite_Mask |= uint64_t(1) << (64 - s->id);
@@ -192,13 +220,13 @@ struct MsmBuilder {
         m.Cell_Mask_Length = uint8_t(group.size() * std::size_t(nsig));
         int cell = 0, ncell = 0;
         for (std::size_t i = 0; i < group.size(); ++i) {
-            satellite(int(i), *group[i]);
+            satellite(m.MSM_Satellite_Data, int(i), *group[i]);
             auto next = group[i]->cells.begin();
             for (int j = 0; j < nsig; ++j) {
                 const bool here = next != group[i]->cells.end() && next->signalId == sigIds[j];
                 m.Cell_Mask[cell++] = here;
                 if (here)
-                    signal(ncell++, *group[i], *next++);
+                    signal(m.MSM_Signal_Data, ncell++, *group[i], *next++);
             }
         }
         m.Ncell = uint8_t(ncell);
@@ -214,10 +242,8 @@ struct MsmBuilder {
     // common, the middle of the pseudoranges.
     std::optional<double> roughRangeMs(const MsmSatellite& s) const
     {
-        // Fine pseudoranges reach 2^-10 ms either way, fine phase ranges 2^-8 ms, at both
-        // resolutions; a little less, since the largest negative value means invalid.
-        const double prReach = std::ldexp(1.0, -10) - std::ldexp(1.0, -28);
-        const double phReach = std::ldexp(1.0, -8) - std::ldexp(1.0, -30);
+        const double prReach = fineReachMs(sig::Fine_PseudoRange, sig::Fine_PseudoRange_Extended_Resolution);
+        const double phReach = fineReachMs(sig::Fine_PhaseRange, sig::Fine_PhaseRange_Extended_Resolution);
         double lo = -1e300, hi = 1e300, prMin = 1e300, prMax = -1e300;
         bool any = false;
         for (const MsmCell& c : s.cells) {
@@ -238,15 +264,15 @@ struct MsmBuilder {
         if (!any)
             return std::nullopt;
         // A rough value of the rough resolution inside [lo, hi], nearest its middle.
-        const double unitsLo = std::ceil(lo / scales::kRoughRangeMs), unitsHi = std::floor(hi / scales::kRoughRangeMs);
+        const double step = msStep(sat::Satellite_Rough_Range_Mod_1ms);
+        const double unitsLo = std::ceil(lo / step), unitsHi = std::floor(hi / step);
         if (unitsLo <= unitsHi)
-            return std::clamp(std::round((lo + hi) / 2 / scales::kRoughRangeMs), unitsLo, unitsHi) * scales::kRoughRangeMs;
+            return std::clamp(std::round((lo + hi) / 2 / step), unitsLo, unitsHi) * step;
         return prMin <= prMax ? std::optional<double>((prMin + prMax) / 2) : std::nullopt;
     }
 
-    void satellite(int i, const MsmSatellite& s)
+    void satellite(RTCM3_MSM_Satellite_Data_s& d, int i, const MsmSatellite& s)
     {
-        auto& d = record.Message_Type_1077.MSM_Satellite_Data;
         const std::optional<int> channel = s.sat->glonassChannel;
         std::optional<double> rateSum;
         int rates = 0;
@@ -256,21 +282,26 @@ struct MsmBuilder {
                 ++rates;
             }
         roughMs.reset();
-        d.Satellite_Rough_Range_Integer_ms[i] = 255;
+        const units::Physical& whole = sat::Satellite_Rough_Range_Integer_ms;
+        const units::Physical& part = sat::Satellite_Rough_Range_Mod_1ms;
+        d.Satellite_Rough_Range_Integer_ms[i] = uint8_t(whole.invalid);
         d.Satellite_Rough_Range_Mod_1ms[i] = 0;
         if (const std::optional<double> rangeMs = roughRangeMs(s)) {
-            const std::optional<int64_t> q = quantise(*rangeMs, scales::kRoughRangeMs, 0, 255 * 1024 + 1023);
+            // In steps of the fractional part: the integer milliseconds above it.
+            const int64_t perMs = part.highest + 1;
+            const std::optional<int64_t> q = quantise(*rangeMs, msStep(part), 0, units::highestValid(whole) * perMs + part.highest);
             if (q) {
-                roughMs = double(*q) * scales::kRoughRangeMs;
-                d.Satellite_Rough_Range_Integer_ms[i] = uint8_t(*q >> 10);
-                d.Satellite_Rough_Range_Mod_1ms[i] = uint16_t(*q & 1023);
+                roughMs = double(*q) * msStep(part);
+                d.Satellite_Rough_Range_Integer_ms[i] = uint8_t(*q / perMs);
+                d.Satellite_Rough_Range_Mod_1ms[i] = uint16_t(*q % perMs);
             }
         }
         roughRate.reset();
-        d.Satellite_Rough_PhaseRangeRate[i] = -8192;
+        const units::Physical& rate = sat::Satellite_Rough_PhaseRangeRate;
+        d.Satellite_Rough_PhaseRangeRate[i] = int16_t(rate.invalid);
         if (rates)
-            if (const std::optional<int64_t> q = quantise(*rateSum / rates, scales::kRoughRateMps, -8191, 8191)) {
-                roughRate = double(*q) * scales::kRoughRateMps;
+            if (const std::optional<int64_t> q = quantise(*rateSum / rates, rate)) {
+                roughRate = double(*q) * rate.scale;
                 d.Satellite_Rough_PhaseRangeRate[i] = int16_t(*q);
             }
         d.Extended_Satellite_Information[i] = 0;
@@ -279,42 +310,44 @@ struct MsmBuilder {
     }
     const MsmSatellite* cellsOfSatellite = nullptr;
 
-    // A fine value relative to the rough range, in units of 2^-bits ms, or the invalid value.
-    int32_t fine(std::optional<double> rangeM, int bits, int width) const
+    // A fine value of the member `Unit` relative to the rough range in its steps, or its
+    // invalid value.
+    template <const units::Physical& Unit>
+    int32_t fine(std::optional<double> rangeM) const
     {
-        const int64_t invalid = -(int64_t(1) << (width - 1));
+        constexpr double step = msStep(Unit);
         if (!rangeM || !roughMs)
-            return int32_t(invalid);
-        const double units = std::ldexp(*rangeM / kMsToM - *roughMs, bits);
-        const double q = std::round(units);
-        return q > double(invalid) && q < double(-invalid) ? int32_t(q) : int32_t(invalid);
+            return int32_t(Unit.invalid);
+        const double q = std::round((*rangeM / kMsToM - *roughMs) / step);
+        return q >= double(units::lowestValid(Unit)) && q <= double(units::highestValid(Unit)) ? int32_t(q)
+                                                                                              : int32_t(Unit.invalid);
     }
 
-    void signal(int c, const MsmSatellite& s, const MsmCell& cell)
+    void signal(RTCM3_MSM_Signal_Data_s& d, int c, const MsmSatellite& s, const MsmCell& cell)
     {
-        auto& d = record.Message_Type_1077.MSM_Signal_Data;
         const Observation& o = *cell.obs;
         const std::optional<double> phaseM = rangeOfPhaseM(s.sat->sat, o, s.sat->glonassChannel);
         // Without the integer milliseconds (MSM1-3) the rough range is known modulo one.
-        d.Fine_PseudoRange[c] = int16_t(fine(o.pseudorangeM, scales::kFinePseudorangeBits, 15));
-        d.Fine_PhaseRange[c] = fine(phaseM, scales::kFinePhaseBits, 22);
-        d.Fine_PseudoRange_Extended_Resolution[c] = fine(o.pseudorangeM, scales::kFinePseudorangeExtendedBits, 20);
-        d.Fine_PhaseRange_Extended_Resolution[c] = fine(phaseM, scales::kFinePhaseExtendedBits, 24);
+        d.Fine_PseudoRange[c] = int16_t(fine<sig::Fine_PseudoRange>(o.pseudorangeM));
+        d.Fine_PhaseRange[c] = fine<sig::Fine_PhaseRange>(phaseM);
+        d.Fine_PseudoRange_Extended_Resolution[c] = fine<sig::Fine_PseudoRange_Extended_Resolution>(o.pseudorangeM);
+        d.Fine_PhaseRange_Extended_Resolution[c] = fine<sig::Fine_PhaseRange_Extended_Resolution>(phaseM);
         const double lock = o.lockTimeS.value_or(0.0);
         d.PhaseRange_Lock_Time_Indicator[c] = uint8_t(msmLockIndicator(lock));
         d.PhaseRange_Lock_Time_Indicator_Extended_Resolution[c] = uint16_t(msmExtendedLockIndicator(lock));
         d.HalfCycle_Ambiguity_Indicator[c] = o.halfCycleAmbiguity ? 1 : 0;
-        d.CNR[c] = 0;
-        d.CNR_Extended_Resolution[c] = 0;
+        d.CNR[c] = uint8_t(sig::CNR.invalid);
+        d.CNR_Extended_Resolution[c] = uint16_t(sig::CNR_Extended_Resolution.invalid);
         if (o.cn0DbHz) {
-            d.CNR[c] = uint8_t(quantise(*o.cn0DbHz, scales::kCnrDbHz, 1, 63).value_or(0));
-            d.CNR_Extended_Resolution[c] = uint16_t(quantise(*o.cn0DbHz, scales::kCnrExtendedDbHz, 1, 1023).value_or(0));
+            d.CNR[c] = uint8_t(quantise(*o.cn0DbHz, sig::CNR).value_or(sig::CNR.invalid));
+            d.CNR_Extended_Resolution[c] = uint16_t(
+                quantise(*o.cn0DbHz, sig::CNR_Extended_Resolution).value_or(sig::CNR_Extended_Resolution.invalid));
         }
-        d.Fine_PhaseRangeRate[c] = -16384;
+        const units::Physical& fineRate = sig::Fine_PhaseRangeRate;
+        d.Fine_PhaseRangeRate[c] = int16_t(fineRate.invalid);
         const std::optional<double> rate = rangeRateMps(s.sat->sat, o, s.sat->glonassChannel);
         if (rate && roughRate)
-            d.Fine_PhaseRangeRate[c] =
-                int16_t(quantise(*rate - *roughRate, scales::kFineRateMps, -16383, 16383).value_or(-16384));
+            d.Fine_PhaseRangeRate[c] = int16_t(quantise(*rate - *roughRate, fineRate).value_or(fineRate.invalid));
     }
 
     Frame encode()
@@ -518,14 +551,36 @@ struct LegacyValues {
     RTCM3_Deltasig_Extended_s l2x{};
 };
 
+// One satellite's block of each of the four levels.
+void putBlock(RTCM3_Basic_1_s& e, const LegacyValues& v) { put(e.Refsig_Basic, v.l1); }
+void putBlock(RTCM3_Extended_1_s& e, const LegacyValues& v)
+{
+    put(e.Refsig_Basic, v.l1);
+    put(e.Refsig_Extended, v.l1x);
+}
+void putBlock(RTCM3_Basic_2_s& e, const LegacyValues& v)
+{
+    put(e.Refsig_Basic, v.l1);
+    put(e.Deltasig_Basic, v.l2);
+}
+void putBlock(RTCM3_Extended_2_s& e, const LegacyValues& v)
+{
+    put(e.Refsig_Basic, v.l1);
+    put(e.Refsig_Extended, v.l1x);
+    put(e.Deltasig_Basic, v.l2);
+    put(e.Deltasig_Extended, v.l2x);
+}
+
 LegacyValues legacyValues(const SatelliteObservations& so, int id, bool glonass, int& signals)
 {
     LegacyValues v;
     v.l1.Satellite_Id = uint8_t(id);
-    v.l1.Pseudorange = 524288;
-    v.l1.Phaserange_Min_Pseudorange = -524288;
-    v.l2.Pseudorange_Min_Pseudorange = -8192;
-    v.l2.Phaserange_Min_Pseudorange = -524288;
+    namespace l1u = units::Refsig_Basic;
+    namespace l2u = units::Deltasig_Basic;
+    v.l1.Pseudorange = uint32_t(l1u::Pseudorange.invalid);
+    v.l1.Phaserange_Min_Pseudorange = int32_t(l1u::Phaserange_Min_Pseudorange.invalid);
+    v.l2.Pseudorange_Min_Pseudorange = int16_t(l2u::Pseudorange_Min_Pseudorange.invalid);
+    v.l2.Phaserange_Min_Pseudorange = int32_t(l2u::Phaserange_Min_Pseudorange.invalid);
     v.l1.Frequency_Number = so.glonassChannel ? uint8_t(*so.glonassChannel + 7) : 31;
     int i1 = 0, i2 = 0;
     const Observation* o1 = glonass ? pickLegacy(so, '1', kGlonassL1, i1) : pickLegacy(so, '1', kGpsL1, i1);
@@ -533,35 +588,40 @@ LegacyValues legacyValues(const SatelliteObservations& so, int id, bool glonass,
     signals = (o1 ? 1 : 0) + (o2 ? 1 : 0);
     v.l1.Code_Indicator = uint8_t(i1);
     v.l2.Code_Indicator = uint8_t(i2);
-    const double ambiguityM = glonass ? scales::kGlonassAmbiguityM : scales::kGpsAmbiguityM;
+    // One light millisecond, and the GLONASS unit of the ambiguity: two of them.
+    const double ambiguityM = (glonass ? 2 : 1) * kMsToM;
     const int64_t rangeMax = glonass ? (1 << 25) - 1 : (1 << 24) - 1;
     std::optional<double> pr1;
     if (o1 && o1->pseudorangeM && *o1->pseudorangeM >= 0) {
         const double amb = std::floor(*o1->pseudorangeM / ambiguityM);
         const std::optional<int64_t> q =
-            quantise(*o1->pseudorangeM - amb * ambiguityM, scales::kLegacyPseudorangeM, 0, rangeMax);
-        if (q && *q != 524288 && amb < (glonass ? 128 : 256)) {
+            quantise(*o1->pseudorangeM - amb * ambiguityM, l1u::Pseudorange.scale, 0, rangeMax);
+        if (q && *q != l1u::Pseudorange.invalid && amb < (glonass ? 128 : 256)) {
             v.l1.Pseudorange = uint32_t(*q);
             v.l1x.Modulus_Ambiguity = uint8_t(amb);
-            pr1 = amb * ambiguityM + double(*q) * scales::kLegacyPseudorangeM;
+            pr1 = amb * ambiguityM + double(*q) * l1u::Pseudorange.scale;
         }
     }
     auto phaseDiff = [&](const Observation* o) -> int32_t {
+        const int64_t invalid = l1u::Phaserange_Min_Pseudorange.invalid;
         const std::optional<double> phaseM = o ? rangeOfPhaseM(so.sat, *o, so.glonassChannel) : std::nullopt;
         if (!phaseM || !pr1)
-            return -524288;
-        return int32_t(quantise(*phaseM - *pr1, scales::kLegacyPhaseM, -524287, 524287).value_or(-524288));
+            return int32_t(invalid);
+        return int32_t(quantise(*phaseM - *pr1, l1u::Phaserange_Min_Pseudorange.scale, invalid + 1, -invalid - 1).value_or(invalid));
     };
     auto cnr = [](const Observation* o) {
-        return o && o->cn0DbHz ? uint8_t(quantise(*o->cn0DbHz, scales::kLegacyCnrDbHz, 1, 255).value_or(0)) : uint8_t(0);
+        const units::Physical& unit = units::Refsig_Extended::CNR;
+        return o && o->cn0DbHz ? uint8_t(quantise(*o->cn0DbHz, unit.scale, 1, 255).value_or(unit.invalid)) : uint8_t(unit.invalid);
     };
     v.l1.Phaserange_Min_Pseudorange = phaseDiff(o1);
     v.l1.Lock_Time_Indicator = uint8_t(o1 ? legacyLockIndicator(o1->lockTimeS.value_or(0.0)) : 0);
     v.l1x.CNR = cnr(o1);
     if (o2) {
         if (o2->pseudorangeM && pr1)
-            v.l2.Pseudorange_Min_Pseudorange = int16_t(
-                quantise(*o2->pseudorangeM - *pr1, scales::kLegacyPseudorangeM, -8191, 8191).value_or(-8192));
+            v.l2.Pseudorange_Min_Pseudorange = int16_t(quantise(*o2->pseudorangeM - *pr1, l2u::Pseudorange_Min_Pseudorange.scale,
+                                                                l2u::Pseudorange_Min_Pseudorange.invalid + 1,
+                                                                -l2u::Pseudorange_Min_Pseudorange.invalid - 1)
+                                                           .value_or(l2u::Pseudorange_Min_Pseudorange.invalid));
         v.l2.Phaserange_Min_Pseudorange = phaseDiff(o2);
         v.l2.Lock_Time_Indicator = uint8_t(legacyLockIndicator(o2->lockTimeS.value_or(0.0)));
         v.l2x.CNR = cnr(o2);
@@ -619,52 +679,14 @@ void ObservationProducer::legacyFrames(const ObservationEpoch& epoch, System sys
         const std::size_t count = std::min(limit, values.size() - first);
         _RTCM3_message_t record;
     std::memset(&record, 0, sizeof record);  // init sets the header only
-        auto& h = record.Message_Type_1004;
-        switch (number) {
-        case 1001: RTCM3_init_Message_Type_1001(&record.Message_Type_1001); break;
-        case 1002: RTCM3_init_Message_Type_1002(&record.Message_Type_1002); break;
-        case 1003: RTCM3_init_Message_Type_1003(&record.Message_Type_1003); break;
-        case 1004: RTCM3_init_Message_Type_1004(&record.Message_Type_1004); break;
-        case 1009: RTCM3_init_Message_Type_1009(&record.Message_Type_1009); break;
-        case 1010: RTCM3_init_Message_Type_1010(&record.Message_Type_1010); break;
-        case 1011: RTCM3_init_Message_Type_1011(&record.Message_Type_1011); break;
-        default: RTCM3_init_Message_Type_1012(&record.Message_Type_1012); break;
-        }
-        h.Reference_Station_ID = epoch.stationId & 0xFFF;
-        h.Epoch_Time = glonass ? uint32_t(glonassMsOfWeek(epoch.time) % kMsPerDay) : uint32_t(msOfWeek(epoch.time));
-        h.Sync_Flag = 1;
-        for (std::size_t i = first; i < first + count; ++i) {
-            const LegacyValues& v = values[i];
-            switch (number) {
-            case 1001: put(RTCM3_append_Message_Type_1001_L1_Basic(&record.Message_Type_1001)->Refsig_Basic, v.l1); break;
-            case 1009: put(RTCM3_append_Message_Type_1009_L1_Basic(&record.Message_Type_1009)->Refsig_Basic, v.l1); break;
-            case 1002:
-            case 1010: {
-                RTCM3_Extended_1_s* e = number == 1002 ? RTCM3_append_Message_Type_1002_L1_Extended(&record.Message_Type_1002)
-                                                       : RTCM3_append_Message_Type_1010_L1_Extended(&record.Message_Type_1010);
-                put(e->Refsig_Basic, v.l1);
-                put(e->Refsig_Extended, v.l1x);
-                break;
-            }
-            case 1003:
-            case 1011: {
-                RTCM3_Basic_2_s* e = number == 1003 ? RTCM3_append_Message_Type_1003_L1_L2_Basic(&record.Message_Type_1003)
-                                                    : RTCM3_append_Message_Type_1011_L1_L2_Basic(&record.Message_Type_1011);
-                put(e->Refsig_Basic, v.l1);
-                put(e->Deltasig_Basic, v.l2);
-                break;
-            }
-            default: {
-                RTCM3_Extended_2_s* e = number == 1004 ? RTCM3_append_Message_Type_1004_L1_L2_Extended(&record.Message_Type_1004)
-                                                       : RTCM3_append_Message_Type_1012_L1_L2_Extended(&record.Message_Type_1012);
-                put(e->Refsig_Basic, v.l1);
-                put(e->Refsig_Extended, v.l1x);
-                put(e->Deltasig_Basic, v.l2);
-                put(e->Deltasig_Extended, v.l2x);
-                break;
-            }
-            }
-        }
+        family::visitLegacyObservables(number, record, [&](auto& r) {
+            family::init(&r);
+            r.Reference_Station_ID = epoch.stationId & 0xFFF;
+            r.Epoch_Time = glonass ? uint32_t(glonassMsOfWeek(epoch.time) % kMsPerDay) : uint32_t(msOfWeek(epoch.time));
+            r.Sync_Flag = 1;
+            for (std::size_t i = first; i < first + count; ++i)
+                putBlock(*family::append(&r), values[i]);
+        });
         Frame frame(1029);
         const int32_t bits = RTCM3_encode_message(frame.data(), uint16_t(frame.size()), &record);
         RTCM3_free_message_children(&record);

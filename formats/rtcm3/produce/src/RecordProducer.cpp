@@ -1,7 +1,6 @@
 #include "RecordProducer.h"
 
-#include "ProduceScales.h"
-#include "RTCM3_codec.h"
+#include "RTCM3_families.h"
 #include "RTCM3_reflect.h"
 
 #include <cmath>
@@ -33,23 +32,20 @@ public:
         }
         member = T(q);
     }
-    // value / (scale of the field in the list, times `unit`)
+    // A physical value at the member's scale.
     template <typename T>
-    void scaled(T& member, double value, const char* field, double unit = 1.0)
+    void scaled(T& member, double value, const units::Physical& unit, const char* field)
     {
-        raw(member, value / (requiredListScale(mNumber, field) * unit), field);
+        raw(member, value / unit.scale, field);
     }
-    template <typename T>
-    void semicircles(T& member, double radians, const char* field)
-    {
-        scaled(member, radians, field);  // the list's scale of a semicircle field is in rad
-    }
-    // A sign bit and a magnitude.
+    // A sign bit and a magnitude at its scale; the value in the unit of the joined member
+    // (`valueScale` per unit of the magnitude's scale).
     template <typename S, typename M>
-    void signMagnitude(S& sign, M& magnitude, double value, const char* magnitudeField)
+    void signMagnitude(S& sign, M& magnitude, double value, const units::Physical& magnitudeUnit,
+                       double valueScale, const char* magnitudeField)
     {
         sign = std::signbit(value) ? 1 : 0;
-        scaled(magnitude, std::fabs(value), magnitudeField);
+        scaled(magnitude, std::fabs(value) / valueScale, magnitudeUnit, magnitudeField);
     }
     void fail(const char* field)
     {
@@ -63,6 +59,13 @@ private:
     int mNumber;
     std::string mBad;
 };
+
+// The physical meaning of a record's members, by the record's type.
+template <typename Record>
+constexpr units::Of<Record> unitsOf(const Record&)
+{
+    return {};
+}
 
 struct ValueList : reflect::Visitor {
     FieldValues values;
@@ -128,20 +131,20 @@ namespace {
 template <typename R>
 void putOrbit(Fields& f, R& r, const KeplerEphemeris& k)
 {
-    f.scaled(r.C_rs, k.crs, "C_rs");
-    f.scaled(r.C_rc, k.crc, "C_rc");
-    f.scaled(r.C_uc, k.cuc, "C_uc");
-    f.scaled(r.C_us, k.cus, "C_us");
-    f.scaled(r.C_ic, k.cic, "C_ic");
-    f.scaled(r.C_is, k.cis, "C_is");
-    f.semicircles(r.M_0, k.m0, "M_0");
-    f.scaled(r.e, k.e, "e");
-    f.scaled(r.SQRT_A, k.sqrtA, "SQRT_A");
-    f.semicircles(r.OMEGA_0, k.omega0, "OMEGA_0");
-    f.semicircles(r.i_0, k.i0, "i_0");
-    f.semicircles(r.omega, k.omega, "omega");
-    f.semicircles(r.Delta_n, k.deltaN, "Delta_n");
-    f.semicircles(r.OMEGADOT, k.omegaDot, "OMEGADOT");
+    f.scaled(r.C_rs, k.crs, unitsOf(r).C_rs, "C_rs");
+    f.scaled(r.C_rc, k.crc, unitsOf(r).C_rc, "C_rc");
+    f.scaled(r.C_uc, k.cuc, unitsOf(r).C_uc, "C_uc");
+    f.scaled(r.C_us, k.cus, unitsOf(r).C_us, "C_us");
+    f.scaled(r.C_ic, k.cic, unitsOf(r).C_ic, "C_ic");
+    f.scaled(r.C_is, k.cis, unitsOf(r).C_is, "C_is");
+    f.scaled(r.M_0, k.m0, unitsOf(r).M_0, "M_0");
+    f.scaled(r.e, k.e, unitsOf(r).e, "e");
+    f.scaled(r.SQRT_A, k.sqrtA, unitsOf(r).SQRT_A, "SQRT_A");
+    f.scaled(r.OMEGA_0, k.omega0, unitsOf(r).OMEGA_0, "OMEGA_0");
+    f.scaled(r.i_0, k.i0, unitsOf(r).i_0, "i_0");
+    f.scaled(r.omega, k.omega, unitsOf(r).omega, "omega");
+    f.scaled(r.Delta_n, k.deltaN, unitsOf(r).Delta_n, "Delta_n");
+    f.scaled(r.OMEGADOT, k.omegaDot, unitsOf(r).OMEGADOT, "OMEGADOT");
 }
 
 // GPS (1019) and QZSS (1044): the same ephemeris, a few names apart.
@@ -150,18 +153,33 @@ void putGpsLike(Fields& f, R& r, const KeplerEphemeris& k)
 {
     f.raw(r.Satellite_ID, k.sat.number, "Satellite_ID");
     f.raw(r.Week_Number, k.week % 1024, "Week_Number");
-    f.scaled(r.t_oc, k.toc.tow, "t_oc");
-    f.scaled(r.t_oe, k.toe.tow, "t_oe");
-    f.scaled(r.a_f0, k.af0, "a_f0");
-    f.scaled(r.a_f1, k.af1, "a_f1");
-    f.scaled(r.a_f2, k.af2, "a_f2");
+    f.scaled(r.t_oc, k.toc.tow, unitsOf(r).t_oc, "t_oc");
+    f.scaled(r.t_oe, k.toe.tow, unitsOf(r).t_oe, "t_oe");
+    f.scaled(r.a_f0, k.af0, unitsOf(r).a_f0, "a_f0");
+    f.scaled(r.a_f1, k.af1, unitsOf(r).a_f1, "a_f1");
+    f.scaled(r.a_f2, k.af2, unitsOf(r).a_f2, "a_f2");
     putOrbit(f, r, k);
     f.raw(r.IODE, k.iode, "IODE");
     f.raw(r.IODC, k.iodc, "IODC");
-    f.scaled(r.T_gd, k.tgd1, "T_gd");
+    f.scaled(r.T_gd, k.tgd1, unitsOf(r).T_gd, "T_gd");
     f.raw(r.SV_Health, k.health, "SV_Health");
     f.raw(r.Code_On_L2, k.codesOnL2, "Code_On_L2");
     f.raw(r.Fit_Interval, k.fitIntervalFlag, "Fit_Interval");
+}
+
+template <typename R>
+void putGalileoHealth(R& r, const KeplerEphemeris& k, Fields& f)
+{
+    if constexpr (std::is_same_v<R, RTCM3_Message_Type_1045_s>) {
+        r.E5a_HS = uint8_t(k.health >> 4 & 3);
+        r.E5a_DVS = uint8_t(k.health >> 3 & 1);
+    } else {
+        f.scaled(r.BGD_E1_E5b, k.tgd2, unitsOf(r).BGD_E1_E5b, "BGD_E1_E5b");
+        r.E5b_HS = uint8_t(k.health >> 7 & 3);
+        r.E5b_DVS = uint8_t(k.health >> 6 & 1);
+        r.E1_B_HS = uint8_t(k.health >> 1 & 3);
+        r.E1_B_DVS = uint8_t(k.health & 1);
+    }
 }
 
 std::optional<Frame> galileoFrame(const KeplerEphemeris& k, std::string* why)
@@ -170,34 +188,22 @@ std::optional<Frame> galileoFrame(const KeplerEphemeris& k, std::string* why)
     _RTCM3_message_t record;
     std::memset(&record, 0, sizeof record);  // init sets the header only
     Fields f(number);
-    auto& r = record.Message_Type_1046;  // 1045 is 1046 without the E5b and E1-B terms
-    if (number == 1045)
-        RTCM3_init_Message_Type_1045(&record.Message_Type_1045);
-    else
-        RTCM3_init_Message_Type_1046(&record.Message_Type_1046);
-    f.raw(r.Satellite_ID, k.sat.number, "Satellite_ID");
-    f.raw(r.Week_Number, k.week, "Week_Number");
-    f.raw(r.IODnav, k.iode, "IODnav");
-    f.raw(r.SV_SISA, k.accuracyIndex, "SV_SISA");
-    f.semicircles(r.IDOT, k.idot, "IDOT");
-    f.scaled(r.t_oc, k.toc.tow, "t_oc");
-    f.scaled(r.t_oe, k.toe.tow, "t_oe");
-    f.scaled(r.a_f0, k.af0, "a_f0");
-    f.scaled(r.a_f1, k.af1, "a_f1");
-    f.scaled(r.a_f2, k.af2, "a_f2");
-    putOrbit(f, r, k);
-    f.scaled(r.BGD_E1_E5a, k.tgd1, "BGD_E1_E5a");
-    if (number == 1045) {
-        auto& m = record.Message_Type_1045;
-        m.E5a_HS = uint8_t(k.health >> 4 & 3);
-        m.E5a_DVS = uint8_t(k.health >> 3 & 1);
-    } else {
-        f.scaled(r.BGD_E1_E5b, k.tgd2, "BGD_E1_E5b");
-        r.E5b_HS = uint8_t(k.health >> 7 & 3);
-        r.E5b_DVS = uint8_t(k.health >> 6 & 1);
-        r.E1_B_HS = uint8_t(k.health >> 1 & 3);
-        r.E1_B_DVS = uint8_t(k.health & 1);
-    }
+    family::visitGalileoOrbit(number, record, [&](auto& r) {
+        family::init(&r);
+        f.raw(r.Satellite_ID, k.sat.number, "Satellite_ID");
+        f.raw(r.Week_Number, k.week, "Week_Number");
+        f.raw(r.IODnav, k.iode, "IODnav");
+        f.raw(r.SV_SISA, k.accuracyIndex, "SV_SISA");
+        f.scaled(r.IDOT, k.idot, unitsOf(r).IDOT, "IDOT");
+        f.scaled(r.t_oc, k.toc.tow, unitsOf(r).t_oc, "t_oc");
+        f.scaled(r.t_oe, k.toe.tow, unitsOf(r).t_oe, "t_oe");
+        f.scaled(r.a_f0, k.af0, unitsOf(r).a_f0, "a_f0");
+        f.scaled(r.a_f1, k.af1, unitsOf(r).a_f1, "a_f1");
+        f.scaled(r.a_f2, k.af2, unitsOf(r).a_f2, "a_f2");
+        putOrbit(f, r, k);
+        f.scaled(r.BGD_E1_E5a, k.tgd1, unitsOf(r).BGD_E1_E5a, "BGD_E1_E5a");
+        putGalileoHealth(r, k, f);
+    });
     return seal(record, f, why);
 }
 
@@ -211,17 +217,17 @@ std::optional<Frame> beidouFrame(const KeplerEphemeris& k, std::string* why)
     f.raw(r.Satellite_ID, k.sat.number, "Satellite_ID");
     f.raw(r.Week_Number, k.week, "Week_Number");
     f.raw(r.SV_URAI, k.accuracyIndex, "SV_URAI");
-    f.semicircles(r.IDOT, k.idot, "IDOT");
+    f.scaled(r.IDOT, k.idot, unitsOf(r).IDOT, "IDOT");
     f.raw(r.AODE, k.iode, "AODE");
     f.raw(r.AODC, k.iodc, "AODC");
-    f.scaled(r.t_oc, k.toc.bdtSow(), "t_oc");
-    f.scaled(r.t_oe, k.toe.bdtSow(), "t_oe");
-    f.scaled(r.a_0, k.af0, "a_0");
-    f.scaled(r.a_1, k.af1, "a_1");
-    f.scaled(r.a_2, k.af2, "a_2");
+    f.scaled(r.t_oc, k.toc.bdtSow(), unitsOf(r).t_oc, "t_oc");
+    f.scaled(r.t_oe, k.toe.bdtSow(), unitsOf(r).t_oe, "t_oe");
+    f.scaled(r.a_0, k.af0, unitsOf(r).a_0, "a_0");
+    f.scaled(r.a_1, k.af1, unitsOf(r).a_1, "a_1");
+    f.scaled(r.a_2, k.af2, unitsOf(r).a_2, "a_2");
     putOrbit(f, r, k);
-    f.scaled(r.T_GD1, k.tgd1, "T_GD1");
-    f.scaled(r.T_GD2, k.tgd2, "T_GD2");
+    f.scaled(r.T_GD1, k.tgd1, unitsOf(r).T_GD1, "T_GD1");
+    f.scaled(r.T_GD2, k.tgd2, unitsOf(r).T_GD2, "T_GD2");
     f.raw(r.SV_Health, k.health, "SV_Health");
     return seal(record, f, why);
 }
@@ -235,17 +241,17 @@ std::optional<Frame> navicFrame(const KeplerEphemeris& k, std::string* why)
     Fields f(1041);
     f.raw(r.Satellite_ID, k.sat.number, "Satellite_ID");
     f.raw(r.Week_Number, k.week % 1024, "Week_Number");
-    f.scaled(r.a_f0, k.af0, "a_f0");
-    f.scaled(r.a_f1, k.af1, "a_f1");
-    f.scaled(r.a_f2, k.af2, "a_f2");
+    f.scaled(r.a_f0, k.af0, unitsOf(r).a_f0, "a_f0");
+    f.scaled(r.a_f1, k.af1, unitsOf(r).a_f1, "a_f1");
+    f.scaled(r.a_f2, k.af2, unitsOf(r).a_f2, "a_f2");
     f.raw(r.URA, k.accuracyIndex, "URA");
-    f.scaled(r.t_oc, k.toc.tow, "t_oc");
-    f.scaled(r.t_oe, k.toe.tow, "t_oe");
-    f.scaled(r.T_GD, k.tgd1, "T_GD");
+    f.scaled(r.t_oc, k.toc.tow, unitsOf(r).t_oc, "t_oc");
+    f.scaled(r.t_oe, k.toe.tow, unitsOf(r).t_oe, "t_oe");
+    f.scaled(r.T_GD, k.tgd1, unitsOf(r).T_GD, "T_GD");
     f.raw(r.IODEC, k.iode, "IODEC");
     r.L5_Flag = uint8_t(k.health >> 1 & 1);
     r.S_Flag = uint8_t(k.health & 1);
-    f.semicircles(r.IDOT, k.idot, "IDOT");
+    f.scaled(r.IDOT, k.idot, unitsOf(r).IDOT, "IDOT");
     putOrbit(f, r, k);
     return seal(record, f, why);
 }
@@ -262,7 +268,7 @@ std::optional<Frame> keplerFrame(const KeplerEphemeris& k, std::string* why)
         RTCM3_init_Message_Type_1019(&r);
         Fields f(1019);
         putGpsLike(f, r, k);
-        f.semicircles(r.IDOT, k.idot, "IDOT");
+        f.scaled(r.IDOT, k.idot, unitsOf(r).IDOT, "IDOT");
         f.raw(r.SV_Accuracy, k.accuracyIndex, "SV_Accuracy");
         f.raw(r.L2P_Data_Flag, k.l2pDataFlag, "L2P_Data_Flag");
         return seal(record, f, why);
@@ -274,7 +280,7 @@ std::optional<Frame> keplerFrame(const KeplerEphemeris& k, std::string* why)
         RTCM3_init_Message_Type_1044(&r);
         Fields f(1044);
         putGpsLike(f, r, k);
-        f.semicircles(r.i_0_DOT, k.idot, "i_0_DOT");
+        f.scaled(r.i_0_DOT, k.idot, unitsOf(r).i_0_DOT, "i_0_DOT");
         f.raw(r.URA, k.accuracyIndex, "URA");
         return seal(record, f, why);
     }
@@ -304,19 +310,19 @@ std::optional<Frame> glonassFrame(const GlonassEphemeris& g, std::string* why)
     f.raw(r.tb, g.tbIndex, "tb");
     f.raw(r.B_MSB, g.health, "B_MSB");
     f.raw(r.E, g.ageDays, "E");
-    f.signMagnitude(r.x_SB, r.x_mag, g.positionM[0] / 1000, "x_mag");
-    f.signMagnitude(r.y_SB, r.y_mag, g.positionM[1] / 1000, "y_mag");
-    f.signMagnitude(r.z_SB, r.z_mag, g.positionM[2] / 1000, "z_mag");
-    f.signMagnitude(r.dx_SB, r.dx_mag, g.velocityMps[0] / 1000, "dx_mag");
-    f.signMagnitude(r.dy_SB, r.dy_mag, g.velocityMps[1] / 1000, "dy_mag");
-    f.signMagnitude(r.dz_SB, r.dz_mag, g.velocityMps[2] / 1000, "dz_mag");
-    f.signMagnitude(r.ddx_SB, r.ddx_mag, g.accelerationMps2[0] / 1000, "ddx_mag");
-    f.signMagnitude(r.ddy_SB, r.ddy_mag, g.accelerationMps2[1] / 1000, "ddy_mag");
-    f.signMagnitude(r.ddz_SB, r.ddz_mag, g.accelerationMps2[2] / 1000, "ddz_mag");
-    f.signMagnitude(r.gamma_SB, r.gamma_mag, g.gammaN, "gamma_mag");
-    f.signMagnitude(r.tau_SB, r.tau_mag, g.tauN, "tau_mag");
+    f.signMagnitude(r.x_SB, r.x_mag, g.positionM[0], unitsOf(r).x_mag, unitsOf(r).x.scale, "x_mag");
+    f.signMagnitude(r.y_SB, r.y_mag, g.positionM[1], unitsOf(r).y_mag, unitsOf(r).y.scale, "y_mag");
+    f.signMagnitude(r.z_SB, r.z_mag, g.positionM[2], unitsOf(r).z_mag, unitsOf(r).z.scale, "z_mag");
+    f.signMagnitude(r.dx_SB, r.dx_mag, g.velocityMps[0], unitsOf(r).dx_mag, unitsOf(r).dx.scale, "dx_mag");
+    f.signMagnitude(r.dy_SB, r.dy_mag, g.velocityMps[1], unitsOf(r).dy_mag, unitsOf(r).dy.scale, "dy_mag");
+    f.signMagnitude(r.dz_SB, r.dz_mag, g.velocityMps[2], unitsOf(r).dz_mag, unitsOf(r).dz.scale, "dz_mag");
+    f.signMagnitude(r.ddx_SB, r.ddx_mag, g.accelerationMps2[0], unitsOf(r).ddx_mag, unitsOf(r).ddx.scale, "ddx_mag");
+    f.signMagnitude(r.ddy_SB, r.ddy_mag, g.accelerationMps2[1], unitsOf(r).ddy_mag, unitsOf(r).ddy.scale, "ddy_mag");
+    f.signMagnitude(r.ddz_SB, r.ddz_mag, g.accelerationMps2[2], unitsOf(r).ddz_mag, unitsOf(r).ddz.scale, "ddz_mag");
+    f.signMagnitude(r.gamma_SB, r.gamma_mag, g.gammaN, unitsOf(r).gamma_mag, 1.0, "gamma_mag");
+    f.signMagnitude(r.tau_SB, r.tau_mag, g.tauN, unitsOf(r).tau_mag, unitsOf(r).tau.scale, "tau_mag");
     if (g.deltaTauNS)
-        f.signMagnitude(r.dtau_SB, r.dtau_mag, *g.deltaTauNS, "dtau_mag");
+        f.signMagnitude(r.dtau_SB, r.dtau_mag, *g.deltaTauNS, unitsOf(r).dtau_mag, unitsOf(r).dtau.scale, "dtau_mag");
     if (g.accuracyIndexFt)
         f.raw(r.F_T, *g.accuracyIndexFt, "F_T");
     if (g.flags) {
@@ -338,23 +344,21 @@ std::optional<Frame> stationPositionFrame(const StationPosition& p, StationSyste
 {
     _RTCM3_message_t record;
     std::memset(&record, 0, sizeof record);  // init sets the header only
-    auto& r = record.Message_Type_1006;  // 1005 is 1006 without the height
     const int number = p.antennaHeightM ? 1006 : 1005;
-    if (number == 1006)
-        RTCM3_init_Message_Type_1006(&record.Message_Type_1006);
-    else
-        RTCM3_init_Message_Type_1005(&record.Message_Type_1005);
     Fields f(number);
-    f.raw(r.Reference_Station_ID, p.stationId, "Reference_Station_ID");
-    r.GPS_Indicator = systems.gps;
-    r.GLONASS_Indicator = systems.glonass;
-    r.Galileo_Indicator = systems.galileo;
-    r.Reference_Station_Indicator = p.virtualStation ? 1 : 0;
-    f.raw(r.ECEF_X, p.ecef.x / scales::kEcefM, "ECEF_X");
-    f.raw(r.ECEF_Y, p.ecef.y / scales::kEcefM, "ECEF_Y");
-    f.raw(r.ECEF_Z, p.ecef.z / scales::kEcefM, "ECEF_Z");
-    if (p.antennaHeightM)
-        f.raw(r.Height, *p.antennaHeightM / scales::kEcefM, "Height");
+    family::visitStationPosition(number, record, [&](auto& r) {
+        family::init(&r);
+        f.raw(r.Reference_Station_ID, p.stationId, "Reference_Station_ID");
+        r.GPS_Indicator = systems.gps;
+        r.GLONASS_Indicator = systems.glonass;
+        r.Galileo_Indicator = systems.galileo;
+        r.Reference_Station_Indicator = p.virtualStation ? 1 : 0;
+        f.scaled(r.ECEF_X, p.ecef.x, unitsOf(r).ECEF_X, "ECEF_X");
+        f.scaled(r.ECEF_Y, p.ecef.y, unitsOf(r).ECEF_Y, "ECEF_Y");
+        f.scaled(r.ECEF_Z, p.ecef.z, unitsOf(r).ECEF_Z, "ECEF_Z");
+        if constexpr (std::is_same_v<std::decay_t<decltype(r)>, RTCM3_Message_Type_1006_s>)
+            f.scaled(r.Height, *p.antennaHeightM, unitsOf(r).Height, "Height");
+    });
     return seal(record, f);
 }
 
@@ -377,27 +381,23 @@ std::optional<Frame> stationDescriptionFrame(const StationDescription& d, int nu
             : (d.antennaSerialNumber.empty() ? 1007 : 1008);
     _RTCM3_message_t record;
     std::memset(&record, 0, sizeof record);  // init sets the header only
-    auto& r = record.Message_Type_1033;  // 1007 and 1008 are its head
-    switch (number) {
-    case 1007: RTCM3_init_Message_Type_1007(&record.Message_Type_1007); break;
-    case 1008: RTCM3_init_Message_Type_1008(&record.Message_Type_1008); break;
-    case 1033: RTCM3_init_Message_Type_1033(&record.Message_Type_1033); break;
-    default: return std::nullopt;
-    }
     Fields f(number);
-    f.raw(r.Reference_Station_ID, d.stationId, "Reference_Station_ID");
-    f.raw(r.Antenna_Setup_ID, d.antennaSetupId, "Antenna_Setup_ID");
-    putText(r.Antenna_Descriptor, r.N, d.antennaDescriptor);
-    if (number == 1008) {
-        auto& m = record.Message_Type_1008;
-        putText(m.Antenna_Serial_Number, m.M, d.antennaSerialNumber);
-    }
-    if (number == 1033) {
-        putText(r.Antenna_Serial_Number, r.M, d.antennaSerialNumber);
-        putText(r.Receiver_Descriptor, r.I, d.receiverDescriptor);
-        putText(r.Receiver_Firmware_Version, r.J, d.receiverFirmwareVersion);
-        putText(r.Receiver_Serial_Number, r.K, d.receiverSerialNumber);
-    }
+    const bool known = family::visitAntennaDescriptors(number, record, [&](auto& r) {
+        using R = std::decay_t<decltype(r)>;
+        family::init(&r);
+        f.raw(r.Reference_Station_ID, d.stationId, "Reference_Station_ID");
+        f.raw(r.Antenna_Setup_ID, d.antennaSetupId, "Antenna_Setup_ID");
+        putText(r.Antenna_Descriptor, r.N, d.antennaDescriptor);
+        if constexpr (!std::is_same_v<R, RTCM3_Message_Type_1007_s>)
+            putText(r.Antenna_Serial_Number, r.M, d.antennaSerialNumber);
+        if constexpr (std::is_same_v<R, RTCM3_Message_Type_1033_s>) {
+            putText(r.Receiver_Descriptor, r.I, d.receiverDescriptor);
+            putText(r.Receiver_Firmware_Version, r.J, d.receiverFirmwareVersion);
+            putText(r.Receiver_Serial_Number, r.K, d.receiverSerialNumber);
+        }
+    });
+    if (!known)
+        return std::nullopt;
     return seal(record, f);
 }
 
@@ -410,20 +410,22 @@ std::optional<Frame> glonassBiasesFrame(const GlonassBiases& b)
     Fields f(1230);
     f.raw(r.Reference_Station_ID, b.stationId, "Reference_Station_ID");
     r.GLONASS_Code_Phase_bias_indicator = b.aligned ? 1 : 0;
-    auto bias = [&](int bit, int16_t& member, const std::optional<double>& value) {
+    auto bias = [&](int bit, int16_t& member, const units::Physical& unit, const std::optional<double>& value) {
         member = 0;
         if (!value)
             return;
-        // Outside its range a bias is sent as the invalid value, its mask bit still set.
-        const double q = std::round(*value / scales::kGlonassBiasM);
-        member = q >= -32767 && q <= 32767 ? int16_t(q) : int16_t(-32768);
+        // Outside its range a bias is sent as the invalid value (the most negative one), its
+        // mask bit still set.
+        const double q = std::round(*value / unit.scale);
+        member = int16_t(q > double(unit.invalid) && q < -double(unit.invalid) ? q : double(unit.invalid));
         r.GLONASS_FDMA_Signals_Mask |= uint8_t(bit);
     };
     r.GLONASS_FDMA_Signals_Mask = 0;
-    bias(8, r.GLONASS_L1_C_A_Code_Phase_Bias, b.l1ca);
-    bias(4, r.GLONASS_L1_P_Code_Phase_Bias, b.l1p);
-    bias(2, r.GLONASS_L2_C_A_Code_Phase_Bias, b.l2ca);
-    bias(1, r.GLONASS_L2_P_Code_Phase_Bias, b.l2p);
+    namespace u = units::Message_Type_1230;
+    bias(8, r.GLONASS_L1_C_A_Code_Phase_Bias, u::GLONASS_L1_C_A_Code_Phase_Bias, b.l1ca);
+    bias(4, r.GLONASS_L1_P_Code_Phase_Bias, u::GLONASS_L1_P_Code_Phase_Bias, b.l1p);
+    bias(2, r.GLONASS_L2_C_A_Code_Phase_Bias, u::GLONASS_L2_C_A_Code_Phase_Bias, b.l2ca);
+    bias(1, r.GLONASS_L2_P_Code_Phase_Bias, u::GLONASS_L2_P_Code_Phase_Bias, b.l2p);
     return seal(record, f);
 }
 
@@ -456,7 +458,7 @@ std::optional<Frame> systemParametersFrame(uint16_t stationId, const GpsTime& ti
         RTCM3_Announcement_s* e = RTCM3_append_Message_Type_1013_Announcements(&r);
         f.raw(e->Message_ID, a.messageNumber, "Message_ID");
         e->Sync_Flag = a.synchronous ? 1 : 0;
-        f.raw(e->Transmission_Interval, a.intervalS / scales::kAnnouncementIntervalS, "Transmission_Interval");
+        f.scaled(e->Transmission_Interval, a.intervalS, units::Announcement::Transmission_Interval, "Transmission_Interval");
     }
     std::optional<Frame> frame = seal(record, f);
     RTCM3_free_message_children(&record);

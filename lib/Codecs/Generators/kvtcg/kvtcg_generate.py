@@ -10,7 +10,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from kvtcg import codec, extension, host, model, reflect  # noqa: E402
+from kvtcg import codec, extension, family, host, model, reflect  # noqa: E402
 
 
 def write_if_changed(path: str, text: str) -> None:
@@ -38,7 +38,8 @@ def main(argv):
     write_if_changed(os.path.join(out_dir, "RTCM3_codec.cpp"), source)
     write_if_changed(os.path.join(out_dir, "RTCM3_codec_names.cpp"), emitter.names())
     order = os.path.join(messages_dir, "registration_order.txt")
-    outputs = {**host.Emitter(records, order, shards).files(), **reflect.Emitter(records).files()}
+    outputs = {**host.Emitter(records, order, shards).files(), **reflect.Emitter(records).files(),
+               **family.Emitter(records).files()}
     outputs.update(extension.files(records, os.path.join(messages_dir, "ext")))
     for name, text in outputs.items():
         write_if_changed(os.path.join(out_dir, name), text)

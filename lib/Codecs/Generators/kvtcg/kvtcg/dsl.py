@@ -293,6 +293,9 @@ def derived(name: str, rec: str, compute, after: str = None, **meta) -> Member:
 # but the host shows it scaled, the physical value follows from the host's unit below.
 
 LIGHT_MS = 299792.458       # metres light travels in one millisecond: MSM ranges are in ms
+# Radians in a semicircle as the interface documents of the broadcast messages fix pi, which
+# receivers use to turn the broadcast angles into radians.
+SEMICIRCLE = "3.1415926535898"
 
 HOST_UNIT_SI = {
     "meter": (1, "m"), "millimeter": ("0.001", "m"), "kilometer": (1000, "m"),
@@ -300,7 +303,7 @@ HOST_UNIT_SI = {
     "millimeterpersecondsquared": ("0.001", "m/s^2"), "kilometerpersecondsquared": (1000, "m/s^2"),
     "second": (1, "s"), "minute": (60, "s"), "secondpersecond": (1, "s/s"),
     "secondpersecondsquared": (1, "s/s^2"), "radian": (1, "rad"),
-    "semicircle": (math.pi, "rad"), "semicirclepersecond": (math.pi, "rad/s"),
+    "semicircle": (SEMICIRCLE, "rad"), "semicirclepersecond": (SEMICIRCLE, "rad/s"),
     "metersqrt": (1, "m^0.5"),
 }
 

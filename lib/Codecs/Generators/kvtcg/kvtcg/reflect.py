@@ -46,6 +46,17 @@ def scale_parts(scale: float, bits: int) -> Tuple[str, str, int]:
     return host.cdouble(scale), "1.0", -1
 
 
+def raw_range(m: dsl.Member) -> Tuple[str, str]:
+    """The lowest and highest raw value of a member's widest field (C++ literals); 0, 0 for a
+    member that is not an integer on the wire; 64 unsigned bits reach as far as int64_t does."""
+    if m.wire not in ("u", "i", "bits"):
+        return "0", "0"
+    w = dsl.widest(m.width)
+    lo, hi = (-(1 << (w - 1)), (1 << (w - 1)) - 1) if m.wire == "i" else (0, (1 << w) - 1)
+    # The lowest of 64 bits has no literal of its own.
+    return (f"({lo + 1} - 1)" if lo == -(1 << 63) else str(lo)), str(min(hi, (1 << 63) - 1))
+
+
 class Emitter:
     def __init__(self, records: List[dsl.Record]):
         self.records = records
@@ -198,8 +209,9 @@ class Emitter:
                 if not p:
                     continue
                 invalid = dsl.invalid_value(m)
-                rows.append(f"constexpr Physical {m.name}{{{host.cdouble(p[0])}, {host.cstr(p[1])}, "
-                            f"{'true' if invalid is not None else 'false'}, {invalid or 0}}};")
+                lowest, highest = raw_range(m)
+                rows.append(f"inline constexpr Physical {m.name}{{{host.cdouble(p[0])}, {host.cstr(p[1])}, "
+                            f"{'true' if invalid is not None else 'false'}, {invalid or 0}, {lowest}, {highest}}};")
             if rows:
                 out += [f"namespace {rec.name} {{"] + rows + [f"}} // namespace {rec.name}", ""]
         out += ["} // namespace Kvt::Nuvrix::units", ""]
