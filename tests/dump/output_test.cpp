@@ -243,7 +243,7 @@ TEST(SampleOutputs, AreByteForByteWhatTheyWere)
         QStringList options;
         const char *hash;
     } outputs[] = {
-        {{}, "5828d77b71754c35"},
+        {{}, "2e15a370ab07d8c1"},
         {{QStringLiteral("--json")}, "8dff262119b66246"},
         {{QStringLiteral("--raw")}, "ba82c8f7d3d300cc"},
         {{QStringLiteral("--stats")}, "51474e966b48a63a"},
