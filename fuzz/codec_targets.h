@@ -4,6 +4,7 @@
 // code without libFuzzer. A broken invariant aborts, so the fuzzer reports it as a crash.
 
 #include "RTCM3_codec.h"
+#include "RTCM3_extension.h"
 #include "RTCM3_layout.h"
 
 #include <algorithm>
@@ -88,6 +89,24 @@ inline Bytes exactFrame(const uint8_t* data, size_t size)
     return Bytes(data, data + std::min(size, kMaxFrame));
 }
 
+// The extension after the core, with the 8-bit-IOD layout allowed so that both of its paths
+// run: a record of either list comes back whole or not at all, and one release frees it.
+inline void fuzzExtendedDecode(Kvt::Nuvrix::RTCM3_context_s* context, const Bytes& frame)
+{
+    using namespace Kvt::Nuvrix;
+    const auto record = std::make_unique<_RTCM3_message_t>();
+    std::memset(record.get(), 0xA5, sizeof(*record));
+    const RTCM3_ext_context_s extension{true};
+    const int32_t result =
+        RTCM3_decode_extended(context, &extension, frame.data(), static_cast<uint16_t>(frame.size()), record.get());
+    if (result > 0 && uint64_t(result) > uint64_t(frame.size()) * 8)
+        fail("extended decode read more bits than the frame holds", result, static_cast<int32_t>(frame.size()));
+    if (result <= 0 && std::strncmp(RTCM3_any_error_to_string(result), "RTCM3_ERR_", 10) != 0)
+        fail("extended decode returned a code without a name", result, 0);
+    RTCM3_free_any_children(record.get());
+    RTCM3_free_any_children(record.get());
+}
+
 // Returns what RTCM3_decode returned.
 inline int32_t fuzzCodecDecode(const uint8_t* data, size_t size)
 {
@@ -102,7 +121,10 @@ inline int32_t fuzzCodecDecode(const uint8_t* data, size_t size)
         data += kEnablePrefix;
         size -= kEnablePrefix;
     }
-    return DecodedRecord(contextUsed, exactFrame(data, size)).result();
+    const Bytes frame = exactFrame(data, size);
+    const int32_t core = DecodedRecord(contextUsed, frame).result();
+    fuzzExtendedDecode(contextUsed, frame);
+    return core;
 }
 
 // Encodes the record into a heap buffer of exactly `capacity` bytes, so any write outside it

@@ -113,7 +113,7 @@ message(1029, 32, [
     u("Number_of_Characters_to_Follow", 7),
     u("Number_of_UTF_8_Code_Units", 8, display="Number of UTF-8 Code Units"),
     array("UTF_8_Character_Code_Units", "u", 8, count="Number_of_UTF_8_Code_Units",
-          capacity=255, display="UTF-8 Character Code Units"),
+          capacity=255, display="UTF-8 Character Code Units", utf8=True),
 ], text="Unicode Text String")
 
 

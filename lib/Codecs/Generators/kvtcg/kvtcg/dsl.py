@@ -194,7 +194,7 @@ RECORD_TYPES = ("u8", "u16", "u32", "u64", "i8", "i16", "i32", "i64", "f32", "f6
 
 # Host metadata every member may carry (unused by the codec, read by the descriptions).
 META_KEYS = {"display", "host", "scale", "unit", "symbols", "dnu", "optional", "repeated",
-             "virtual", "role", "precision", "subfields", "reserved", "si", "invalid"}
+             "virtual", "role", "precision", "subfields", "reserved", "si", "invalid", "utf8"}
 
 
 @dataclass

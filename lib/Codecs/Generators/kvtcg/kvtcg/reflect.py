@@ -107,6 +107,15 @@ class Emitter:
             return ["CountInParent"], CTYPES[counter.rec][1], f"offsetof({sname(parent)}, {m.count.name})", 0
         return [], "Record", "0", m.count if isinstance(m.count, int) else 0
 
+    @staticmethod
+    def shape(m: dsl.Member) -> str:
+        """Byte arrays that carry UTF-8 text (utf8=True) are shown as text, as strings are."""
+        if m.meta.get("utf8"):
+            if m.kind != "array" or m.rec != "u8":
+                raise ValueError(f"{m.name}: only an array of bytes can be shown as text")
+            return "String"
+        return SHAPES[m.kind]
+
     def row(self, rec: dsl.Record, m: dsl.Member, index: int) -> str:
         info = host.member_field(rec, m, index)
         flags, count_type, count_offset, fixed = self.count(rec, m)
@@ -129,7 +138,7 @@ class Emitter:
         digits = resolution_decimals(scale) if scale and decimals < 0 else -1
         return (f"    {{{host.cstr(m.name)}, {host.cstr(dsl.json_key(m))}, {host.cstr(info.display)}, {host.cstr(unit)}, "
                 f"{cscale}, {numerator}, {divisor}, {decimals}, {digits}, {invalid or 0}, "
-                f"Shape::{SHAPES[m.kind]}, Type::{ctype}, {' | '.join(flags) or '0'}, Type::{count_type}, "
+                f"Shape::{self.shape(m)}, Type::{ctype}, {' | '.join(flags) or '0'}, Type::{count_type}, "
                 f"{self.presence(m.when, rec)}, offsetof({sname(rec)}, {m.name}), {count_offset}, "
                 f"{fixed}, {m.capacity}, {sub}, {self.symbols(info.symbols)}}},")
 
