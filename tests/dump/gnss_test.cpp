@@ -176,39 +176,6 @@ QByteArray undatedSample()
     return undated;
 }
 
-// The years-old sample from a server on loopback, as from a caster: live network input, where
-// the clock may pick an era but never dates an epoch. Its dates come from the stream, or from
-// --time; without either nothing is written.
-TEST(Rinex, AnOldStreamFromTheNetworkIsDatedByItselfOrByTheUserNeverByTheClock)
-{
-    const struct {
-        bool dated;
-        const char *time;  // --time, or none
-        int epochs;        // -1: no file, status 1
-    } cases[] = {{true, nullptr, kEpochs}, {true, "2024-06-04", kEpochs}, {false, "2024-06-04", kEpochs}, {false, nullptr, -1}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.dated ? "dated" : "undated") + (c.time ? " with --time" : ""));
-        QTemporaryDir dir;
-        dumprunner::LoopbackServer server(c.dated ? streamframes::readFile(kSample) : undatedSample());
-        QStringList arguments{QStringLiteral("--rinex"), dir.filePath(QStringLiteral("r")), server.endpoint()};
-        if (c.time)
-            arguments << QStringLiteral("--time") << QLatin1String(c.time);
-        const dumprunner::Run result = run(arguments);
-        ASSERT_TRUE(result.finished);
-        if (c.epochs < 0) {
-            EXPECT_EQ(result.exitCode, 1);
-            EXPECT_TRUE(result.out.isEmpty()) << result.out.toStdString();
-            continue;
-        }
-        ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
-        ASSERT_FALSE(result.lines().isEmpty());
-        const rinexreader::ObsFile obs = rinexreader::readObs(dir.filePath(QStringLiteral("r/") + result.lines()[0]).toStdString());
-        EXPECT_EQ(obs.epochs.size(), size_t(c.epochs));
-        for (const rinexreader::ObsEpoch &e : obs.epochs)
-            EXPECT_TRUE(e.time.year == 2024 && e.time.month == 6 && e.time.day == 4) << e.time.year << '-' << e.time.month;
-    }
-}
-
 TEST(Rinex, NothingWrittenEndsWithStatusOneAndSaysWhy)
 {
     QTemporaryDir dir;

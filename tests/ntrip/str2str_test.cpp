@@ -1,10 +1,12 @@
 // rtcm3dump and its NTRIP client against rtklib's str2str, a real and independent version 1
 // caster: every frame of a capture fed into its input arrives and refusals give their own
-// errors. Skipped where str2str is not installed.
+// errors, and an old stream through it is dated by itself or by --time, never by the clock.
+// Skipped where str2str is not installed.
 
 #include "net_harness.h"
 
 #include "dump_runner.h"
+#include "rinex_reader.h"
 
 #include "../sync/sync_streams.h"
 
@@ -59,6 +61,28 @@ protected:
     {
         mCaster.kill();
         mCaster.waitForFinished(5000);
+    }
+    // --rinex prints nothing until it ends: a client is in once a connection to the caster
+    // port stands and its request has had time to be answered.
+    bool awaitClient() const
+    {
+        const QByteArray port = QByteArray::number(mCasterPort, 16).toUpper().rightJustified(4, '0');
+        for (int i = 0; i < 100; ++i) {
+            for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+                QFile file{QString::fromLatin1(table)};
+                if (!file.open(QIODevice::ReadOnly))
+                    continue;
+                for (const QByteArray &line : file.readAll().split('\n')) {
+                    const QList<QByteArray> f = line.simplified().split(' ');
+                    if (f.size() > 3 && f[3] == "01" && f[2].endsWith(":" + port)) {
+                        QThread::msleep(500);
+                        return true;
+                    }
+                }
+            }
+            QThread::msleep(50);
+        }
+        return false;
     }
     QString url(const char *who, const char *mount) const
     {
@@ -132,6 +156,58 @@ TEST_F(Str2str, RefusalsEndRtcm3dumpWithTheirOwnMessages)
         EXPECT_TRUE(result.err.startsWith("rtcm3dump: cannot connect to ntrip://")) << result.err.toStdString();
         EXPECT_TRUE(result.err.contains(c.says)) << result.err.toStdString();
         EXPECT_FALSE(result.err.contains("wrong")) << "the password stays out of messages";
+    }
+}
+
+// A years-old stream replayed through a real caster is live network input: the clock may
+// pick an era but never dates an epoch. Dated, it keeps its own date; with its dating
+// messages (1013, 1029, orbits) taken out, --time dates it; with neither, nothing is written.
+TEST_F(Str2str, DatesAnOldStreamByItselfOrByTheUserNeverByTheClock)
+{
+    QFile file(QStringLiteral(NUVRIX_SAMPLE_STREAM));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const syncstreams::Outcome sample = syncstreams::feedWhole(file.readAll());
+    QByteArray dated, undated;
+    for (const QByteArray &frame : sample.frames) {
+        const int n = (uint8_t(frame[3]) << 4) | (uint8_t(frame[4]) >> 4);
+        dated += frame;
+        if (n != 1013 && n != 1029 && n != 1019 && n != 1020 && (n < 1041 || n > 1046))
+            undated += frame;
+    }
+    const struct
+    {
+        const QByteArray *stream;
+        const char *time;  // --time, or none
+        bool written;
+    } cases[] = {{&dated, nullptr, true}, {&undated, "2024-06-04", true}, {&undated, nullptr, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.stream == &dated ? "dated" : "undated") + (c.time ? " with --time" : ""));
+        QTemporaryDir dir;
+        QStringList arguments{"--rinex", dir.filePath("r"), "--timeout", "10"};
+        if (c.time)
+            arguments << "--time" << QLatin1String(c.time);
+        dumprunner::LiveRun run(arguments << url("user:secret", "MNT"));
+        ASSERT_TRUE(awaitClient());
+        QTcpSocket source;
+        source.connectToHost(QHostAddress::LocalHost, mInPort);
+        ASSERT_TRUE(source.waitForConnected(2000));
+        source.write(*c.stream);
+        source.waitForBytesWritten(1000);
+        QThread::msleep(1000);  // the caster relays at its own pace; the run ends on SIGINT
+        const dumprunner::Run result = run.stop(SIGINT);
+        const QStringList files = QDir(dir.filePath("r")).entryList({"*O.rnx"}, QDir::Files);
+        if (!c.written) {
+            EXPECT_EQ(result.exitCode, 1);
+            EXPECT_TRUE(files.isEmpty());
+            EXPECT_TRUE(result.err.contains("--time")) << result.err.toStdString();
+            continue;
+        }
+        EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+        ASSERT_EQ(files.size(), 1) << result.err.toStdString();
+        const rinexreader::ObsFile obs = rinexreader::readObs(dir.filePath("r/" + files[0]).toStdString());
+        ASSERT_FALSE(obs.epochs.empty());
+        for (const rinexreader::ObsEpoch &e : obs.epochs)
+            EXPECT_TRUE(e.time.year == 2024 && e.time.month == 6 && e.time.day == 4) << e.time.year << '-' << e.time.month;
     }
 }
 
