@@ -6,6 +6,7 @@ number, and end in one group of per-satellite entries of one of seven kinds. The
 and phase-bias entries hold a second, nested group of per-signal biases.
 """
 from kvtcg.dsl import *
+from _ssr_terms import UPDATE_INTERVALS, clock_terms, orbit_deltas
 
 family("ssr")
 
@@ -23,34 +24,9 @@ COMBINED_IOD = msgnum_in(1060, 1066)
 COMBINED_IODNAV = msgnum_in(1243)
 COMBINED_BEIDOU = msgnum_in(1261)
 
-UPDATE_INTERVALS = {n: text for n, text in enumerate(
-    ["1", "2", "5", "10", "15", "30", "60", "120",
-     "240", "300", "600", "900", "1800", "3600", "7200", "10800"])}
-
 
 def satellite_id():
     return u("Satellite_ID", widths(6, (GLONASS, 5)), rec="u8")
-
-
-def orbit_deltas():
-    return [
-        i("Delta_Radial", 22, scale=0.1, unit="millimeter"),
-        i("Delta_Along_Track", 20, display="Delta Along-Track", scale=0.4, unit="millimeter"),
-        i("Delta_Cross_Track", 20, display="Delta Cross-Track", scale=0.4, unit="millimeter"),
-        i("Dot_Delta_Radial", 21, scale=0.001, unit="millimeterpersecond"),
-        i("Dot_Delta_Along_Track", 19, display="Dot Delta Along-Track",
-          scale=0.004, unit="millimeterpersecond"),
-        i("Dot_Delta_Cross_Track", 19, display="Dot Delta Cross-Track",
-          scale=0.004, unit="millimeterpersecond"),
-    ]
-
-
-def clock_terms():
-    return [
-        i("Delta_Clock_C0", 22, scale=0.1, unit="millimeter"),
-        i("Delta_Clock_C1", 21, scale=0.001, unit="millimeterpersecond"),
-        i("Delta_Clock_C2", 27, scale=0.00002, unit="millimeterpersecondsquared"),
-    ]
 
 
 # Per-satellite entries: their parent must be an SSR message.

@@ -7,36 +7,13 @@ Unlike the core SSR messages, every system shares one layout: a 20-bit epoch tim
 satellite id and an 8-bit issue of data, and the datum flag comes after the solution id.
 """
 from kvtcg.dsl import *
+from _ssr_terms import UPDATE_INTERVALS, clock_terms, orbit_deltas
 
 family("igs_ssr")
 
-UPDATE_INTERVALS = {n: text for n, text in enumerate(
-    ["1", "2", "5", "10", "15", "30", "60", "120",
-     "240", "300", "600", "900", "1800", "3600", "7200", "10800"])}
 
 SYSTEMS = [("GPS", 20), ("GLONASS", 40), ("Galileo", 60), ("QZSS", 80), ("BeiDou", 100),
            ("SBAS", 120)]
-
-
-def orbit_deltas():
-    return [
-        i("Delta_Radial", 22, scale=0.1, unit="millimeter"),
-        i("Delta_Along_Track", 20, display="Delta Along-Track", scale=0.4, unit="millimeter"),
-        i("Delta_Cross_Track", 20, display="Delta Cross-Track", scale=0.4, unit="millimeter"),
-        i("Dot_Delta_Radial", 21, scale=0.001, unit="millimeterpersecond"),
-        i("Dot_Delta_Along_Track", 19, display="Dot Delta Along-Track",
-          scale=0.004, unit="millimeterpersecond"),
-        i("Dot_Delta_Cross_Track", 19, display="Dot Delta Cross-Track",
-          scale=0.004, unit="millimeterpersecond"),
-    ]
-
-
-def clock_terms():
-    return [
-        i("Delta_Clock_C0", 22, scale=0.1, unit="millimeter"),
-        i("Delta_Clock_C1", 21, scale=0.001, unit="millimeterpersecond"),
-        i("Delta_Clock_C2", 27, scale=0.00002, unit="millimeterpersecondsquared"),
-    ]
 
 
 def satellite():

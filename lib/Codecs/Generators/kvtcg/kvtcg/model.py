@@ -33,7 +33,8 @@ def load(messages_dir: str) -> List[dsl.Record]:
 def load_extension(messages_dir: str, first: int) -> List[dsl.Record]:
     """The records of a second list, whose enumerators run on from first."""
     dsl.REGISTRY.clear()
-    sys.path.insert(0, messages_dir)
+    # The core list's folder too: its shared member builders (_*.py) serve both lists.
+    sys.path[0:0] = [messages_dir, os.path.dirname(os.path.normpath(messages_dir))]
     try:
         for fname in sorted(os.listdir(messages_dir)):
             if fname.endswith(".py") and not fname.startswith("_"):
@@ -41,7 +42,7 @@ def load_extension(messages_dir: str, first: int) -> List[dsl.Record]:
                     "extlist_" + fname[:-3], os.path.join(messages_dir, fname))
                 spec.loader.exec_module(importlib.util.module_from_spec(spec))
     finally:
-        sys.path.pop(0)
+        del sys.path[0:2]
     records = sorted(dsl.REGISTRY, key=lambda r: r.enum)
     check(records, first)
     return records
