@@ -344,23 +344,7 @@ void RinexObsWriter::writeHeader(const RinexObsHeader& header, const RinexObsSur
                                header.creationDate);
     for (const std::string& comment : header.comments)
         add(comment, "COMMENT");
-    std::string marker = header.markerName;
-    if (marker.empty() && survey.stationId()) {
-        char id[16];
-        std::snprintf(id, sizeof id, "%04u", unsigned(*survey.stationId()));
-        marker = id;
-    }
-    add(marker, "MARKER NAME");
-    if (!header.markerNumber.empty())
-        add(header.markerNumber, "MARKER NUMBER");
-    if (!header.markerType.empty())
-        add(header.markerType, "MARKER TYPE");
-    {
-        std::string c;
-        Rinex::putA(c, header.observer, 20);
-        Rinex::putA(c, header.agency, 40);
-        add(c, "OBSERVER / AGENCY");
-    }
+    out += markerLines(header, survey, true);
     out += stationLines(header);
     for (const auto& [system, types] : mTypes)
         out += obsTypeLines(system, types);
@@ -387,6 +371,30 @@ void RinexObsWriter::writeHeader(const RinexObsHeader& header, const RinexObsSur
     }
     add("", "END OF HEADER");
     mOut.write(out.data(), std::streamsize(out.size()));
+}
+
+std::string RinexObsWriter::markerLines(const RinexObsHeader& header, const RinexObsSurvey& survey, bool markerType)
+{
+    std::string out;
+    const auto add = [&out](const std::string& content, const char* label) {
+        out += Rinex::headerLine(content, label) + '\n';
+    };
+    std::string marker = header.markerName;
+    if (marker.empty() && survey.stationId()) {
+        char id[16];
+        std::snprintf(id, sizeof id, "%04u", unsigned(*survey.stationId()));
+        marker = id;
+    }
+    add(marker, "MARKER NAME");
+    if (!header.markerNumber.empty())
+        add(header.markerNumber, "MARKER NUMBER");
+    if (markerType && !header.markerType.empty())
+        add(header.markerType, "MARKER TYPE");
+    std::string c;
+    Rinex::putA(c, header.observer, 20);
+    Rinex::putA(c, header.agency, 40);
+    add(c, "OBSERVER / AGENCY");
+    return out;
 }
 
 std::string RinexObsWriter::stationLines(const RinexObsHeader& header)
@@ -449,20 +457,9 @@ void RinexObsWriter::writeHeader2(const RinexObsHeader& header, const RinexObsSu
         add(comment, "COMMENT");
     if (!header.markerType.empty())
         add("MARKER TYPE " + header.markerType, "COMMENT");  // no such line before RINEX 3
-    std::string marker = header.markerName;
-    if (marker.empty() && survey.stationId()) {
-        char id[16];
-        std::snprintf(id, sizeof id, "%04u", unsigned(*survey.stationId()));
-        marker = id;
-    }
-    add(marker, "MARKER NAME");
-    if (!header.markerNumber.empty())
-        add(header.markerNumber, "MARKER NUMBER");
-    std::string c;
-    Rinex::putA(c, header.observer, 20);
-    Rinex::putA(c, header.agency, 40);
-    add(c, "OBSERVER / AGENCY");
+    out += markerLines(header, survey, false);
     out += stationLines(header);
+    std::string c;
     add("     1     1", "WAVELENGTH FACT L1/2");
     for (size_t i = 0; i < mTypes2.size() || i == 0; i += 9) {
         c.clear();

@@ -167,6 +167,9 @@ private:
     std::string type2(System system, SignalCode code, Kind kind, uint8_t* rank) const;
     void writeHeader(const RinexObsHeader& header, const RinexObsSurvey& survey);
     void writeHeader2(const RinexObsHeader& header, const RinexObsSurvey& survey);
+    // MARKER NAME (the station's number where none is given), NUMBER, TYPE (RINEX 3 only),
+    // OBSERVER / AGENCY.
+    static std::string markerLines(const RinexObsHeader& header, const RinexObsSurvey& survey, bool markerType);
     static std::string stationLines(const RinexObsHeader& header);
     std::string timeLines(const RinexObsSurvey& survey) const;
     bool fillCells(const SatelliteObservations& sat, const GpsTime& time);
