@@ -1,9 +1,10 @@
 #include "EpochHeaders.h"
 
 #include "RTCM3_codec.h"
-#include "RtcmSignals.h"
+#include "RTCM3_families.h"
 
 #include <cstring>
+#include <type_traits>
 
 using namespace Kvt::Nuvrix;
 
@@ -14,14 +15,24 @@ EpochHeaders::EpochHeaders() : mHeader(std::make_unique<_RTCM3_message_t>())
 
 EpochHeaders::~EpochHeaders() = default;
 
+namespace {
+
+// A union and its members share one address: the member of the record's own type.
+template <class Record>
+Record &sameMember(_RTCM3_message_t &u)
+{
+    return *reinterpret_cast<Record *>(&u);
+}
+
+} // namespace
+
 const _RTCM3_message_t &EpochHeaders::of(const _RTCM3_message_t &record)
 {
-    const int number = record.Message_Type_1005.Message_Number;
     _RTCM3_message_t &h = *mHeader;
-    if (View::msmSystem(number)) {
-        // Every MSM shares the header of MSM7; empty masks leave no satellite and no cell.
-        const auto &m = record.Message_Type_1077;
-        auto &to = h.Message_Type_1077;
+    // Each record is copied into the member of its own type; what the view reads beyond the
+    // header is set empty, as records of other types share these bytes.
+    const auto msm = [&h](const auto &m) {
+        auto &to = sameMember<std::decay_t<decltype(m)>>(h);
         to.kvtcg_message = m.kvtcg_message;
         to.Message_Number = m.Message_Number;
         to.Reference_Station_ID = m.Reference_Station_ID;
@@ -31,20 +42,17 @@ const _RTCM3_message_t &EpochHeaders::of(const _RTCM3_message_t &record)
         to.Clock_Steering_Indicator = m.Clock_Steering_Indicator;
         to.Satellite_Mask = 0;
         to.Signal_Mask = 0;
-        return h;
-    }
-    if ((number >= 1001 && number <= 1004) || (number >= 1009 && number <= 1012)) {
-        // The eight legacy observation messages share the header of 1001.
-        const auto &m = record.Message_Type_1001;
-        auto &to = h.Message_Type_1001;
+        to.Nsat = to.Nsig = to.Ncell = to.Cell_Mask_Length = 0;
+    };
+    const auto legacy = [&h](const auto &m) {
+        auto &to = sameMember<std::decay_t<decltype(m)>>(h);
         to.kvtcg_message = m.kvtcg_message;
         to.Message_Number = m.Message_Number;
         to.Reference_Station_ID = m.Reference_Station_ID;
         to.Epoch_Time = m.Epoch_Time;
         to.Sync_Flag = m.Sync_Flag;
         to.Nr_Of_Satellites = 0;
-        to.L1_Basic = nullptr;
-        return h;
-    }
-    return record;
+    };
+    const int number = family::messageNumber(record);
+    return family::visitMsm(number, record, msm) || family::visitLegacyObservables(number, record, legacy) ? h : record;
 }
