@@ -77,6 +77,10 @@ TEST_F(RelayCaster, ServesVersion1And2ClientsTheInputByteForByte)
     const QList<QByteArray> str = answer.mid(answer.indexOf("STR;FED;")).split('\n').value(0).trimmed().split(';');
     ASSERT_EQ(str.size(), 19) << answer.toStdString();
     EXPECT_EQ(str[15], "B");  // FED has users
+    // The position of the sample's station (47.40782 N, 8.51068 E, as the sample generator
+    // places it) from its 1006.
+    EXPECT_NEAR(str[9].toDouble(), 47.41, 0.01);
+    EXPECT_NEAR(str[10].toDouble(), 8.51, 0.01);
     // The network record names the network the stream refers to, closed as FED is.
     const QList<QByteArray> net = answer.mid(answer.indexOf("NET;")).split('\n').value(0).trimmed().split(';');
     ASSERT_EQ(net.size(), 9) << answer.toStdString();

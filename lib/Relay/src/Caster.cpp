@@ -5,6 +5,7 @@
 #include "HttpChunkDecoder.h"
 #include "NtripClient.h"
 #include "RTCM3_codec.h"
+#include "RTCM3_families.h"
 #include "RelayInput.h"
 #include "RelayOutput.h"
 
@@ -89,13 +90,12 @@ std::optional<std::pair<double, double>> stationPosition(const QByteArray &frame
     const int32_t code = RTCM3_decode(&context, reinterpret_cast<const uint8_t *>(frame.constData()),
                                       uint16_t(frame.size()), record.get());
     std::optional<std::pair<double, double>> position;
-    const RTCM3_Message_Type_1005_s &s = record->Message_Type_1005;
-    const RTCM3_Message_Type_1006_s &t = record->Message_Type_1006;
     Kvt::Gnss::Ecef ecef;
-    if (code >= 0 && messageNumber(frame) == 1005)
-        ecef = {s.ECEF_X * 1e-4, s.ECEF_Y * 1e-4, s.ECEF_Z * 1e-4};
-    else if (code >= 0 && messageNumber(frame) == 1006)
-        ecef = {t.ECEF_X * 1e-4, t.ECEF_Y * 1e-4, t.ECEF_Z * 1e-4};
+    if (code >= 0)
+        family::visitStationPosition(messageNumber(frame), *record, [&ecef](const auto &r) {
+            namespace u = units::StationPosition;
+            ecef = {*units::value(u::ECEF_X, r.ECEF_X), *units::value(u::ECEF_Y, r.ECEF_Y), *units::value(u::ECEF_Z, r.ECEF_Z)};
+        });
     if (std::hypot(ecef.x, ecef.y, ecef.z) > 1e6) {
         const Kvt::Gnss::Geodetic g = Kvt::Gnss::ecefToGeodetic(ecef);
         position = std::make_pair(g.latitudeDeg, g.longitudeDeg);
