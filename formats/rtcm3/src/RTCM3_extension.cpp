@@ -1,6 +1,7 @@
 #include "RTCM3_extension.h"
 
 #include "RTCM3_layout.h"
+#include "kvtcg.h"
 
 namespace Kvt::Nuvrix {
 namespace {
@@ -9,10 +10,7 @@ namespace {
 // holds them.
 uint32_t bitsAt(const uint8_t *frame, uint32_t pos, unsigned width)
 {
-    uint32_t v = 0;
-    for (unsigned k = 0; k < width; ++k, ++pos)
-        v = (v << 1) | ((frame[pos / 8] >> (7 - pos % 8)) & 1u);
-    return v;
+    return static_cast<uint32_t>(kvtcg_detail::readBits(frame, pos, width));
 }
 
 const RTCM3_ext_selection_s *find(const uint8_t *frame, uint16_t length, uint16_t number, bool variant)
