@@ -123,7 +123,18 @@ SHORT_TEXTS = {
     "SSR_Combined_Orbit_and_Clock_Corrections": "SSR {} Combined Orbit and Clock Corrections",
     "SSR_URA": "SSR {} URA",
     "SSR_High_Rate_Clock_Correction": "SSR {} High Rate Clock Correction",
+    "SSR_Phase_Bias": "SSR {} Phase Bias",
 }
+
+
+def system_of(number):
+    if number in range(1063, 1069) or number == 1266:
+        return "GLONASS"
+    if number in range(1240, 1246) or number == 1267:
+        return "Galileo"
+    if number in range(1258, 1264) or number == 1270:
+        return "BeiDou"
+    return "GPS"
 
 #   number  enum  group           entry
 for number, enum, grp, entry in [
@@ -155,9 +166,10 @@ for number, enum, grp, entry in [
         (1266, 147, "Biases",      "SSR_Phase_Bias"),
         (1267, 148, "Biases",      "SSR_Phase_Bias"),
         (1270, 149, "Biases",      "SSR_Phase_Bias")]:
-    system = "GLONASS" if number in range(1063, 1069) else "GPS"
-    extra = {"text": SHORT_TEXTS[entry].format(system)} if number in HOST_FACING \
-        else {"codec_only": True}
+    # The host sees only its own texts; the others name the records of the outputs.
+    extra = {"text": SHORT_TEXTS[entry].format(system_of(number))}
+    if number not in HOST_FACING:
+        extra["codec_only"] = True
     message(number, enum, header() + [
         group(grp, entry, count="Nr_of_Satellites", repeated=True),
     ], **extra)
