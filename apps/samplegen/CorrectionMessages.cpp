@@ -47,7 +47,7 @@ void fillHeader(Rec& r, const EpochContext& c, System system)
 {
     const double epoch = system == System::Glonass ? glonassFromGps(c.gpsTow).secondOfDay : c.gpsTow;
     r.Epoch_Time = static_cast<uint32_t>(
-        toUnsigned(std::floor(epoch), 1, system == System::Glonass ? 17 : 20, "SSR epoch time"));
+        toField(std::floor(epoch), 1, wire::Of<Rec>::Epoch_Time, "SSR epoch time"));
     r.SSR_Update_Interval = updateIntervalCode(c.intervalSeconds);
     r.Multiple_Message_Indicator = 0;
     r.Satellite_Reference_Datum = 0; // ITRF
