@@ -67,18 +67,21 @@ double fineReachMs(const units::Physical& standard, const units::Physical& exten
 
 int bitsOf(uint64_t v) { return __builtin_popcountll(v); }
 
+// The bit of a satellite id (1 the first) in the satellite mask, of a signal id in the signal mask.
+uint64_t satelliteBit(int id) { return uint64_t(1) << (wire::Msm::Satellite_Mask.bits - id); }
+uint32_t signalBit(int id) { return uint32_t(1) << (wire::Msm::Signal_Mask.bits - id); }
+
 // Clears the flag that says more frames of the epoch follow and seals the frame again.
 void clearMoreFlag(Frame& frame)
 {
-    const int number = frame[3] << 4 | frame[4] >> 4;
+    using wire::Frame::Message_Number;
+    const int number = int(kvtcg_detail::readBits(frame.data(), uint64_t(Message_Number.offset), unsigned(Message_Number.bits)));
     int bit = wire::Msm::Multiple_Message_Flag.offset;
     family::visitLegacyObservablesType(number, [&](auto type) { bit = wire::Of<typename decltype(type)::type>::Sync_Flag.offset; });
-    frame[std::size_t(bit / 8)] &= uint8_t(~(0x80u >> (bit % 8)));
-    const std::size_t body = frame.size() - 3;
+    kvtcg_detail::writeBits(frame.data(), uint64_t(bit), 1, 0);
+    const std::size_t body = frame.size() - wire::Frame::crcBits / 8;
     const uint32_t crc = CRC_compute24Q(frame.data(), int32_t(body));
-    frame[body] = uint8_t(crc >> 16);
-    frame[body + 1] = uint8_t(crc >> 8);
-    frame[body + 2] = uint8_t(crc);
+    kvtcg_detail::writeBits(frame.data(), body * 8, wire::Frame::crcBits, crc);
 }
 
 int msmSatelliteId(const SatId& sat)
@@ -139,7 +142,7 @@ struct MsmSatellite {
     int id;
     const SatelliteObservations* sat;
     std::vector<MsmCell> cells;  // by signal id
-    uint32_t signalMask;         // bit 32 - id per signal
+    uint32_t signalMask;         // signalBit(id) per signal
 };
 
 } // namespace
@@ -209,13 +212,13 @@ struct MsmBuilder {
     {
         uint32_t signals = 0;
         for (const MsmSatellite* s : group) {
-            m.Satellite_Mask |= uint64_t(1) << (64 - s->id);
+            m.Satellite_Mask |= satelliteBit(s->id);
             signals |= s->signalMask;
         }
         m.Signal_Mask = signals;
-        int sigIds[32], nsig = 0;
-        for (int id = 1; id <= 32; ++id)
-            if (signals >> (32 - id) & 1)
+        int sigIds[wire::Msm::Signal_Mask.bits], nsig = 0;
+        for (int id = 1; id <= wire::Msm::Signal_Mask.bits; ++id)
+            if (signals & signalBit(id))
                 sigIds[nsig++] = id;
         m.Nsat = uint8_t(group.size());
         m.Nsig = uint8_t(nsig);
@@ -307,7 +310,10 @@ struct MsmBuilder {
                 d.Satellite_Rough_PhaseRangeRate[i] = int16_t(*q);
             }
         d.Extended_Satellite_Information[i] = 0;
-        d.GLONASS_Satellite_Frequency_Channel_Number[i] = channel ? uint8_t(*channel + 7) : 15;
+        // Channels -7 and on from 0; the field's top value where none is known.
+        using Glonass = wire::Message_Type_1085::MSM_Satellite_Data;
+        d.GLONASS_Satellite_Frequency_Channel_Number[i] =
+            uint8_t(channel ? *channel + 7 : Glonass::GLONASS_Satellite_Frequency_Channel_Number.highest);
         cellsOfSatellite = &s;
     }
     const MsmSatellite* cellsOfSatellite = nullptr;
@@ -442,9 +448,9 @@ void ObservationProducer::msmFrames(const ObservationEpoch& epoch, System system
                 report(std::string(systemName(system)) + " signal " + o.code.toString() + ": no MSM signal number");
                 continue;
             }
-            if (s.signalMask >> (32 - id) & 1)
+            if (s.signalMask & signalBit(id))
                 continue;  // one value per signal
-            s.signalMask |= uint32_t(1) << (32 - id);
+            s.signalMask |= signalBit(id);
             s.cells.push_back({id, &o});
         }
         std::sort(s.cells.begin(), s.cells.end(), [](const MsmCell& a, const MsmCell& b) { return a.signalId < b.signalId; });
@@ -590,7 +596,9 @@ LegacyValues legacyValues(const SatelliteObservations& so, int id, bool glonass,
     v.l1.Phaserange_Min_Pseudorange = int32_t(l1u::Phaserange_Min_Pseudorange.invalid);
     v.l2.Pseudorange_Min_Pseudorange = int16_t(l2u::Pseudorange_Min_Pseudorange.invalid);
     v.l2.Phaserange_Min_Pseudorange = int32_t(l2u::Phaserange_Min_Pseudorange.invalid);
-    v.l1.Frequency_Number = so.glonassChannel ? uint8_t(*so.glonassChannel + 7) : 31;
+    // Channels -7 and on from 0; the field's top value where none is known.
+    using Glonass = wire::Message_Type_1009::L1_Basic::Refsig_Basic;
+    v.l1.Frequency_Number = uint8_t(so.glonassChannel ? *so.glonassChannel + 7 : Glonass::Frequency_Number.highest);
     int i1 = 0, i2 = 0;
     const Observation* o1 = glonass ? pickLegacy(so, '1', kGlonassL1, i1) : pickLegacy(so, '1', kGpsL1, i1);
     const Observation* o2 = glonass ? pickLegacy(so, '2', kGlonassL2, i2) : pickLegacy(so, '2', kGpsL2, i2);
