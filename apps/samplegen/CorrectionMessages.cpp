@@ -8,6 +8,7 @@
 #include "SkyModel.h"
 
 #include <cmath>
+#include <iterator>
 #include <string>
 
 namespace Kvt::Nuvrix::SampleGen {
@@ -22,9 +23,9 @@ constexpr uint8_t kIodSsr = 3;
 uint8_t updateIntervalCode(int seconds)
 {
     static const int kSeconds[] = {1, 2, 5, 10, 15, 30, 60, 120, 240, 300, 600, 900, 1800, 3600, 7200, 10800};
-    for (uint8_t code = 0; code < 16; ++code) {
+    for (std::size_t code = 0; code < std::size(kSeconds); ++code) {
         if (kSeconds[code] == seconds)
-            return code;
+            return static_cast<uint8_t>(code);
     }
     throw SampleError("no update interval code for " + std::to_string(seconds) + " s");
 }

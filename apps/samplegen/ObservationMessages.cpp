@@ -14,7 +14,7 @@ namespace Kvt::Nuvrix::SampleGen {
 
 namespace {
 
-constexpr int kMaxCells = 64;
+constexpr int kMaxCells = wire::Msm::Cell_Mask.capacity;
 
 // Ranges are sent as a coarse value per satellite (whole milliseconds and 1/1024 ms) plus a
 // fine remainder per signal, all in light-milliseconds.
