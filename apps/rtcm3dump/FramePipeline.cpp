@@ -81,7 +81,7 @@ void FramePipeline::frame(const uint8_t *data, size_t size)
 
 void FramePipeline::classify(Frame &frame, const uint8_t *data, size_t size)
 {
-    // Frames are at most 1029 bytes: the length fits the codec's 16 bits.
+    // Frames are at most wire::Frame::maxBytes long: the length fits the codec's 16 bits.
     frame.result = RTCM3_decode_extended(&mContext, &mExtension, data, uint16_t(size), &mRecord, mScalarRecords);
     if (frame.result > 0) {
         frame.record = &mRecord;

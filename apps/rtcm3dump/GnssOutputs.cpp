@@ -4,6 +4,7 @@
 #include "Stats.h"
 
 #include "GnssFormat.h"
+#include "RTCM3_families.h"
 
 #include <QtCore/QCommandLineParser>
 #include <QtCore/QDateTime>
@@ -356,8 +357,9 @@ QString RinexChoices::read(const QCommandLineParser &parser)
     if (parser.isSet(QStringLiteral("station"))) {
         bool ok = false;
         const uint value = parser.value(QStringLiteral("station")).toUInt(&ok);
-        if (!ok || value > 4095)
-            return QStringLiteral("--station takes a station ID, 0 to 4095");
+        constexpr uint kLastStation = uint(Kvt::Nuvrix::wire::Message_Type_1005::Reference_Station_ID.highest);
+        if (!ok || value > kLastStation)
+            return QStringLiteral("--station takes a station ID, 0 to %1").arg(kLastStation);
         station = uint16_t(value);
     }
     if (parser.isSet(QStringLiteral("antenna-delta"))) {

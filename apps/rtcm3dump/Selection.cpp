@@ -16,8 +16,9 @@ bool Selection::add(const QStringList &lists, std::bitset<kNumbers> *numbers, bo
             const int first = match.captured(1).toInt();
             const int last = match.captured(2).isEmpty() ? first : match.captured(2).toInt();
             if (!match.hasMatch() || last >= kNumbers || last < first) {
-                *error = QStringLiteral("'%1' is not a message number (0 to 4095) or a range such as 1071-1077")
-                             .arg(text.trimmed());
+                *error = QStringLiteral("'%1' is not a message number (0 to %2) or a range such as 1071-1077")
+                             .arg(text.trimmed())
+                             .arg(kNumbers - 1);
                 return false;
             }
             for (int n = first; n <= last; ++n)

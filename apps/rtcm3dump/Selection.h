@@ -2,6 +2,8 @@
 // Which message numbers rtcm3dump passes on: --only and --skip, each a list of numbers and
 // ranges ("1005,1071-1077"), given any number of times.
 
+#include "RTCM3_families.h"
+
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 
@@ -10,10 +12,10 @@
 class Selection
 {
 public:
-    static constexpr int kNumbers = 4096;  // a message number has 12 bits
+    static constexpr int kNumbers = int(Kvt::Nuvrix::wire::Frame::Message_Number.highest) + 1;
 
     // Adds the lists; false with `error` set for an empty list, a word that is not a
-    // number or range, a number above 4095 or a range that runs backwards.
+    // number or range, a number past the largest or a range that runs backwards.
     bool addOnly(const QStringList &lists, QString *error) { return add(lists, &mOnly, &mHasOnly, error); }
     bool addSkip(const QStringList &lists, QString *error) { return add(lists, &mSkip, nullptr, error); }
 

@@ -4,8 +4,8 @@
 #include "ObservationProducer.h"
 #include "RecordProducer.h"
 #include "RinexReplay.h"
+#include "RTCM3FrameSplitter.h"
 #include "StreamConverter.h"
-#include "kvtcg.h"
 
 #include <chrono>
 #include <cstdio>
@@ -143,7 +143,7 @@ int convert(const Arguments& a, Writer& out)
         say("cannot read " + a.input + ": " + std::strerror(errno));
         return 1;
     }
-    // Frames found by their preamble, length and CRC; bytes between them are skipped.
+    // Frames found by their preamble, length and CRC as the codec cuts them; bytes between them are skipped.
     std::vector<uint8_t> buffer;
     uint8_t chunk[65536];
     bool failed = false;
@@ -157,21 +157,13 @@ int convert(const Arguments& a, Writer& out)
     while (!failed && (n = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
         buffer.insert(buffer.end(), chunk, chunk + n);
         std::size_t i = 0;
-        while (i + 6 <= buffer.size()) {
-            if (buffer[i] != 0xD3 || (buffer[i + 1] & 0xFC)) {
-                ++i;
-                continue;
-            }
-            const std::size_t size = (std::size_t(buffer[i + 1] & 3) << 8 | buffer[i + 2]) + 6;
-            if (i + size > buffer.size())
+        while (i < buffer.size()) {
+            const Nuvrix::RTCM3Cut cut = Nuvrix::RTCM3_cut_frame(&buffer[i], buffer.size() - i, false);
+            if (cut.kind == Nuvrix::RTCM3Cut::Kind::Wait)
                 break;
-            const uint32_t crc = CRC_compute24Q(&buffer[i], int32_t(size - 3));
-            if (crc != (uint32_t(buffer[i + size - 3]) << 16 | uint32_t(buffer[i + size - 2]) << 8 | buffer[i + size - 1])) {
-                ++i;
-                continue;
-            }
-            send(converter.add(&buffer[i], size));
-            i += size;
+            if (cut.kind == Nuvrix::RTCM3Cut::Kind::Frame)
+                send(converter.add(&buffer[i], cut.size));
+            i += cut.size;
         }
         buffer.erase(buffer.begin(), buffer.begin() + long(i));
     }

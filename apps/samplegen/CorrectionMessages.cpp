@@ -8,6 +8,7 @@
 #include "SkyModel.h"
 
 #include <cmath>
+#include <iterator>
 #include <string>
 
 namespace Kvt::Nuvrix::SampleGen {
@@ -22,9 +23,9 @@ constexpr uint8_t kIodSsr = 3;
 uint8_t updateIntervalCode(int seconds)
 {
     static const int kSeconds[] = {1, 2, 5, 10, 15, 30, 60, 120, 240, 300, 600, 900, 1800, 3600, 7200, 10800};
-    for (uint8_t code = 0; code < 16; ++code) {
+    for (std::size_t code = 0; code < std::size(kSeconds); ++code) {
         if (kSeconds[code] == seconds)
-            return code;
+            return static_cast<uint8_t>(code);
     }
     throw SampleError("no update interval code for " + std::to_string(seconds) + " s");
 }
@@ -47,7 +48,7 @@ void fillHeader(Rec& r, const EpochContext& c, System system)
 {
     const double epoch = system == System::Glonass ? glonassFromGps(c.gpsTow).secondOfDay : c.gpsTow;
     r.Epoch_Time = static_cast<uint32_t>(
-        toUnsigned(std::floor(epoch), 1, system == System::Glonass ? 17 : 20, "SSR epoch time"));
+        toField(std::floor(epoch), 1, wire::Of<Rec>::Epoch_Time, "SSR epoch time"));
     r.SSR_Update_Interval = updateIntervalCode(c.intervalSeconds);
     r.Multiple_Message_Indicator = 0;
     r.Satellite_Reference_Datum = 0; // ITRF

@@ -52,7 +52,7 @@ QByteArray gpsEphemeris(const EpochContext& c)
     const Satellite& s = rotatingSatellite(c, System::Gps);
     Record<RTCM3_Message_Type_1019_s> r;
     r->Satellite_ID = uint8_t(s.id);
-    r->Week_Number = kGpsWeek % 1024;
+    r->Week_Number = kGpsWeek & wire::Message_Type_1019::Week_Number.highest;
     r->SV_Accuracy = 0;
     r->Code_On_L2 = 1;
     r->IODE = uint8_t(s.issueOfData);

@@ -14,7 +14,7 @@ namespace Kvt::Nuvrix::SampleGen {
 
 namespace {
 
-constexpr int kMaxCells = 64;
+constexpr int kMaxCells = wire::Msm::Cell_Mask.capacity;
 
 // Ranges are sent as a coarse value per satellite (whole milliseconds and 1/1024 ms) plus a
 // fine remainder per signal, all in light-milliseconds.
@@ -44,7 +44,8 @@ uint8_t lockIndicator(double seconds)
     const double ms = seconds * 1000.0;
     if (ms < 32)
         return 0;
-    return static_cast<uint8_t>(std::min(15, int(std::floor(std::log2(ms))) - 4));
+    constexpr int kLast = int(wire::Message_Type_1074::MSM_Signal_Data::PhaseRange_Lock_Time_Indicator.highest);
+    return static_cast<uint8_t>(std::min(kLast, int(std::floor(std::log2(ms))) - 4));
 }
 
 // Lock time as the 10-bit indicator: 1 ms steps up to 64 ms, then steps that double every 32
@@ -64,12 +65,12 @@ uint16_t extendedLockIndicator(double seconds)
 
 uint64_t satelliteBit(int id)
 {
-    return uint64_t(1) << (64 - id);
+    return uint64_t(1) << (wire::Msm::Satellite_Mask.bits - id);
 }
 
 uint32_t signalBit(int id)
 {
-    return uint32_t(1) << (32 - id);
+    return uint32_t(1) << (wire::Msm::Signal_Mask.bits - id);
 }
 
 template <typename Rec>

@@ -1,7 +1,7 @@
 #pragma once
 // Encoding one record into one checked frame.
 
-#include "RTCM3_codec.h"
+#include "RTCM3_families.h"
 
 #include <QByteArray>
 
@@ -9,8 +9,7 @@
 
 namespace Kvt::Nuvrix::SampleGen {
 
-// Header, the largest payload a 10-bit length can announce, CRC.
-constexpr uint16_t kMaxFrameSize = 3 + 1023 + 3;
+constexpr uint16_t kMaxFrameSize = wire::Frame::maxBytes;
 
 // The frame an encoder wrote, or a SampleError naming the code it returned.
 QByteArray checkedFrame(const uint8_t* buffer, int32_t encodeResult, uint16_t messageNumber);

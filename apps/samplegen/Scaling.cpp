@@ -6,12 +6,6 @@ namespace Kvt::Nuvrix::SampleGen {
 
 namespace {
 
-[[noreturn]] void refuse(const char* what, double value, int bits)
-{
-    throw SampleError(std::string(what) + " = " + std::to_string(value) + " does not fit in "
-                      + std::to_string(bits) + " bits");
-}
-
 } // namespace
 
 int64_t rawOf(double value, const units::Physical& unit, const char* what)
@@ -22,21 +16,13 @@ int64_t rawOf(double value, const units::Physical& unit, const char* what)
     return static_cast<int64_t>(raw);
 }
 
-int64_t toSigned(double value, double scale, int bits, const char* what)
+int64_t toField(double value, double scale, const wire::Field& field, const char* what)
 {
     const double raw = std::round(value / scale);
-    const double limit = std::ldexp(1.0, bits - 1);
-    if (!(raw >= -limit && raw < limit))
-        refuse(what, value, bits);
+    if (!(raw >= double(field.lowest) && raw <= double(field.highest)))
+        throw SampleError(std::string(what) + " = " + std::to_string(value) + " does not fit in "
+                          + std::to_string(field.bits) + " bits");
     return static_cast<int64_t>(raw);
-}
-
-uint64_t toUnsigned(double value, double scale, int bits, const char* what)
-{
-    const double raw = std::round(value / scale);
-    if (!(raw >= 0 && raw < std::ldexp(1.0, bits)))
-        refuse(what, value, bits);
-    return static_cast<uint64_t>(raw);
 }
 
 double wobble(double seed)

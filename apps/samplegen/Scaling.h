@@ -17,10 +17,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// value / scale rounded to the nearest integer. Throws when the result needs more than `bits`
-// bits: the encoder keeps only the low bits, which would turn a wrong value into a plausible one.
-int64_t toSigned(double value, double scale, int bits, const char* what);
-uint64_t toUnsigned(double value, double scale, int bits, const char* what);
+// value / scale rounded to the nearest integer. Throws where the field cannot carry it: the
+// encoder keeps only the low bits, which would turn a wrong value into a plausible one.
+int64_t toField(double value, double scale, const wire::Field& field, const char* what);
 
 // value / the member's scale in the message list, rounded; throws where the member's field
 // cannot carry it or would carry its invalid marker.

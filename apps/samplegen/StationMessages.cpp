@@ -82,8 +82,9 @@ QByteArray textMessage(const EpochContext& c)
     r->Seconds_of_Day = static_cast<uint32_t>(utc.secondOfDay);
     // Characters and code units differ as soon as the text leaves ASCII.
     r->Number_of_Characters_to_Follow = static_cast<uint8_t>(
-        toUnsigned(QString::fromUtf8(utf8).toUcs4().size(), 1, 7, "characters"));
-    r->Number_of_UTF_8_Code_Units = static_cast<uint8_t>(toUnsigned(utf8.size(), 1, 8, "code units"));
+        toField(QString::fromUtf8(utf8).toUcs4().size(), 1, wire::Message_Type_1029::Number_of_Characters_to_Follow, "characters"));
+    r->Number_of_UTF_8_Code_Units = static_cast<uint8_t>(
+        toField(utf8.size(), 1, wire::Message_Type_1029::Number_of_UTF_8_Code_Units, "code units"));
     RTCM3_memcpy_Message_Type_1029_UTF_8_Character_Code_Units(
         r.get(), reinterpret_cast<const uint8_t*>(utf8.constData()), uint32_t(utf8.size()));
     return r.frame();

@@ -13,37 +13,23 @@ using namespace Kvt::Nuvrix::SampleGen;
 
 namespace {
 
-struct SignedCase {
-    double value;
-    int bits;
-    bool fits;
-};
-
-class SignedRange : public testing::TestWithParam<SignedCase> {};
-
-TEST_P(SignedRange, RefusesValuesBeyondTheTwosComplementRange)
+// A field's raw range, not its record type's, bounds what the generator writes.
+TEST(FieldRange, RefusesTheFirstValuesPastEitherEnd)
 {
-    const SignedCase c = GetParam();
-    if (c.fits)
-        EXPECT_EQ(toSigned(c.value, 1.0, c.bits, "v"), std::llround(c.value));
-    else
-        EXPECT_THROW(toSigned(c.value, 1.0, c.bits, "v"), SampleError);
-}
-
-INSTANTIATE_TEST_SUITE_P(Edges, SignedRange,
-                         testing::Values(SignedCase{8191, 14, true}, SignedCase{8192, 14, false},
-                                         SignedCase{-8192, 14, true}, SignedCase{-8193, 14, false},
-                                         SignedCase{8191.4, 14, true}, SignedCase{8191.5, 14, false},
-                                         SignedCase{std::nan(""), 14, false},
-                                         SignedCase{-137438953472.0, 38, true}));
-
-TEST(UnsignedRange, RefusesNegativeValuesAndTheFirstValuePastTheWidth)
-{
-    EXPECT_EQ(toUnsigned(1023, 1.0, 10, "v"), 1023u);
-    EXPECT_THROW(toUnsigned(1024, 1.0, 10, "v"), SampleError);
-    EXPECT_THROW(toUnsigned(-1, 1.0, 10, "v"), SampleError);
-    EXPECT_EQ(toUnsigned(-0.4, 1.0, 10, "v"), 0u) << "rounds to zero";
-    EXPECT_EQ(toUnsigned(5153.6, std::ldexp(1.0, -19), 32, "sqrt A"), 2701970637u);
+    const wire::Field signed14{14, -8192, 8191, 0, -1}, unsigned10{10, 0, 1023, 0, -1};
+    struct Case { const wire::Field& field; double value, scale; bool fits; };
+    const Case cases[] = {
+        {signed14, 8191, 1, true}, {signed14, 8192, 1, false}, {signed14, -8192, 1, true},
+        {signed14, -8193, 1, false}, {signed14, 8191.4, 1, true}, {signed14, 8191.5, 1, false},
+        {signed14, std::nan(""), 1, false}, {unsigned10, 1023, 1, true}, {unsigned10, 1024, 1, false},
+        {unsigned10, -1, 1, false}, {unsigned10, -0.4, 1, true}, {unsigned10, 0.5, 1.0 / 2048, false},
+    };
+    for (const Case& c : cases) {
+        if (c.fits)
+            EXPECT_EQ(toField(c.value, c.scale, c.field, "v"), std::llround(c.value / c.scale)) << c.value;
+        else
+            EXPECT_THROW(toField(c.value, c.scale, c.field, "v"), SampleError) << c.value;
+    }
 }
 
 TEST(SignMagnitudeValues, CarryTheSignApartAndNeverSendMinusZero)

@@ -1,5 +1,7 @@
 #include "MessageFilter.h"
 
+#include "RTCM3_families.h"
+
 #include <QtCore/QRegularExpression>
 
 MessageFilter MessageFilter::parse(const QString &text, QString *error)
@@ -10,7 +12,7 @@ MessageFilter MessageFilter::parse(const QString &text, QString *error)
     for (const QString &part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const QRegularExpressionMatch m = item.match(part.trimmed());
         const int type = m.hasMatch() ? m.captured(1).toInt() : 0;
-        if (type < 1 || type > 4095) {
+        if (type < 1 || type > Kvt::Nuvrix::wire::Frame::Message_Number.highest) {
             *error = QStringLiteral("not a message number with an optional interval in seconds: '%1'").arg(part);
             return {};
         }

@@ -157,15 +157,17 @@ constexpr double kPartStepMs = msStep(units::MSM_Satellite_Data::Satellite_Rough
 int popcount64(uint64_t v) { return __builtin_popcountll(v); }
 
 // Every cell of every MSM6-7 asks: a table here, negative for a reserved indicator.
+constexpr wire::Field kExtendedLock = wire::Message_Type_1077::MSM_Signal_Data::PhaseRange_Lock_Time_Indicator_Extended_Resolution;
+
 std::optional<double> extendedLockTimeS(int indicator)
 {
-    static const std::array<double, 1024> kSeconds = [] {
-        std::array<double, 1024> t{};
+    static const std::array<double, kExtendedLock.highest + 1> kSeconds = [] {
+        std::array<double, kExtendedLock.highest + 1> t{};
         for (int i = 0; i < int(t.size()); ++i)
             t[std::size_t(i)] = msmExtendedLockTimeS(i).value_or(-1.0);
         return t;
     }();
-    const double s = kSeconds[std::size_t(indicator) & 1023];
+    const double s = kSeconds[std::size_t(indicator & kExtendedLock.highest)];
     return s >= 0 ? std::optional<double>(s) : std::nullopt;
 }
 

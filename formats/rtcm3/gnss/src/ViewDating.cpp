@@ -2,6 +2,7 @@
 // queue of what waits for a date.
 
 #include "OrbitConversion.h"
+#include "RTCM3_families.h"
 #include "ViewParts.h"
 
 #include <algorithm>
@@ -101,10 +102,11 @@ int GnssView::leapSeconds() const
 
 std::optional<int32_t> GnssView::fullWeek10(int week10, const std::optional<GpsTime>& near) const
 {
+    constexpr int32_t kWeeks = int32_t(wire::Message_Type_1019::Week_Number.highest) + 1;
     if (near)
-        return resolveWeek(week10, 1024, near->week);
+        return resolveWeek(week10, kWeeks, near->week);
     if (mClock)  // the latest week of that number not after the clock
-        return mClock->week - int32_t(floorMod(mClock->week - week10, 1024));
+        return mClock->week - int32_t(floorMod(mClock->week - week10, kWeeks));
     return std::nullopt;
 }
 

@@ -21,17 +21,11 @@ constexpr double kMsToM = kSpeedOfLight / 1000.0;
 constexpr int64_t kMsPerDay = int64_t(kSecondsPerDay) * 1000;
 constexpr int64_t kMsPerWeek = int64_t(kSecondsPerWeek) * 1000;
 constexpr int64_t kMoscowAheadOfUtcMs = 3 * 3600 * 1000;
-// A frame's payload length is a 10-bit count of bytes; an MSM's cell mask has 64 cells.
-constexpr int kMaxPayloadBits = 1023 * 8;
-constexpr int kMaxCells = 64;
-// Payload bits of an MSM before its cell mask, and per satellite and cell by level 1..7.
-constexpr int kMsmHeaderBits = 169;
-constexpr int kMsmSatelliteBits[8] = {0, 10, 10, 10, 18, 36, 18, 36};
-constexpr int kMsmCellBits[8] = {0, 15, 27, 42, 48, 63, 65, 80};
-constexpr int kLegacyHeaderBits = 64;
-constexpr int kLegacySatelliteBits[4] = {58, 74, 101, 125};  // GPS 1001 .. 1004
-// GLONASS blocks add the frequency number and a wider range, at most six bits.
-constexpr int kGlonassLegacyExtraBits = 6;
+constexpr int kMaxPayloadBits = wire::Frame::maxPayloadBytes * 8;
+constexpr int kMaxCells = wire::Msm::Cell_Mask.capacity;
+
+// The mask of a field's bits, for values that wrap around in it.
+constexpr int64_t wrapMask(const wire::Field& f) { return f.highest; }
 
 int64_t floorMod(int64_t a, int64_t m) { return ((a % m) + m) % m; }
 
@@ -73,19 +67,21 @@ double fineReachMs(const units::Physical& standard, const units::Physical& exten
 
 int bitsOf(uint64_t v) { return __builtin_popcountll(v); }
 
-// Clears the flag that says more frames of the epoch follow and seals the frame again: bit 78
-// of the frame in MSMs and GPS legacy messages, bit 75 in GLONASS legacy messages (their
-// epoch time is three bits shorter).
+// The bit of a satellite id (1 the first) in the satellite mask, of a signal id in the signal mask.
+uint64_t satelliteBit(int id) { return uint64_t(1) << (wire::Msm::Satellite_Mask.bits - id); }
+uint32_t signalBit(int id) { return uint32_t(1) << (wire::Msm::Signal_Mask.bits - id); }
+
+// Clears the flag that says more frames of the epoch follow and seals the frame again.
 void clearMoreFlag(Frame& frame)
 {
-    const int number = frame[3] << 4 | frame[4] >> 4;
-    const int bit = number >= 1009 && number <= 1012 ? 75 : 78;
-    frame[std::size_t(bit / 8)] &= uint8_t(~(0x80u >> (bit % 8)));
-    const std::size_t body = frame.size() - 3;
+    using wire::Frame::Message_Number;
+    const int number = int(kvtcg_detail::readBits(frame.data(), uint64_t(Message_Number.offset), unsigned(Message_Number.bits)));
+    int bit = wire::Msm::Multiple_Message_Flag.offset;
+    family::visitLegacyObservablesType(number, [&](auto type) { bit = wire::Of<typename decltype(type)::type>::Sync_Flag.offset; });
+    kvtcg_detail::writeBits(frame.data(), uint64_t(bit), 1, 0);
+    const std::size_t body = frame.size() - wire::Frame::crcBits / 8;
     const uint32_t crc = CRC_compute24Q(frame.data(), int32_t(body));
-    frame[body] = uint8_t(crc >> 16);
-    frame[body + 1] = uint8_t(crc >> 8);
-    frame[body + 2] = uint8_t(crc);
+    kvtcg_detail::writeBits(frame.data(), body * 8, wire::Frame::crcBits, crc);
 }
 
 int msmSatelliteId(const SatId& sat)
@@ -146,14 +142,23 @@ struct MsmSatellite {
     int id;
     const SatelliteObservations* sat;
     std::vector<MsmCell> cells;  // by signal id
-    uint32_t signalMask;         // bit 32 - id per signal
+    uint32_t signalMask;         // signalBit(id) per signal
 };
 
 } // namespace
 
-int msmLockIndicator(double lockTimeS) { return lockIndicator(lockTimeS, 15, View::msmLockTimeS); }
+int msmLockIndicator(double lockTimeS)
+{
+    return lockIndicator(lockTimeS, int(wire::Message_Type_1074::MSM_Signal_Data::PhaseRange_Lock_Time_Indicator.highest),
+                         View::msmLockTimeS);
+}
+// The indicators above 704 are reserved.
 int msmExtendedLockIndicator(double lockTimeS) { return lockIndicator(lockTimeS, 704, View::msmExtendedLockTimeS); }
-int legacyLockIndicator(double lockTimeS) { return lockIndicator(lockTimeS, 127, View::legacyLockTimeS); }
+int legacyLockIndicator(double lockTimeS)
+{
+    return lockIndicator(lockTimeS, int(wire::Message_Type_1001::L1_Basic::Refsig_Basic::Lock_Time_Indicator.highest),
+                         View::legacyLockTimeS);
+}
 
 int msmMessageNumber(System system, int level) { return 1071 + 10 * static_cast<int>(system) + level - 1; }
 
@@ -180,7 +185,7 @@ struct MsmBuilder {
     void header(const ObservationEpoch& e, int iods, bool more)
     {
         edit([&](auto& m) {
-            m.Reference_Station_ID = e.stationId & 0xFFF;
+            m.Reference_Station_ID = uint16_t(e.stationId & wrapMask(wire::Msm::Reference_Station_ID));
             if (system == System::Glonass) {
                 const int64_t ms = glonassMsOfWeek(e.time);
                 m.Day_of_Week = uint8_t(ms / kMsPerDay);
@@ -207,13 +212,13 @@ struct MsmBuilder {
     {
         uint32_t signals = 0;
         for (const MsmSatellite* s : group) {
-            m.Satellite_Mask |= uint64_t(1) << (64 - s->id);
+            m.Satellite_Mask |= satelliteBit(s->id);
             signals |= s->signalMask;
         }
         m.Signal_Mask = signals;
-        int sigIds[32], nsig = 0;
-        for (int id = 1; id <= 32; ++id)
-            if (signals >> (32 - id) & 1)
+        int sigIds[wire::Msm::Signal_Mask.bits], nsig = 0;
+        for (int id = 1; id <= wire::Msm::Signal_Mask.bits; ++id)
+            if (signals & signalBit(id))
                 sigIds[nsig++] = id;
         m.Nsat = uint8_t(group.size());
         m.Nsig = uint8_t(nsig);
@@ -305,7 +310,10 @@ struct MsmBuilder {
                 d.Satellite_Rough_PhaseRangeRate[i] = int16_t(*q);
             }
         d.Extended_Satellite_Information[i] = 0;
-        d.GLONASS_Satellite_Frequency_Channel_Number[i] = channel ? uint8_t(*channel + 7) : 15;
+        // Channels -7 and on from 0; the field's top value where none is known.
+        using Glonass = wire::Message_Type_1085::MSM_Satellite_Data;
+        d.GLONASS_Satellite_Frequency_Channel_Number[i] =
+            uint8_t(channel ? *channel + 7 : Glonass::GLONASS_Satellite_Frequency_Channel_Number.highest);
         cellsOfSatellite = &s;
     }
     const MsmSatellite* cellsOfSatellite = nullptr;
@@ -352,7 +360,7 @@ struct MsmBuilder {
 
     Frame encode()
     {
-        Frame frame(1029);
+        Frame frame(wire::Frame::maxBytes);
         const int32_t bits = RTCM3_encode_message(frame.data(), uint16_t(frame.size()), &record);
         if (bits <= 0)
             return {};
@@ -440,9 +448,9 @@ void ObservationProducer::msmFrames(const ObservationEpoch& epoch, System system
                 report(std::string(systemName(system)) + " signal " + o.code.toString() + ": no MSM signal number");
                 continue;
             }
-            if (s.signalMask >> (32 - id) & 1)
+            if (s.signalMask & signalBit(id))
                 continue;  // one value per signal
-            s.signalMask |= uint32_t(1) << (32 - id);
+            s.signalMask |= signalBit(id);
             s.cells.push_back({id, &o});
         }
         std::sort(s.cells.begin(), s.cells.end(), [](const MsmCell& a, const MsmCell& b) { return a.signalId < b.signalId; });
@@ -452,14 +460,21 @@ void ObservationProducer::msmFrames(const ObservationEpoch& epoch, System system
     std::sort(sats.begin(), sats.end(), [](const MsmSatellite& a, const MsmSatellite& b) { return a.id < b.id; });
 
     // Satellites in groups that each fit a frame.
+    int fixedBits = 0, satelliteBits = 0, maskBits = 0, cellBits = 0;
+    family::visitMsmType(msmMessageNumber(system, level), [&](auto type) {
+        using Bits = wire::Bits<typename decltype(type)::type>;
+        fixedBits = Bits::fixed;
+        satelliteBits = Bits::Nsat;
+        maskBits = Bits::Cell_Mask_Length;
+        cellBits = Bits::Ncell;
+    });
     std::vector<std::vector<const MsmSatellite*>> groups;
     uint32_t signals = 0;
     int cells = 0;
     for (const MsmSatellite& s : sats) {
         auto fits = [&](uint32_t sig, std::size_t nsat, int ncell) {
             const int nsig = bitsOf(sig);
-            const int bits = kMsmHeaderBits + int(nsat) * nsig + int(nsat) * kMsmSatelliteBits[level]
-                + ncell * kMsmCellBits[level];
+            const int bits = fixedBits + int(nsat) * nsig * maskBits + int(nsat) * satelliteBits + ncell * cellBits;
             return int(nsat) * nsig <= kMaxCells && bits <= kMaxPayloadBits;
         };
         if (groups.empty() || !fits(signals | s.signalMask, groups.back().size() + 1, cells + int(s.cells.size()))) {
@@ -581,7 +596,9 @@ LegacyValues legacyValues(const SatelliteObservations& so, int id, bool glonass,
     v.l1.Phaserange_Min_Pseudorange = int32_t(l1u::Phaserange_Min_Pseudorange.invalid);
     v.l2.Pseudorange_Min_Pseudorange = int16_t(l2u::Pseudorange_Min_Pseudorange.invalid);
     v.l2.Phaserange_Min_Pseudorange = int32_t(l2u::Phaserange_Min_Pseudorange.invalid);
-    v.l1.Frequency_Number = so.glonassChannel ? uint8_t(*so.glonassChannel + 7) : 31;
+    // Channels -7 and on from 0; the field's top value where none is known.
+    using Glonass = wire::Message_Type_1009::L1_Basic::Refsig_Basic;
+    v.l1.Frequency_Number = uint8_t(so.glonassChannel ? *so.glonassChannel + 7 : Glonass::Frequency_Number.highest);
     int i1 = 0, i2 = 0;
     const Observation* o1 = glonass ? pickLegacy(so, '1', kGlonassL1, i1) : pickLegacy(so, '1', kGpsL1, i1);
     const Observation* o2 = glonass ? pickLegacy(so, '2', kGlonassL2, i2) : pickLegacy(so, '2', kGpsL2, i2);
@@ -590,13 +607,17 @@ LegacyValues legacyValues(const SatelliteObservations& so, int id, bool glonass,
     v.l2.Code_Indicator = uint8_t(i2);
     // One light millisecond, and the GLONASS unit of the ambiguity: two of them.
     const double ambiguityM = (glonass ? 2 : 1) * kMsToM;
-    const int64_t rangeMax = glonass ? (1 << 25) - 1 : (1 << 24) - 1;
+    using gps = wire::Message_Type_1004::L1_L2_Extended;
+    using glo = wire::Message_Type_1012::L1_L2_Extended;
+    const int64_t rangeMax = glonass ? glo::Refsig_Basic::Pseudorange.highest : gps::Refsig_Basic::Pseudorange.highest;
+    const int64_t ambiguityMax = glonass ? glo::Refsig_Extended::Modulus_Ambiguity.highest
+                                         : gps::Refsig_Extended::Modulus_Ambiguity.highest;
     std::optional<double> pr1;
     if (o1 && o1->pseudorangeM && *o1->pseudorangeM >= 0) {
         const double amb = std::floor(*o1->pseudorangeM / ambiguityM);
         const std::optional<int64_t> q =
             quantise(*o1->pseudorangeM - amb * ambiguityM, l1u::Pseudorange.scale, 0, rangeMax);
-        if (q && *q != l1u::Pseudorange.invalid && amb < (glonass ? 128 : 256)) {
+        if (q && *q != l1u::Pseudorange.invalid && amb <= double(ambiguityMax)) {
             v.l1.Pseudorange = uint32_t(*q);
             v.l1x.Modulus_Ambiguity = uint8_t(amb);
             pr1 = amb * ambiguityM + double(*q) * l1u::Pseudorange.scale;
@@ -607,20 +628,18 @@ LegacyValues legacyValues(const SatelliteObservations& so, int id, bool glonass,
         const std::optional<double> phaseM = o ? rangeOfPhaseM(so.sat, *o, so.glonassChannel) : std::nullopt;
         if (!phaseM || !pr1)
             return int32_t(invalid);
-        return int32_t(quantise(*phaseM - *pr1, l1u::Phaserange_Min_Pseudorange.scale, invalid + 1, -invalid - 1).value_or(invalid));
+        return int32_t(quantise(*phaseM - *pr1, l1u::Phaserange_Min_Pseudorange).value_or(invalid));
     };
     auto cnr = [](const Observation* o) {
         const units::Physical& unit = units::Refsig_Extended::CNR;
-        return o && o->cn0DbHz ? uint8_t(quantise(*o->cn0DbHz, unit.scale, 1, 255).value_or(unit.invalid)) : uint8_t(unit.invalid);
+        return o && o->cn0DbHz ? uint8_t(quantise(*o->cn0DbHz, unit).value_or(unit.invalid)) : uint8_t(unit.invalid);
     };
     v.l1.Phaserange_Min_Pseudorange = phaseDiff(o1);
     v.l1.Lock_Time_Indicator = uint8_t(o1 ? legacyLockIndicator(o1->lockTimeS.value_or(0.0)) : 0);
     v.l1x.CNR = cnr(o1);
     if (o2) {
         if (o2->pseudorangeM && pr1)
-            v.l2.Pseudorange_Min_Pseudorange = int16_t(quantise(*o2->pseudorangeM - *pr1, l2u::Pseudorange_Min_Pseudorange.scale,
-                                                                l2u::Pseudorange_Min_Pseudorange.invalid + 1,
-                                                                -l2u::Pseudorange_Min_Pseudorange.invalid - 1)
+            v.l2.Pseudorange_Min_Pseudorange = int16_t(quantise(*o2->pseudorangeM - *pr1, l2u::Pseudorange_Min_Pseudorange)
                                                            .value_or(l2u::Pseudorange_Min_Pseudorange.invalid));
         v.l2.Phaserange_Min_Pseudorange = phaseDiff(o2);
         v.l2.Lock_Time_Indicator = uint8_t(legacyLockIndicator(o2->lockTimeS.value_or(0.0)));
@@ -644,7 +663,13 @@ void ObservationProducer::legacyFrames(const ObservationEpoch& epoch, System sys
     }
     const int level = (number - 1) % 4;  // 0: 1001, 3: 1004
     const bool dual = level >= 2;
-    const int satelliteBits = kLegacySatelliteBits[level] + (glonass ? kGlonassLegacyExtraBits : 0);
+    int fixedBits = 0, satelliteBits = 0, countLimit = 0;
+    family::visitLegacyObservablesType(number, [&](auto type) {
+        using Record = typename decltype(type)::type;
+        fixedBits = wire::Bits<Record>::fixed;
+        satelliteBits = wire::Bits<Record>::Nr_Of_Satellites;
+        countLimit = int(wire::Of<Record>::Nr_Of_Satellites.highest);
+    });
     std::vector<LegacyValues> values;
     const bool withSbas = system == System::Gps && kind(System::Sbas).isLegacy();
     for (const SatelliteObservations& so : epoch.satellites) {
@@ -672,22 +697,21 @@ void ObservationProducer::legacyFrames(const ObservationEpoch& epoch, System sys
             continue;
         values.push_back(v);
     }
-    const std::size_t perFrame = std::size_t((kMaxPayloadBits - kLegacyHeaderBits) / satelliteBits);
-    // A 5-bit satellite count: 31 per frame at most.
-    const std::size_t limit = std::min<std::size_t>(perFrame, 31);
+    const std::size_t perFrame = std::size_t((kMaxPayloadBits - fixedBits) / satelliteBits);
+    const std::size_t limit = std::min<std::size_t>(perFrame, std::size_t(countLimit));
     for (std::size_t first = 0; first < values.size(); first += limit) {
         const std::size_t count = std::min(limit, values.size() - first);
         _RTCM3_message_t record;
     std::memset(&record, 0, sizeof record);  // init sets the header only
         family::visitLegacyObservables(number, record, [&](auto& r) {
             family::init(&r);
-            r.Reference_Station_ID = epoch.stationId & 0xFFF;
+            r.Reference_Station_ID = uint16_t(epoch.stationId & wrapMask(wire::LegacyObservables::Reference_Station_ID));
             r.Epoch_Time = glonass ? uint32_t(glonassMsOfWeek(epoch.time) % kMsPerDay) : uint32_t(msOfWeek(epoch.time));
             r.Sync_Flag = 1;
             for (std::size_t i = first; i < first + count; ++i)
                 putBlock(*family::append(&r), values[i]);
         });
-        Frame frame(1029);
+        Frame frame(wire::Frame::maxBytes);
         const int32_t bits = RTCM3_encode_message(frame.data(), uint16_t(frame.size()), &record);
         RTCM3_free_message_children(&record);
         if (bits > 0) {

@@ -32,6 +32,12 @@ public:
         }
         member = T(q);
     }
+    // The low bits of a value that its field holds (a week modulo the field's weeks).
+    template <typename T>
+    static void wrap(T& member, int64_t value, const wire::Field& field)
+    {
+        member = T(value & field.highest);
+    }
     // A physical value at the member's scale.
     template <typename T>
     void scaled(T& member, double value, const units::Physical& unit, const char* field)
@@ -98,7 +104,7 @@ std::optional<Frame> seal(_RTCM3_message_t& record, const Fields& fields, std::s
     };
     if (!fields.bad().empty())
         return refuse(fields.bad());
-    Frame frame(1029);
+    Frame frame(wire::Frame::maxBytes);
     const int32_t bits = RTCM3_encode_message(frame.data(), uint16_t(frame.size()), &record);
     if (bits <= 0)
         return refuse("encoding");
@@ -152,7 +158,7 @@ template <typename R>
 void putGpsLike(Fields& f, R& r, const KeplerEphemeris& k)
 {
     f.raw(r.Satellite_ID, k.sat.number, "Satellite_ID");
-    f.raw(r.Week_Number, k.week % 1024, "Week_Number");
+    f.wrap(r.Week_Number, k.week, wire::Of<R>::Week_Number);
     f.scaled(r.t_oc, k.toc.tow, unitsOf(r).t_oc, "t_oc");
     f.scaled(r.t_oe, k.toe.tow, unitsOf(r).t_oe, "t_oe");
     f.scaled(r.a_f0, k.af0, unitsOf(r).a_f0, "a_f0");
@@ -240,7 +246,7 @@ std::optional<Frame> navicFrame(const KeplerEphemeris& k, std::string* why)
     RTCM3_init_Message_Type_1041(&r);
     Fields f(1041);
     f.raw(r.Satellite_ID, k.sat.number, "Satellite_ID");
-    f.raw(r.Week_Number, k.week % 1024, "Week_Number");
+    f.wrap(r.Week_Number, k.week, wire::Message_Type_1041::Week_Number);
     f.scaled(r.a_f0, k.af0, unitsOf(r).a_f0, "a_f0");
     f.scaled(r.a_f1, k.af1, unitsOf(r).a_f1, "a_f1");
     f.scaled(r.a_f2, k.af2, unitsOf(r).a_f2, "a_f2");
@@ -327,14 +333,15 @@ std::optional<Frame> glonassFrame(const GlonassEphemeris& g, std::string* why)
         f.raw(r.F_T, *g.accuracyIndexFt, "F_T");
     if (g.flags) {
         const GlonassEphemeris::Flags& x = *g.flags;
-        r.P = uint8_t(x.p & 3);
-        r.P1 = uint8_t(x.p1 & 3);
-        r.P2 = uint8_t(x.p2 & 1);
-        r.P3 = uint8_t(x.p3 & 1);
-        r.P4 = uint8_t(x.p4 & 1);
-        r.M = uint8_t(x.m & 3);
-        r.l = uint8_t(x.ln3 & 1);
-        r.Cn = uint8_t(x.almanacHealth & 1);
+        using W = wire::Message_Type_1020;
+        f.wrap(r.P, x.p, W::P);
+        f.wrap(r.P1, x.p1, W::P1);
+        f.wrap(r.P2, x.p2, W::P2);
+        f.wrap(r.P3, x.p3, W::P3);
+        f.wrap(r.P4, x.p4, W::P4);
+        f.wrap(r.M, x.m, W::M);
+        f.wrap(r.l, x.ln3, W::l);
+        f.wrap(r.Cn, x.almanacHealth, W::Cn);
         r.Cn_Available = x.almanacHealthAvailable ? 1 : 0;
     }
     return seal(record, f, why);
@@ -364,10 +371,11 @@ std::optional<Frame> stationPositionFrame(const StationPosition& p, StationSyste
 
 namespace {
 
-// Copies at most 31 bytes of a text into a counted character field.
-void putText(char* field, uint8_t& count, const std::string& text)
+// Copies as much of a text as a counted character field holds (less its terminating NUL).
+template <std::size_t N>
+void putText(char (&field)[N], uint8_t& count, const std::string& text)
 {
-    count = uint8_t(std::min<std::size_t>(text.size(), 31));
+    count = uint8_t(std::min<std::size_t>(text.size(), N - 1));
     std::memcpy(field, text.data(), count);
 }
 

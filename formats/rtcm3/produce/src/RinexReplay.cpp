@@ -1,5 +1,6 @@
 #include "RinexReplay.h"
 
+#include "RTCM3_families.h"
 #include "RecordProducer.h"
 
 #include <algorithm>
@@ -24,10 +25,11 @@ bool ReplaySettings::set(const std::string& key, const std::string& value, std::
         else
             *error = "msm must be 1..7 or legacy";
     } else if (key == "station") {
-        if (isNumber && number >= 0 && number <= 4095 && number == int(number))
+        constexpr int64_t kLast = wire::Message_Type_1005::Reference_Station_ID.highest;
+        if (isNumber && number >= 0 && number <= double(kLast) && number == int(number))
             stationId = uint16_t(number);
         else
-            *error = "station takes a number from 0 to 4095";
+            *error = "station takes a number from 0 to " + std::to_string(kLast);
     } else if (key == "position") {
         if (isNumber && number >= 0)
             positionS = number;

@@ -2,6 +2,8 @@
 
 #include "GnssView.h"
 #include "RTCM3_codec.h"
+#include "RTCM3_families.h"
+#include "kvtcg.h"
 
 #include <chrono>
 
@@ -101,9 +103,11 @@ void StreamConverter::setTimeHint(const GpsTime& nearData) { d->view.setTimeHint
 std::vector<Frame> StreamConverter::add(const uint8_t* frame, std::size_t size)
 {
     d->out.clear();
-    if (size < 8 || size > 1029)
+    using wire::Frame::Message_Number;
+    constexpr std::size_t kSmallest = (Message_Number.offset + Message_Number.bits + wire::Frame::crcBits + 7) / 8;
+    if (size < kSmallest || size > std::size_t(wire::Frame::maxBytes))
         return {};
-    const int number = frame[3] << 4 | frame[4] >> 4;
+    const int number = int(kvtcg_detail::readBits(frame, uint64_t(Message_Number.offset), unsigned(Message_Number.bits)));
     const std::optional<System> system = systemOfMessage(number);
     if (system && !d->systems.test(static_cast<std::size_t>(*system)))
         return {};

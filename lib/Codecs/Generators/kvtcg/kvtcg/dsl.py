@@ -384,3 +384,51 @@ def message(number: int, enum: int, members: List[Member], name: str = None,
     Message_Number) comes before the members and CRC after them and the zero pad."""
     return _register(Record(name or f"Message_Type_{number}", enum, list(members), number=number,
                             subtype=subtype, family=_current_family[0], meta=dict(meta)))
+
+
+# --------------------------------------------------------------------------------------
+# What a message number alone decides: presence and widths that depend on no member's value.
+
+# The frame's check value after the payload, in bits.
+CRC_BITS = 24
+
+
+def holds_for(p: Optional[Pred], number: int) -> Optional[bool]:
+    """Whether a presence rule holds in the message of this number; None where it depends on
+    a member's value."""
+    if p is None:
+        return True
+    if isinstance(p, MsgNumIn):
+        return number in p.numbers
+    if isinstance(p, MsgNumRange):
+        return p.lo <= number <= p.hi
+    if isinstance(p, MsmLevel):
+        return number % 10 in p.levels
+    if isinstance(p, (AllOf, AnyOf)):
+        values = [holds_for(q, number) for q in p.preds]
+        decided = (False in values) if isinstance(p, AllOf) else (True in values)
+        if decided:
+            return not isinstance(p, AllOf)
+        return None if None in values else isinstance(p, AllOf)
+    if isinstance(p, Not):
+        value = holds_for(p.pred, number)
+        return None if value is None else not value
+    return None
+
+
+def width_for(w: Width, number: int) -> Optional[int]:
+    """The width of a field in the message of this number; None where a member's value decides."""
+    if not isinstance(w, WidthRule):
+        return w
+    for pred, width in w.cases:
+        value = holds_for(pred, number)
+        if value is None:
+            return None
+        if value:
+            return width
+    return w.default
+
+
+def raw_bounds(wire: str, bits: int) -> Tuple[int, int]:
+    """The lowest and highest raw value of a field of this many bits."""
+    return (-(1 << (bits - 1)), (1 << (bits - 1)) - 1) if wire == "i" else (0, (1 << bits) - 1)
