@@ -11,6 +11,9 @@
 namespace Kvt::Nuvrix::layout {
 namespace {
 
+// Frames up to this size are decoded from a zero-padded copy on the stack.
+constexpr uint32_t kPaddedFrameBytes = 1032;
+
 // ---- bit access -----------------------------------------------------------------------
 // Callers have checked that [pos, pos + width) lies inside the buffer.
 
@@ -232,6 +235,22 @@ struct Reader {
 template <typename T, bool IsSigned>
 void readElements(Reader& in, uint8_t* out, uint32_t n, unsigned width)
 {
+    // When the last element's 8-byte window lies inside the readable bytes (always, for a
+    // frame read from its padded copy), every element is one load, a shift and a store.
+    const uint64_t lastStart = in.pos + uint64_t(n - 1) * width;
+    if (n != 0 && width != 0 && width <= 57 && (lastStart >> 3) + 8 <= in.sizeBytes) {
+        uint64_t p = in.pos;
+        for (uint32_t i = 0; i < n; ++i, p += width) {
+            uint64_t word;
+            std::memcpy(&word, in.data + (p >> 3), 8);
+            const uint64_t aligned = __builtin_bswap64(word) << (p & 7u);
+            const T value = IsSigned ? static_cast<T>(static_cast<int64_t>(aligned) >> (64 - width))
+                                     : static_cast<T>(aligned >> (64 - width));
+            std::memcpy(out + i * sizeof(T), &value, sizeof(T));
+        }
+        in.pos = p;
+        return;
+    }
     for (uint32_t i = 0; i < n; ++i) {
         const uint64_t raw = in.take(width);
         const T value = static_cast<T>(IsSigned ? static_cast<uint64_t>(signExtend(raw, width)) : raw);
@@ -363,7 +382,8 @@ inline uint32_t arrayReach(uint32_t n, uint32_t capacity, uint64_t bitsLeft, uns
                            int32_t& code)
 {
     const uint32_t limit = n < capacity ? n : capacity;
-    const uint64_t fitting = width ? bitsLeft / width : limit;
+    // Nearly always the whole array fits: no division then.
+    const uint64_t fitting = uint64_t(limit) * width <= bitsLeft ? limit : bitsLeft / width;
     const uint32_t reach = fitting < limit ? static_cast<uint32_t>(fitting) : limit;
     code = reach < limit ? f.extCode : (n > capacity ? f.intCode : 0);
     return reach;
@@ -614,13 +634,24 @@ int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unkn
 int32_t decodeMessage(const RecordLayout& layout, const uint8_t* frame, uint16_t length, void* result, Depth depth)
 {
     initRecord(layout, result);
+    // Every frame the synchronizer passes (at most 1029 bytes) is read from a copy with eight
+    // zero bytes behind it, so that a field near the end is one 8-byte load like any other;
+    // the fields still end where the frame ends.
+    alignas(8) uint8_t padded[kPaddedFrameBytes + 8];
+    uint32_t readable = length;
+    if (length <= kPaddedFrameBytes) {
+        std::memcpy(padded, frame, length);
+        std::memset(padded + length, 0, 8);
+        frame = padded;
+        readable = uint32_t(length) + 8;
+    }
     if (depth == Depth::Scalars) {
         tScratch.reset();
-        Skimmer in{{frame, length, uint64_t(length) * 8, 0, layout.messageNumber}};
+        Skimmer in{{frame, readable, uint64_t(length) * 8, 0, layout.messageNumber}};
         const int32_t r = walkFrame(layout, result, in);
         return r < 0 ? r : static_cast<int32_t>(in.pos);
     }
-    Reader in{frame, length, uint64_t(length) * 8, 0, layout.messageNumber};
+    Reader in{frame, readable, uint64_t(length) * 8, 0, layout.messageNumber};
     const int32_t r = walkFrame(layout, result, in);
     return r < 0 ? r : static_cast<int32_t>(in.pos);
 }
