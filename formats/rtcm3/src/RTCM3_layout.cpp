@@ -213,6 +213,36 @@ struct Reader {
         storeValue(member, t, isSigned ? static_cast<uint64_t>(signExtend(raw, width)) : raw);
     }
     void elements(const Field& f, uint8_t* member, uint32_t n, unsigned width);
+    // A run of plain fields that fits the frame. The position and the buffer stay in locals:
+    // stores into the record could otherwise alias them and force a reload per field.
+    __attribute__((always_inline)) void run(const Field* g, unsigned count, unsigned bits, uint8_t* base)
+    {
+        const Field* const end = g + count;
+        if (((pos + bits) >> 3) + 8 > sizeBytes) {
+            for (; g != end; ++g)
+                value(base + g->offset, g->ctype, g->width, g->flags & Signed);
+            return;
+        }
+        const uint8_t* const d = data;
+        uint64_t p = pos;
+        for (; g != end; ++g) {
+            const unsigned w = g->width;
+            uint64_t v;
+            if (__builtin_expect(w - 1u < 57u, 1)) {
+                uint64_t word;
+                std::memcpy(&word, d + (p >> 3), 8);
+                const uint64_t aligned = __builtin_bswap64(word) << (p & 7u);
+                v = (g->flags & Signed) ? static_cast<uint64_t>(static_cast<int64_t>(aligned) >> (64 - w))
+                                        : aligned >> (64 - w);
+            } else {
+                const uint64_t raw = loadBits(d, sizeBytes, p, w);
+                v = (g->flags & Signed) ? static_cast<uint64_t>(signExtend(raw, w)) : raw;
+            }
+            p += w;
+            storeValue(base + g->offset, g->ctype, v);
+        }
+        pos = p;
+    }
     static void derive(const Field& f, void* record, uint32_t n)
     {
         if (f.derive)
@@ -239,10 +269,11 @@ void readElements(Reader& in, uint8_t* out, uint32_t n, unsigned width)
     // frame read from its padded copy), every element is one load, a shift and a store.
     const uint64_t lastStart = in.pos + uint64_t(n - 1) * width;
     if (n != 0 && width != 0 && width <= 57 && (lastStart >> 3) + 8 <= in.sizeBytes) {
+        const uint8_t* const d = in.data;
         uint64_t p = in.pos;
         for (uint32_t i = 0; i < n; ++i, p += width) {
             uint64_t word;
-            std::memcpy(&word, in.data + (p >> 3), 8);
+            std::memcpy(&word, d + (p >> 3), 8);
             const uint64_t aligned = __builtin_bswap64(word) << (p & 7u);
             const T value = IsSigned ? static_cast<T>(static_cast<int64_t>(aligned) >> (64 - width))
                                      : static_cast<T>(aligned >> (64 - width));
@@ -357,6 +388,11 @@ struct Writer {
     {
         put(width, loadValue(member, t));
     }
+    void run(const Field* g, unsigned count, unsigned, const uint8_t* base)
+    {
+        for (const Field* const end = g + count; g != end; ++g)
+            value(base + g->offset, g->ctype, g->width, false);
+    }
     void elements(const Field& f, const uint8_t* member, uint32_t n, unsigned width)
     {
         const std::size_t step = ctypeSize(f.ctype);
@@ -426,10 +462,7 @@ int32_t walkFields(const RecordLayout& layout, void* record, Port& port)
         switch (f.kind) {
         case Kind::Scalar: {
             if (f.runLength > 1 && port.fits(f.runBits)) {
-                for (uint8_t j = 0; j < f.runLength; ++j) {
-                    const Field& g = layout.fields[k + j];
-                    port.value(base + g.offset, g.ctype, g.width, g.flags & Signed);
-                }
+                port.run(&f, f.runLength, f.runBits, base);
                 tally.bits += f.runBits;
                 k = static_cast<uint16_t>(k + f.runLength - 1);
                 break;
@@ -515,6 +548,9 @@ static void initMembers(const RecordLayout& layout, void* record)
         return;
     for (uint16_t k = 0; k < layout.fieldCount; ++k) {
         const Field& f = layout.fields[k];
+        // Most rows are plain fields that init leaves alone.
+        if (f.kind == Kind::Scalar && !(f.flags & (Reserved | CountIsMember)))
+            continue;
         uint8_t* member = static_cast<uint8_t*>(record) + f.offset;
         if ((f.flags & CountIsMember) && f.countType != CType::Record)
             storeValue(static_cast<uint8_t*>(record) + f.countOffset, f.countType, 0);
