@@ -3,6 +3,7 @@
 #include "kvtcg.h"
 
 #include <cstdlib>
+#include <malloc.h>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -192,12 +193,68 @@ void setupHeaders(const RecordLayout& layout, void* record, void* parent)
 // A sub-record ending before its start returns its INTERNAL code; bits moved count in the
 // record that owns them and in every record around it.
 
+// Group arrays kept on a thread while an ArrayReuse lives there: freeing a record's children
+// hands its arrays here, and the next decodes take them back instead of allocating. Every
+// array stays an ordinary heap block, so a record that leaves the loop is freed as usual.
+class ArrayPool
+{
+public:
+    ~ArrayPool() { clear(); }
+    bool active() const { return mScopes != 0; }
+    void open() { ++mScopes; }
+    void close()
+    {
+        if (--mScopes == 0)
+            clear();
+    }
+    void give(uint8_t* data)
+    {
+        if (mCount == kSlots) {
+            std::free(data);
+            return;
+        }
+        mSlots[mCount++] = Slot{data, malloc_usable_size(data)};
+    }
+    // A zeroed block of at least `bytes`, as calloc would give: the most recent one that is
+    // large enough, else a new one.
+    uint8_t* take(std::size_t bytes)
+    {
+        for (unsigned i = mCount; i-- > 0;) {
+            if (mSlots[i].capacity >= bytes) {
+                uint8_t* data = mSlots[i].data;
+                mSlots[i] = mSlots[--mCount];
+                std::memset(data, 0, bytes);
+                return data;
+            }
+        }
+        return static_cast<uint8_t*>(std::calloc(1, bytes));
+    }
+
+private:
+    void clear()
+    {
+        while (mCount > 0)
+            std::free(mSlots[--mCount].data);
+    }
+    static constexpr unsigned kSlots = 64;
+    struct Slot {
+        uint8_t* data;
+        std::size_t capacity;
+    };
+    Slot mSlots[kSlots];
+    unsigned mCount = 0;
+    unsigned mScopes = 0;
+};
+
+thread_local ArrayPool tArrays;
+
 struct Reader {
     const uint8_t* data;
     uint32_t sizeBytes;
     uint64_t sizeBits;
     uint64_t pos;
     uint16_t messageNumber;
+    ArrayPool* pool;  // where group arrays come from; null: the heap
 
     bool fits(uint64_t width) const { return pos + width <= sizeBits; }
     // On the path of every field: keep it inline.
@@ -248,12 +305,21 @@ struct Reader {
         if (f.derive)
             f.derive(record, n);
     }
-    static void enter(const RecordLayout& sub, void* element, void* parent) { setupHeaders(sub, element, parent); }
+    // A group element sets up the headers of what it embeds at once (deep); an embedded
+    // sub-record, whose header its holder set up already, only its own.
+    static void enter(const RecordLayout& sub, void* element, void* parent, bool deep)
+    {
+        if (deep)
+            setupHeaders(sub, element, parent);
+        else
+            setHeader(element, sub.enumerator, parent);
+    }
     // Zeroed, so that elements never reached own nothing when the record is freed; the
     // array is the record's even when the group is not read.
-    static bool elementArray(const Field& f, void* record, uint32_t n, uint8_t*& array)
+    bool elementArray(const Field& f, void* record, uint32_t n, uint8_t*& array) const
     {
-        array = static_cast<uint8_t*>(std::calloc(n ? n : 1, f.sub->size));
+        const std::size_t bytes = std::size_t(n ? n : 1) * f.sub->size;
+        array = pool ? pool->take(bytes) : static_cast<uint8_t*>(std::calloc(1, bytes));
         at<uint8_t*>(record, f.offset) = array;
         return array != nullptr;
     }
@@ -400,7 +466,7 @@ struct Writer {
             put(width, loadValue(member + i * step, f.ctype));
     }
     static void derive(const Field&, void*, uint32_t) {}
-    static void enter(const RecordLayout&, void*, void*) {}
+    static void enter(const RecordLayout&, void*, void*, bool) {}
     // A count without elements leaves nothing to write from.
     static bool elementArray(const Field& f, void* record, uint32_t n, uint8_t*& array)
     {
@@ -428,12 +494,27 @@ inline uint32_t arrayReach(uint32_t n, uint32_t capacity, uint64_t bitsLeft, uns
 template <class Port>
 int32_t walkFields(const RecordLayout& layout, void* record, Port& port);
 
+inline bool hasEmbeds(const RecordLayout& layout)
+{
+    for (uint16_t k = 0; k < layout.fieldCount; ++k)
+        if (layout.fields[k].kind == Kind::Embed)
+            return true;
+    return false;
+}
+
+// A record whose fields are all one run of plain fields.
+inline bool isOneRun(const RecordLayout& layout)
+{
+    const Field& first = layout.fields[0];
+    return layout.fieldCount > 1 && first.kind == Kind::Scalar && !first.present && first.runLength == layout.fieldCount;
+}
+
 // A sub-record at the port's position; its bits count in its parent as well.
 template <class Port>
 __attribute__((always_inline)) inline int32_t walkSub(const RecordLayout& sub, void* element, void* parent,
-                                                     uint32_t& parentBits, Port& port)
+                                                     uint32_t& parentBits, Port& port, bool deep)
 {
-    port.enter(sub, element, parent);
+    port.enter(sub, element, parent, deep);
     const uint64_t start = port.pos;
     const int32_t r = walkFields(sub, element, port);
     parentBits += static_cast<uint32_t>(port.pos - start);
@@ -491,7 +572,7 @@ int32_t walkFields(const RecordLayout& layout, void* record, Port& port)
         case Kind::Embed: {
             if (pending != 0)
                 return pending;
-            const int32_t r = walkSub(*f.sub, base + f.offset, record, tally.bits, port);
+            const int32_t r = walkSub(*f.sub, base + f.offset, record, tally.bits, port, false);
             if (r < 0)
                 return r;
             break;
@@ -502,8 +583,24 @@ int32_t walkFields(const RecordLayout& layout, void* record, Port& port)
             int32_t r = pending;
             if (!port.elementArray(f, record, n, array) && r == 0)
                 r = f.sub->internalCode;
-            for (uint32_t i = 0; r == 0 && i < n; ++i)
-                r = walkSub(*f.sub, port.element(array, i, *f.sub), record, tally.bits, port);
+            const RecordLayout& sub = *f.sub;
+            const bool deep = r == 0 && n != 0 && hasEmbeds(sub);
+            // Elements that are one run of plain fields (bias entries) are read here, without
+            // a walk of their own, whenever the whole element fits.
+            const unsigned flatBits = isOneRun(sub) ? sub.fields[0].runBits : 0;
+            for (uint32_t i = 0; r == 0 && i < n; ++i) {
+                uint8_t* element = port.element(array, i, sub);
+                if (flatBits != 0 && port.fits(flatBits)) {
+                    port.enter(sub, element, record, false);
+                    if (sub.fatherCheck)
+                        sub.fatherCheck(element);
+                    port.run(sub.fields, sub.fieldCount, flatBits, element);
+                    bitCount(element) += flatBits;
+                    tally.bits += flatBits;
+                    continue;
+                }
+                r = walkSub(sub, element, record, tally.bits, port, deep);
+            }
             if (r < 0) {
                 if (!(f.flags & ContinueOnError))
                     return r;
@@ -591,28 +688,40 @@ int32_t initRecord(const RecordLayout& layout, void* record)
     return 0;
 }
 
-void freeChildren(const RecordLayout& layout, void* record)
+static void releaseChildren(const RecordLayout& layout, void* record, ArrayPool* pool)
 {
     if (!layout.ownsArrays)
         return;
     for (uint16_t k = 0; k < layout.fieldCount; ++k) {
         const Field& f = layout.fields[k];
         if (f.kind == Kind::Embed) {
-            freeChildren(*f.sub, static_cast<uint8_t*>(record) + f.offset);
+            releaseChildren(*f.sub, static_cast<uint8_t*>(record) + f.offset, pool);
         } else if (f.kind == Kind::Group) {
             uint8_t* array = at<uint8_t*>(record, f.offset);
             if (!array)
                 continue;
             const uint32_t n = countOf(f, record);
             for (uint32_t i = 0; i < n; ++i)
-                freeChildren(*f.sub, array + std::size_t(i) * f.sub->size);
-            std::free(array);
+                releaseChildren(*f.sub, array + std::size_t(i) * f.sub->size, pool);
+            if (pool)
+                pool->give(array);
+            else
+                std::free(array);
             // Released is empty: a second call, or a decode that fails early into this
             // record, leaves nothing to free twice.
             at<uint8_t*>(record, f.offset) = nullptr;
         }
     }
 }
+
+void freeChildren(const RecordLayout& layout, void* record)
+{
+    if (layout.ownsArrays)
+        releaseChildren(layout, record, tArrays.active() ? &tArrays : nullptr);
+}
+
+ArrayReuse::ArrayReuse() { tArrays.open(); }
+ArrayReuse::~ArrayReuse() { tArrays.close(); }
 
 void* appendElement(const RecordLayout& owner, const Field& group, void* record)
 {
@@ -683,11 +792,11 @@ int32_t decodeMessage(const RecordLayout& layout, const uint8_t* frame, uint16_t
     }
     if (depth == Depth::Scalars) {
         tScratch.reset();
-        Skimmer in{{frame, readable, uint64_t(length) * 8, 0, layout.messageNumber}};
+        Skimmer in{{frame, readable, uint64_t(length) * 8, 0, layout.messageNumber, nullptr}};
         const int32_t r = walkFrame(layout, result, in);
         return r < 0 ? r : static_cast<int32_t>(in.pos);
     }
-    Reader in{frame, readable, uint64_t(length) * 8, 0, layout.messageNumber};
+    Reader in{frame, readable, uint64_t(length) * 8, 0, layout.messageNumber, tArrays.active() ? &tArrays : nullptr};
     const int32_t r = walkFrame(layout, result, in);
     return r < 0 ? r : static_cast<int32_t>(in.pos);
 }
