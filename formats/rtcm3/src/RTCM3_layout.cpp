@@ -796,7 +796,8 @@ int32_t decodeMessage(const RecordLayout& layout, const uint8_t* frame, uint16_t
         const int32_t r = walkFrame(layout, result, in);
         return r < 0 ? r : static_cast<int32_t>(in.pos);
     }
-    Reader in{frame, readable, uint64_t(length) * 8, 0, layout.messageNumber, tArrays.active() ? &tArrays : nullptr};
+    Reader in{frame, readable, uint64_t(length) * 8, 0, layout.messageNumber,
+              layout.ownsArrays && tArrays.active() ? &tArrays : nullptr};
     const int32_t r = walkFrame(layout, result, in);
     return r < 0 ? r : static_cast<int32_t>(in.pos);
 }
