@@ -3,8 +3,8 @@
 #include "kvtcg.h"
 
 #include <cstdlib>
-#include <malloc.h>
 #include <cstring>
+#include <malloc.h>
 #include <memory>
 #include <new>
 #include <vector>
