@@ -2,6 +2,7 @@
 // the real captures, and heap allocations per decoded frame.
 
 #include "RTCM3_codec.h"
+#include "RTCM3_layout.h"
 #include "kvtcg.h"
 
 #include "alloc_counter.h"
@@ -81,12 +82,15 @@ _RTCM3_message_t record1005()
     return m;
 }
 
+// Frame after frame into one scratch record whose group arrays are kept from frame to frame,
+// as rtcm3dump decodes.
 void decodeFrames(benchmark::State& state, const std::vector<Bytes>& frames)
 {
     if (frames.empty()) {
         state.SkipWithError("no frames");
         return;
     }
+    const layout::ArrayReuse reuse;
     _RTCM3_message_t record;
     size_t bytes = 0;
     long decodedFrames = 0;
@@ -126,6 +130,18 @@ void decodeRecord(benchmark::State& state, _RTCM3_message_t record)
     decodeFrames(state, frames);
 }
 
+// The captured frames whose message number lies in [first, last]: where the mix spends its time.
+std::vector<Bytes> captureFamily(int first, int last)
+{
+    std::vector<Bytes> picked;
+    for (Bytes& f : captureFrames()) {
+        const int number = f.size() >= 5 ? (f[3] << 4) | (f[4] >> 4) : -1;
+        if (number >= first && number <= last)
+            picked.push_back(std::move(f));
+    }
+    return picked;
+}
+
 } // namespace
 
 BENCHMARK_CAPTURE(decodeRecord, msm7_20sat_2sig, msm7Record());
@@ -137,5 +153,10 @@ BENCHMARK_CAPTURE(encodeRecord, eph_1019, record1019());
 BENCHMARK_CAPTURE(encodeRecord, station_1005, record1005());
 BENCHMARK_CAPTURE(encodeRecord, ssr_1060_20sat, ssrRecord());
 BENCHMARK_CAPTURE(decodeFrames, real_captures, captureFrames());
+BENCHMARK_CAPTURE(decodeFrames, real_captures_legacy_obs, captureFamily(1001, 1012));
+BENCHMARK_CAPTURE(decodeFrames, real_captures_station_eph, captureFamily(1013, 1056));
+BENCHMARK_CAPTURE(decodeFrames, real_captures_ssr, captureFamily(1057, 1068));
+BENCHMARK_CAPTURE(decodeFrames, real_captures_msm, captureFamily(1071, 1137));
+BENCHMARK_CAPTURE(decodeFrames, real_captures_ssr_new, captureFamily(1240, 1270));
 
 BENCHMARK_MAIN();

@@ -8,6 +8,7 @@
 #include "RTCM3Synchronizer.h"
 #include "RTCM3FrameSplitter.h"
 #include "RTCM3_codec.h"
+#include "RTCM3_layout.h"
 
 #include "alloc_counter.h"
 
@@ -92,6 +93,7 @@ void cutAndDecode(benchmark::State &state, const QByteArray &stream, bool scalar
     }
     const auto *data = reinterpret_cast<const uint8_t *>(stream.constData());
     const size_t size = size_t(stream.size());
+    const layout::ArrayReuse reuse;
     _RTCM3_message_t record;
     long frames = 0;
     const long before = gAllocations;

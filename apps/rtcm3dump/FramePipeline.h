@@ -10,6 +10,7 @@
 #include "HostObserver.h"
 #include "RTCM3_codec.h"
 #include "RTCM3_extension.h"
+#include "RTCM3_layout.h"
 #include "RTCM3Decoder.h"
 #include "RTCM3FrameSplitter.h"
 
@@ -52,6 +53,8 @@ private:
 
     void message(const MessageSource *, const Message *message) override;
 
+    // First, so that it ends last: the record's arrays are kept from frame to frame.
+    Kvt::Nuvrix::layout::ArrayReuse mArrayReuse;
     Selection mSelection;
     const bool mHostMessages;
     bool mScalarRecords = false;

@@ -4,12 +4,16 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <memory>
 #include <new>
 #include <vector>
 
 namespace Kvt::Nuvrix::layout {
 namespace {
+
+// Frames up to this size are decoded from a zero-padded copy on the stack.
+constexpr uint32_t kPaddedFrameBytes = 1032;
 
 // ---- bit access -----------------------------------------------------------------------
 // Callers have checked that [pos, pos + width) lies inside the buffer.
@@ -189,12 +193,68 @@ void setupHeaders(const RecordLayout& layout, void* record, void* parent)
 // A sub-record ending before its start returns its INTERNAL code; bits moved count in the
 // record that owns them and in every record around it.
 
+// Group arrays kept on a thread while an ArrayReuse lives there: freeing a record's children
+// hands its arrays here, and the next decodes take them back instead of allocating. Every
+// array stays an ordinary heap block, so a record that leaves the loop is freed as usual.
+class ArrayPool
+{
+public:
+    ~ArrayPool() { clear(); }
+    bool active() const { return mScopes != 0; }
+    void open() { ++mScopes; }
+    void close()
+    {
+        if (--mScopes == 0)
+            clear();
+    }
+    void give(uint8_t* data)
+    {
+        if (mCount == kSlots) {
+            std::free(data);
+            return;
+        }
+        mSlots[mCount++] = Slot{data, malloc_usable_size(data)};
+    }
+    // A zeroed block of at least `bytes`, as calloc would give: the most recent one that is
+    // large enough, else a new one.
+    uint8_t* take(std::size_t bytes)
+    {
+        for (unsigned i = mCount; i-- > 0;) {
+            if (mSlots[i].capacity >= bytes) {
+                uint8_t* data = mSlots[i].data;
+                mSlots[i] = mSlots[--mCount];
+                std::memset(data, 0, bytes);
+                return data;
+            }
+        }
+        return static_cast<uint8_t*>(std::calloc(1, bytes));
+    }
+
+private:
+    void clear()
+    {
+        while (mCount > 0)
+            std::free(mSlots[--mCount].data);
+    }
+    static constexpr unsigned kSlots = 64;
+    struct Slot {
+        uint8_t* data;
+        std::size_t capacity;
+    };
+    Slot mSlots[kSlots];
+    unsigned mCount = 0;
+    unsigned mScopes = 0;
+};
+
+thread_local ArrayPool tArrays;
+
 struct Reader {
     const uint8_t* data;
     uint32_t sizeBytes;
     uint64_t sizeBits;
     uint64_t pos;
     uint16_t messageNumber;
+    ArrayPool* pool;  // where group arrays come from; null: the heap
 
     bool fits(uint64_t width) const { return pos + width <= sizeBits; }
     // On the path of every field: keep it inline.
@@ -210,17 +270,56 @@ struct Reader {
         storeValue(member, t, isSigned ? static_cast<uint64_t>(signExtend(raw, width)) : raw);
     }
     void elements(const Field& f, uint8_t* member, uint32_t n, unsigned width);
+    // A run of plain fields that fits the frame. The position and the buffer stay in locals:
+    // stores into the record could otherwise alias them and force a reload per field.
+    __attribute__((always_inline)) void run(const Field* g, unsigned count, unsigned bits, uint8_t* base)
+    {
+        const Field* const end = g + count;
+        if (((pos + bits) >> 3) + 8 > sizeBytes) {
+            for (; g != end; ++g)
+                value(base + g->offset, g->ctype, g->width, g->flags & Signed);
+            return;
+        }
+        const uint8_t* const d = data;
+        uint64_t p = pos;
+        for (; g != end; ++g) {
+            const unsigned w = g->width;
+            uint64_t v;
+            if (__builtin_expect(w - 1u < 57u, 1)) {
+                uint64_t word;
+                std::memcpy(&word, d + (p >> 3), 8);
+                const uint64_t aligned = __builtin_bswap64(word) << (p & 7u);
+                v = (g->flags & Signed) ? static_cast<uint64_t>(static_cast<int64_t>(aligned) >> (64 - w))
+                                        : aligned >> (64 - w);
+            } else {
+                const uint64_t raw = loadBits(d, sizeBytes, p, w);
+                v = (g->flags & Signed) ? static_cast<uint64_t>(signExtend(raw, w)) : raw;
+            }
+            p += w;
+            storeValue(base + g->offset, g->ctype, v);
+        }
+        pos = p;
+    }
     static void derive(const Field& f, void* record, uint32_t n)
     {
         if (f.derive)
             f.derive(record, n);
     }
-    static void enter(const RecordLayout& sub, void* element, void* parent) { setupHeaders(sub, element, parent); }
+    // A group element sets up the headers of what it embeds at once (deep); an embedded
+    // sub-record, whose header its holder set up already, only its own.
+    static void enter(const RecordLayout& sub, void* element, void* parent, bool deep)
+    {
+        if (deep)
+            setupHeaders(sub, element, parent);
+        else
+            setHeader(element, sub.enumerator, parent);
+    }
     // Zeroed, so that elements never reached own nothing when the record is freed; the
     // array is the record's even when the group is not read.
-    static bool elementArray(const Field& f, void* record, uint32_t n, uint8_t*& array)
+    bool elementArray(const Field& f, void* record, uint32_t n, uint8_t*& array) const
     {
-        array = static_cast<uint8_t*>(std::calloc(n ? n : 1, f.sub->size));
+        const std::size_t bytes = std::size_t(n ? n : 1) * f.sub->size;
+        array = pool ? pool->take(bytes) : static_cast<uint8_t*>(std::calloc(1, bytes));
         at<uint8_t*>(record, f.offset) = array;
         return array != nullptr;
     }
@@ -232,6 +331,23 @@ struct Reader {
 template <typename T, bool IsSigned>
 void readElements(Reader& in, uint8_t* out, uint32_t n, unsigned width)
 {
+    // When the last element's 8-byte window lies inside the readable bytes (always, for a
+    // frame read from its padded copy), every element is one load, a shift and a store.
+    const uint64_t lastStart = in.pos + uint64_t(n - 1) * width;
+    if (n != 0 && width != 0 && width <= 57 && (lastStart >> 3) + 8 <= in.sizeBytes) {
+        const uint8_t* const d = in.data;
+        uint64_t p = in.pos;
+        for (uint32_t i = 0; i < n; ++i, p += width) {
+            uint64_t word;
+            std::memcpy(&word, d + (p >> 3), 8);
+            const uint64_t aligned = __builtin_bswap64(word) << (p & 7u);
+            const T value = IsSigned ? static_cast<T>(static_cast<int64_t>(aligned) >> (64 - width))
+                                     : static_cast<T>(aligned >> (64 - width));
+            std::memcpy(out + i * sizeof(T), &value, sizeof(T));
+        }
+        in.pos = p;
+        return;
+    }
     for (uint32_t i = 0; i < n; ++i) {
         const uint64_t raw = in.take(width);
         const T value = static_cast<T>(IsSigned ? static_cast<uint64_t>(signExtend(raw, width)) : raw);
@@ -338,6 +454,11 @@ struct Writer {
     {
         put(width, loadValue(member, t));
     }
+    void run(const Field* g, unsigned count, unsigned, const uint8_t* base)
+    {
+        for (const Field* const end = g + count; g != end; ++g)
+            value(base + g->offset, g->ctype, g->width, false);
+    }
     void elements(const Field& f, const uint8_t* member, uint32_t n, unsigned width)
     {
         const std::size_t step = ctypeSize(f.ctype);
@@ -345,7 +466,7 @@ struct Writer {
             put(width, loadValue(member + i * step, f.ctype));
     }
     static void derive(const Field&, void*, uint32_t) {}
-    static void enter(const RecordLayout&, void*, void*) {}
+    static void enter(const RecordLayout&, void*, void*, bool) {}
     // A count without elements leaves nothing to write from.
     static bool elementArray(const Field& f, void* record, uint32_t n, uint8_t*& array)
     {
@@ -363,7 +484,8 @@ inline uint32_t arrayReach(uint32_t n, uint32_t capacity, uint64_t bitsLeft, uns
                            int32_t& code)
 {
     const uint32_t limit = n < capacity ? n : capacity;
-    const uint64_t fitting = width ? bitsLeft / width : limit;
+    // Nearly always the whole array fits: no division then.
+    const uint64_t fitting = uint64_t(limit) * width <= bitsLeft ? limit : bitsLeft / width;
     const uint32_t reach = fitting < limit ? static_cast<uint32_t>(fitting) : limit;
     code = reach < limit ? f.extCode : (n > capacity ? f.intCode : 0);
     return reach;
@@ -372,12 +494,27 @@ inline uint32_t arrayReach(uint32_t n, uint32_t capacity, uint64_t bitsLeft, uns
 template <class Port>
 int32_t walkFields(const RecordLayout& layout, void* record, Port& port);
 
+inline bool hasEmbeds(const RecordLayout& layout)
+{
+    for (uint16_t k = 0; k < layout.fieldCount; ++k)
+        if (layout.fields[k].kind == Kind::Embed)
+            return true;
+    return false;
+}
+
+// A record whose fields are all one run of plain fields.
+inline bool isOneRun(const RecordLayout& layout)
+{
+    const Field& first = layout.fields[0];
+    return layout.fieldCount > 1 && first.kind == Kind::Scalar && !first.present && first.runLength == layout.fieldCount;
+}
+
 // A sub-record at the port's position; its bits count in its parent as well.
 template <class Port>
 __attribute__((always_inline)) inline int32_t walkSub(const RecordLayout& sub, void* element, void* parent,
-                                                     uint32_t& parentBits, Port& port)
+                                                     uint32_t& parentBits, Port& port, bool deep)
 {
-    port.enter(sub, element, parent);
+    port.enter(sub, element, parent, deep);
     const uint64_t start = port.pos;
     const int32_t r = walkFields(sub, element, port);
     parentBits += static_cast<uint32_t>(port.pos - start);
@@ -406,10 +543,7 @@ int32_t walkFields(const RecordLayout& layout, void* record, Port& port)
         switch (f.kind) {
         case Kind::Scalar: {
             if (f.runLength > 1 && port.fits(f.runBits)) {
-                for (uint8_t j = 0; j < f.runLength; ++j) {
-                    const Field& g = layout.fields[k + j];
-                    port.value(base + g.offset, g.ctype, g.width, g.flags & Signed);
-                }
+                port.run(&f, f.runLength, f.runBits, base);
                 tally.bits += f.runBits;
                 k = static_cast<uint16_t>(k + f.runLength - 1);
                 break;
@@ -438,7 +572,7 @@ int32_t walkFields(const RecordLayout& layout, void* record, Port& port)
         case Kind::Embed: {
             if (pending != 0)
                 return pending;
-            const int32_t r = walkSub(*f.sub, base + f.offset, record, tally.bits, port);
+            const int32_t r = walkSub(*f.sub, base + f.offset, record, tally.bits, port, false);
             if (r < 0)
                 return r;
             break;
@@ -449,8 +583,24 @@ int32_t walkFields(const RecordLayout& layout, void* record, Port& port)
             int32_t r = pending;
             if (!port.elementArray(f, record, n, array) && r == 0)
                 r = f.sub->internalCode;
-            for (uint32_t i = 0; r == 0 && i < n; ++i)
-                r = walkSub(*f.sub, port.element(array, i, *f.sub), record, tally.bits, port);
+            const RecordLayout& sub = *f.sub;
+            const bool deep = r == 0 && n != 0 && hasEmbeds(sub);
+            // Elements that are one run of plain fields (bias entries) are read here, without
+            // a walk of their own, whenever the whole element fits.
+            const unsigned flatBits = isOneRun(sub) ? sub.fields[0].runBits : 0;
+            for (uint32_t i = 0; r == 0 && i < n; ++i) {
+                uint8_t* element = port.element(array, i, sub);
+                if (flatBits != 0 && port.fits(flatBits)) {
+                    port.enter(sub, element, record, false);
+                    if (sub.fatherCheck)
+                        sub.fatherCheck(element);
+                    port.run(sub.fields, sub.fieldCount, flatBits, element);
+                    bitCount(element) += flatBits;
+                    tally.bits += flatBits;
+                    continue;
+                }
+                r = walkSub(sub, element, record, tally.bits, port, deep);
+            }
             if (r < 0) {
                 if (!(f.flags & ContinueOnError))
                     return r;
@@ -495,6 +645,9 @@ static void initMembers(const RecordLayout& layout, void* record)
         return;
     for (uint16_t k = 0; k < layout.fieldCount; ++k) {
         const Field& f = layout.fields[k];
+        // Most rows are plain fields that init leaves alone.
+        if (f.kind == Kind::Scalar && !(f.flags & (Reserved | CountIsMember)))
+            continue;
         uint8_t* member = static_cast<uint8_t*>(record) + f.offset;
         if ((f.flags & CountIsMember) && f.countType != CType::Record)
             storeValue(static_cast<uint8_t*>(record) + f.countOffset, f.countType, 0);
@@ -535,28 +688,40 @@ int32_t initRecord(const RecordLayout& layout, void* record)
     return 0;
 }
 
-void freeChildren(const RecordLayout& layout, void* record)
+static void releaseChildren(const RecordLayout& layout, void* record, ArrayPool* pool)
 {
     if (!layout.ownsArrays)
         return;
     for (uint16_t k = 0; k < layout.fieldCount; ++k) {
         const Field& f = layout.fields[k];
         if (f.kind == Kind::Embed) {
-            freeChildren(*f.sub, static_cast<uint8_t*>(record) + f.offset);
+            releaseChildren(*f.sub, static_cast<uint8_t*>(record) + f.offset, pool);
         } else if (f.kind == Kind::Group) {
             uint8_t* array = at<uint8_t*>(record, f.offset);
             if (!array)
                 continue;
             const uint32_t n = countOf(f, record);
             for (uint32_t i = 0; i < n; ++i)
-                freeChildren(*f.sub, array + std::size_t(i) * f.sub->size);
-            std::free(array);
+                releaseChildren(*f.sub, array + std::size_t(i) * f.sub->size, pool);
+            if (pool)
+                pool->give(array);
+            else
+                std::free(array);
             // Released is empty: a second call, or a decode that fails early into this
             // record, leaves nothing to free twice.
             at<uint8_t*>(record, f.offset) = nullptr;
         }
     }
 }
+
+void freeChildren(const RecordLayout& layout, void* record)
+{
+    if (layout.ownsArrays)
+        releaseChildren(layout, record, tArrays.active() ? &tArrays : nullptr);
+}
+
+ArrayReuse::ArrayReuse() { tArrays.open(); }
+ArrayReuse::~ArrayReuse() { tArrays.close(); }
 
 void* appendElement(const RecordLayout& owner, const Field& group, void* record)
 {
@@ -614,13 +779,25 @@ int32_t decodeFrame(const Dispatch& dispatch, uint8_t* enableSet, uint16_t* unkn
 int32_t decodeMessage(const RecordLayout& layout, const uint8_t* frame, uint16_t length, void* result, Depth depth)
 {
     initRecord(layout, result);
+    // Every frame the synchronizer passes (at most 1029 bytes) is read from a copy with eight
+    // zero bytes behind it, so that a field near the end is one 8-byte load like any other;
+    // the fields still end where the frame ends.
+    alignas(8) uint8_t padded[kPaddedFrameBytes + 8];
+    uint32_t readable = length;
+    if (length <= kPaddedFrameBytes) {
+        std::memcpy(padded, frame, length);
+        std::memset(padded + length, 0, 8);
+        frame = padded;
+        readable = uint32_t(length) + 8;
+    }
     if (depth == Depth::Scalars) {
         tScratch.reset();
-        Skimmer in{{frame, length, uint64_t(length) * 8, 0, layout.messageNumber}};
+        Skimmer in{{frame, readable, uint64_t(length) * 8, 0, layout.messageNumber, nullptr}};
         const int32_t r = walkFrame(layout, result, in);
         return r < 0 ? r : static_cast<int32_t>(in.pos);
     }
-    Reader in{frame, length, uint64_t(length) * 8, 0, layout.messageNumber};
+    Reader in{frame, readable, uint64_t(length) * 8, 0, layout.messageNumber,
+              layout.ownsArrays && tArrays.active() ? &tArrays : nullptr};
     const int32_t r = walkFrame(layout, result, in);
     return r < 0 ? r : static_cast<int32_t>(in.pos);
 }

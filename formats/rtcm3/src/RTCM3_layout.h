@@ -108,6 +108,20 @@ int32_t initRecord(const RecordLayout& layout, void* record);
 void freeChildren(const RecordLayout& layout, void* record);
 void* appendElement(const RecordLayout& owner, const Field& group, void* record);
 
+// For a loop that decodes frame after frame into one scratch record: while one of these lives
+// on a thread, freeing a record's children keeps its group arrays for the thread's next
+// decodes, which take them (zeroed, grown when too small) instead of allocating. The values
+// decoded are the same; a record kept past the loop owns ordinary heap arrays. The kept
+// arrays are released when the last one on the thread ends.
+class ArrayReuse
+{
+public:
+    ArrayReuse();
+    ~ArrayReuse();
+    ArrayReuse(const ArrayReuse&) = delete;
+    ArrayReuse& operator=(const ArrayReuse&) = delete;
+};
+
 struct Dispatch {
     const RecordLayout* const* byNumber;  // 4096 entries; null where no message is known
     const RecordLayout* const* subtyped;  // records sharing a sub-typed number, null-terminated
