@@ -248,10 +248,11 @@ Caster::Caster(CasterUsers users, QObject *parent)
     connect(mServer.get(), &QTcpServer::newConnection, this, [this] { accept(); });
     // Writers beside the event loop, one per core up to four: the loop only hands them batches.
     const int writers = std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+    const bool ring = !qEnvironmentVariableIsSet("RTCM3RELAY_NO_RING");
     mFanout = std::make_unique<Fanout>(writers, [this](const Fanout::Event &e) {
         QMetaObject::invokeMethod(this, [this, kind = int(e.kind), id = e.client, text = e.text] { fanoutEvent(kind, id, text); },
                                   Qt::QueuedConnection);
-    });
+    }, ring);
 }
 
 Caster::~Caster()
