@@ -1,5 +1,5 @@
-// Outputs to the network, in process on loopback: a TCP server output and a UDP output deliver
-// every frame in order. A file output moved away starts anew on SIGHUP, run as a program,
+// Outputs in process: a TCP server output and a UDP output on loopback, and a serial output
+// on a pseudo-terminal, deliver every frame in order. A file output moved away starts anew on SIGHUP, run as a program,
 // with no frame lost or written twice.
 
 #include "RelayOutput.h"
@@ -12,6 +12,9 @@
 #include <QtNetwork/QUdpSocket>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace relayharness;
 
@@ -37,17 +40,37 @@ bool spin(Done done)
     return done();
 }
 
-TEST(RelayNetworkOutput, DeliversEveryFrameInOrderToALoopbackPeer)
+// The controlling end of a new pseudo-terminal, and the device name of its other end.
+int openTerminal(QString *device)
+{
+    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0 || ::grantpt(fd) != 0 || ::unlockpt(fd) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    *device = QString::fromLocal8Bit(::ptsname(fd));
+    return fd;
+}
+
+TEST(RelayOutputs, DeliverEveryFrameInOrder)
 {
     ensureApplication();
-    for (const bool udp : {false, true}) {
+    enum class Kind { Tcp, Udp, Serial };
+    for (const Kind kind : {Kind::Tcp, Kind::Udp, Kind::Serial}) {
+        SCOPED_TRACE(int(kind));
+        const bool udp = kind == Kind::Udp;
         QUdpSocket datagrams;
         QTcpSocket stream;
-        QString error;
+        QString error, device;
         RelayAddress address;
+        int terminal = -1;
         if (udp) {
             ASSERT_TRUE(datagrams.bind(QHostAddress::LocalHost, 0));
             address = RelayAddress::parse(QStringLiteral("udp://127.0.0.1:%1").arg(datagrams.localPort()), &error);
+        } else if (kind == Kind::Serial) {
+            terminal = openTerminal(&device);
+            ASSERT_GE(terminal, 0);
+            address = RelayAddress::parse(QStringLiteral("serial://%1?baud=115200&parity=even").arg(device), &error);
         } else {
             address = RelayAddress::parse(QStringLiteral("tcp://:%1").arg(freePort()), &error);
             address.host = QStringLiteral("127.0.0.1");  // listen on loopback only
@@ -56,7 +79,7 @@ TEST(RelayNetworkOutput, DeliversEveryFrameInOrderToALoopbackPeer)
         const auto output = RelayOutput::create(address, nullptr, &error);
         ASSERT_TRUE(output) << error.toStdString();
         output->start();
-        if (!udp) {
+        if (kind == Kind::Tcp) {
             stream.connectToHost(QHostAddress::LocalHost, address.port);
             ASSERT_TRUE(spin([&] { return output->stats().clients == 1; }));
         }
@@ -66,11 +89,16 @@ TEST(RelayNetworkOutput, DeliversEveryFrameInOrderToALoopbackPeer)
         QList<QByteArray> received;
         QByteArray bytes;
         spin([&] {
-            while (datagrams.hasPendingDatagrams())
+            while (udp && datagrams.hasPendingDatagrams())
                 received << datagrams.receiveDatagram().data();
-            bytes += stream.readAll();
+            if (kind == Kind::Tcp)
+                bytes += stream.readAll();
+            char buffer[4096];
+            for (ssize_t n; terminal >= 0 && (n = ::read(terminal, buffer, sizeof buffer)) > 0;)
+                bytes.append(buffer, n);
             return received.size() == frames.size() || bytes.size() >= frames.join().size();
         });
+        ::close(terminal);
         if (udp)
             EXPECT_TRUE(received == frames);  // one datagram per frame
         else
