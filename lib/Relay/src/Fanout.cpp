@@ -167,6 +167,8 @@ public:
 
     void post(Command command)
     {
+        if (command.kind == Command::Kind::Add)
+            ++mCount;
         {
             const std::lock_guard<std::mutex> lock(mMutex);
             mInbox.push_back(std::move(command));
@@ -234,7 +236,6 @@ private:
         Connection *raw = c.get();
         mGroups[c->group].push_back(raw);
         mConnections.emplace(c->id, std::move(c));
-        ++mCount;
         if (!write(*raw, greeting))
             drop(*raw, Event::Kind::Left, {});
     }
@@ -475,7 +476,11 @@ void Fanout::add(quint64 client, int group, int descriptor, bool chunked, qint64
 {
     Command command{Command::Kind::Add, {}, greeting, group, {}, {}, {}};
     command.connection = std::make_unique<Connection>(Connection{client, group, descriptor, chunked, limit, {}, 0, false, false, {}});
-    mWriters[mNext++ % mWriters.size()]->post(std::move(command));
+    // To the writer with the fewest clients, so that both cores share every epoch's sends
+    // evenly however clients came and went.
+    const auto least = std::min_element(mWriters.begin(), mWriters.end(),
+                                        [](const auto &a, const auto &b) { return a->count() < b->count(); });
+    (*least)->post(std::move(command));
 }
 
 void Fanout::publish(int group, const QByteArray &bytes)

@@ -50,5 +50,4 @@ public:
 private:
     class Writer;
     std::vector<std::unique_ptr<Writer>> mWriters;
-    size_t mNext = 0;
 };
