@@ -51,7 +51,8 @@ const char kUsage[] =
     "  --every S             print a status line per input, output and mountpoint every S seconds\n"
     "  --json                status lines and the summary as JSON\n"
     "  --help, --version\n"
-    "SIGINT or SIGTERM ends the run with a summary; SIGHUP reopens output files.\n";
+    "SIGINT or SIGTERM ends the run with a summary; SIGHUP reopens output files.\n"
+    "RTCM3RELAY_NO_RING=1 in the environment: one send() per caster client, not batched sends.\n";
 
 int gSignalPipe[2] = {-1, -1};
 

@@ -248,10 +248,11 @@ Caster::Caster(CasterUsers users, QObject *parent)
     connect(mServer.get(), &QTcpServer::newConnection, this, [this] { accept(); });
     // Writers beside the event loop, one per core up to four: the loop only hands them batches.
     const int writers = std::clamp(int(std::thread::hardware_concurrency()), 1, 4);
+    const bool ring = !qEnvironmentVariableIsSet("RTCM3RELAY_NO_RING");
     mFanout = std::make_unique<Fanout>(writers, [this](const Fanout::Event &e) {
         QMetaObject::invokeMethod(this, [this, kind = int(e.kind), id = e.client, text = e.text] { fanoutEvent(kind, id, text); },
                                   Qt::QueuedConnection);
-    });
+    }, ring);
 }
 
 Caster::~Caster()
@@ -315,6 +316,7 @@ void Caster::attach(RelayInput *input)
     mount.nmea = input->address().value(QStringLiteral("gga")) == QLatin1String("pass")
         || input->address().value(QStringLiteral("nmea")) == QLatin1String("1");
     connect(input, &RelayInput::frameReady, this, [this, &mount](const Frame &frame) { publish(mount, frame); });
+    connect(input, &RelayInput::readDone, this, [this, &mount] { flush(mount); });
 }
 
 void Caster::accept()
@@ -561,6 +563,7 @@ void Caster::sourceBytes(Mountpoint &mount, const QByteArray &bytes)
     }
     for (const Frame &frame : source.splitter.feed(payload, monotonicNs()))
         publish(mount, frame);
+    flush(mount);
 }
 
 void Caster::publish(Mountpoint &mount, const Frame &frame)
@@ -568,8 +571,8 @@ void Caster::publish(Mountpoint &mount, const Frame &frame)
     mount.profile.observe(frame, frame.arrivalNs / 1000000);
     mount.stats.bytes += frame.bytes.size();
     ++mount.stats.frames;
-    // Frames of one read go out together, one write per client, once this pass of the loop has
-    // announced them all.
+    // Frames of one read go out together, one write per client: when the read is done, or else
+    // once this pass of the loop has announced them all (replayed files).
     if (mount.pending.isEmpty())
         QMetaObject::invokeMethod(this, [this, &mount] { flush(mount); }, Qt::QueuedConnection);
     mount.pending += frame.bytes;
@@ -578,7 +581,7 @@ void Caster::publish(Mountpoint &mount, const Frame &frame)
 void Caster::flush(Mountpoint &mount)
 {
     const QByteArray bytes = std::exchange(mount.pending, {});
-    if (!mount.clients.empty())
+    if (!mount.clients.empty() && !bytes.isEmpty())
         mFanout->publish(mount.group, bytes);
 }
 

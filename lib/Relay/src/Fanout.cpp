@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <deque>
 #include <future>
@@ -17,10 +18,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#ifdef NUVRIX_HAVE_URING
+#include <liburing.h>
+#endif
+
 namespace {
 
 constexpr qsizetype kMaxLineBytes = 1024;
 constexpr quint64 kWakeKey = ~quint64(0);
+constexpr quint64 kRingKey = ~quint64(0) - 1;
 
 struct Piece
 {
@@ -37,6 +43,7 @@ struct Connection
     qint64 limit;
     std::deque<Piece> queue;
     qint64 queued = 0;
+    bool sending = false;  // a send submitted to the ring has not completed yet
     bool watchingOutput = false;
     QByteArray lines;
 };
@@ -52,12 +59,91 @@ struct Command
     std::shared_ptr<std::promise<void>> done;
 };
 
+
+// Many non-blocking sends in one system call, through the kernel's submission ring where it
+// offers one: on virtual machines a system call can cost as much as a small loopback send, and
+// a writer makes one per client and batch otherwise. Every send carries MSG_DONTWAIT, so the
+// kernel completes it at once (in full, in part, or refused) instead of waiting for room.
+class SendRing
+{
+public:
+    static constexpr unsigned kEntries = 512;
+
+    ~SendRing()
+    {
+#ifdef NUVRIX_HAVE_URING
+        if (mReady)
+            io_uring_queue_exit(&mRing);
+#endif
+    }
+    // Made on the thread that submits, which alone may then use it.
+    bool open()
+    {
+#ifdef NUVRIX_HAVE_URING
+        mReady = io_uring_queue_init(kEntries, &mRing, IORING_SETUP_SINGLE_ISSUER | IORING_SETUP_COOP_TASKRUN) == 0
+            || io_uring_queue_init(kEntries, &mRing, 0) == 0;
+#endif
+        return mReady;
+    }
+    bool ready() const { return mReady; }
+    int descriptor() const
+    {
+#ifdef NUVRIX_HAVE_URING
+        return mReady ? mRing.ring_fd : -1;
+#else
+        return -1;
+#endif
+    }
+    // False when the ring holds kEntries sends already: submit first.
+    bool add([[maybe_unused]] int fd, [[maybe_unused]] const QByteArray &bytes, [[maybe_unused]] quint64 key)
+    {
+#ifdef NUVRIX_HAVE_URING
+        io_uring_sqe *sqe = io_uring_get_sqe(&mRing);
+        if (!sqe)
+            return false;
+        io_uring_prep_send(sqe, fd, bytes.constData(), size_t(bytes.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+        io_uring_sqe_set_data64(sqe, key);
+        return true;
+#else
+        return false;
+#endif
+    }
+    // Submits what was added; then hands every completion there is to `done(key, result)`.
+    template <class Done>
+    void submit(Done done)
+    {
+#ifdef NUVRIX_HAVE_URING
+        if (!mReady)
+            return;
+        if (io_uring_sq_ready(&mRing) > 0)
+            io_uring_submit(&mRing);
+        io_uring_cqe *cqe;
+        unsigned head, seen = 0;
+        io_uring_for_each_cqe(&mRing, head, cqe)
+        {
+            done(io_uring_cqe_get_data64(cqe), cqe->res);
+            ++seen;
+        }
+        io_uring_cq_advance(&mRing, seen);
+#else
+        (void)done;
+#endif
+    }
+
+private:
+    bool mReady = false;
+#ifdef NUVRIX_HAVE_URING
+    io_uring mRing{};
+#endif
+};
+
 } // namespace
 
 class Fanout::Writer
 {
 public:
-    explicit Writer(Sink sink) : mSink(std::move(sink)), mPoll(::epoll_create1(EPOLL_CLOEXEC)), mWake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+    Writer(Sink sink, bool ring)
+        : mSink(std::move(sink)), mWantRing(ring), mPoll(::epoll_create1(EPOLL_CLOEXEC)), mWake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
     {
         epoll_event e{};
         e.events = EPOLLIN;
@@ -81,6 +167,8 @@ public:
 
     void post(Command command)
     {
+        if (command.kind == Command::Kind::Add)
+            ++mCount;
         {
             const std::lock_guard<std::mutex> lock(mMutex);
             mInbox.push_back(std::move(command));
@@ -98,12 +186,20 @@ private:
 
     void run()
     {
+        if (mWantRing && mRing.open()) {
+            epoll_event e{};
+            e.events = EPOLLIN;
+            e.data.u64 = kRingKey;
+            ::epoll_ctl(mPoll, EPOLL_CTL_ADD, mRing.descriptor(), &e);
+        }
         epoll_event events[256];
         while (!mStop) {
             const int n = ::epoll_wait(mPoll, events, 256, -1);
             for (int i = 0; i < n; ++i) {
                 if (events[i].data.u64 == kWakeKey)
                     takeCommands();
+                else if (events[i].data.u64 == kRingKey)
+                    completeSends();
                 else
                     serve(events[i].data.u64, events[i].events);
             }
@@ -140,7 +236,6 @@ private:
         Connection *raw = c.get();
         mGroups[c->group].push_back(raw);
         mConnections.emplace(c->id, std::move(c));
-        ++mCount;
         if (!write(*raw, greeting))
             drop(*raw, Event::Kind::Left, {});
     }
@@ -150,15 +245,77 @@ private:
         const auto it = mGroups.find(group);
         if (it == mGroups.end())
             return;
-        std::vector<Connection *> full;
-        for (Connection *c : it->second)
-            if (!write(*c, c->chunked ? chunked : plain))
-                full.push_back(c);
-        for (Connection *c : full) {
-            if (c->fd < 0)
-                drop(*c, Event::Kind::Left, {});
+        std::vector<quint64> gone;
+        for (Connection *c : it->second) {
+            const QByteArray &bytes = c->chunked ? chunked : plain;
+            if (!mRing.ready() || !c->queue.empty() || c->sending) {
+                if (!write(*c, bytes))
+                    gone.push_back(c->id);
+                continue;
+            }
+            if (!mRing.add(c->fd, bytes, c->id)) {
+                settleSends(&gone);
+                mRing.add(c->fd, bytes, c->id);
+            }
+            c->sending = true;
+            mInflight.emplace(c->id, bytes);
+        }
+        settleSends(&gone);
+        dropAll(gone);
+    }
+
+    // Submits the sends added to the ring and takes the outcome of those completed.
+    void settleSends(std::vector<quint64> *gone)
+    {
+        mRing.submit([&](quint64 id, int result) {
+            auto bytes = mInflight.extract(id);
+            const auto it = mConnections.find(id);
+            if (!bytes.empty() && it != mConnections.end() && !settle(*it->second, bytes.mapped(), result))
+                gone->push_back(id);
+        });
+    }
+
+    void completeSends()
+    {
+        std::vector<quint64> gone;
+        settleSends(&gone);
+        dropAll(gone);
+    }
+
+    // The outcome of a send from the ring: what the kernel did not take goes first in the
+    // queue. False as for write().
+    bool settle(Connection &c, const QByteArray &bytes, int result)
+    {
+        c.sending = false;
+        if (result < 0 && result != -EAGAIN && result != -EINTR) {
+            ::close(std::exchange(c.fd, -1));
+            return false;
+        }
+        const qint64 left = bytes.size() - std::max(0, result);
+        if (left > 0) {
+            if (c.queued + left > c.limit)
+                return false;
+            c.queue.push_front({bytes, bytes.size() - left});
+            c.queued += left;
+        }
+        if (!c.queue.empty())
+            watchOutput(c, true);
+        return true;
+    }
+
+    void dropAll(std::vector<quint64> &gone)
+    {
+        std::sort(gone.begin(), gone.end());
+        gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
+        for (const quint64 id : gone) {
+            const auto it = mConnections.find(id);
+            if (it == mConnections.end())
+                continue;
+            Connection &c = *it->second;
+            if (c.fd < 0)
+                drop(c, Event::Kind::Left, {});
             else
-                drop(*c, Event::Kind::Dropped, "it does not read; its queue is full");
+                drop(c, Event::Kind::Dropped, "it does not read; its queue is full");
         }
     }
 
@@ -167,7 +324,7 @@ private:
     bool write(Connection &c, const QByteArray &bytes)
     {
         qsizetype sent = 0;
-        if (c.queue.empty()) {
+        if (c.queue.empty() && !c.sending) {
             const ssize_t n = ::send(c.fd, bytes.constData(), size_t(bytes.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
                 ::close(std::exchange(c.fd, -1));
@@ -182,7 +339,8 @@ private:
             return false;
         c.queue.push_back({bytes, sent});
         c.queued += left;
-        watchOutput(c, true);
+        if (!c.sending)  // else once the ring's send completes
+            watchOutput(c, true);
         return true;
     }
 
@@ -211,6 +369,8 @@ private:
 
     bool flushQueue(Connection &c)
     {
+        if (c.sending)
+            return true;
         while (!c.queue.empty()) {
             Piece &p = c.queue.front();
             const ssize_t n = ::send(c.fd, p.bytes.constData() + p.offset, size_t(p.bytes.size() - p.offset), MSG_DONTWAIT | MSG_NOSIGNAL);
@@ -266,6 +426,12 @@ private:
     void closeAll()
     {
         static const QByteArray kEnd("0\r\n\r\n");
+        // Sends are completed at once; a late one gets a moment, not a wait.
+        for (int i = 0; !mInflight.empty() && i < 100; ++i) {
+            completeSends();
+            if (!mInflight.empty())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         for (auto &[id, c] : mConnections) {
             if (c->chunked)
                 write(*c, kEnd);
@@ -279,6 +445,9 @@ private:
     }
 
     Sink mSink;
+    bool mWantRing;
+    std::unordered_map<quint64, QByteArray> mInflight;  // what the ring's sends read, by client
+    SendRing mRing;  // after mInflight: gone before the buffers it may still read
     int mPoll;
     int mWake;
     std::thread mThread;
@@ -290,10 +459,10 @@ private:
     std::unordered_map<int, std::vector<Connection *>> mGroups;
 };
 
-Fanout::Fanout(int threads, Sink sink)
+Fanout::Fanout(int threads, Sink sink, bool ring)
 {
     for (int i = 0; i < std::max(1, threads); ++i)
-        mWriters.push_back(std::make_unique<Writer>(sink));
+        mWriters.push_back(std::make_unique<Writer>(sink, ring));
 }
 
 Fanout::~Fanout() = default;
@@ -306,8 +475,12 @@ QByteArray Fanout::chunk(const QByteArray &bytes)
 void Fanout::add(quint64 client, int group, int descriptor, bool chunked, qint64 limit, const QByteArray &greeting)
 {
     Command command{Command::Kind::Add, {}, greeting, group, {}, {}, {}};
-    command.connection = std::make_unique<Connection>(Connection{client, group, descriptor, chunked, limit, {}, 0, false, {}});
-    mWriters[mNext++ % mWriters.size()]->post(std::move(command));
+    command.connection = std::make_unique<Connection>(Connection{client, group, descriptor, chunked, limit, {}, 0, false, false, {}});
+    // To the writer with the fewest clients, so that both cores share every epoch's sends
+    // evenly however clients came and went.
+    const auto least = std::min_element(mWriters.begin(), mWriters.end(),
+                                        [](const auto &a, const auto &b) { return a->count() < b->count(); });
+    (*least)->post(std::move(command));
 }
 
 void Fanout::publish(int group, const QByteArray &bytes)

@@ -26,7 +26,9 @@ public:
     // Called on a writer thread.
     using Sink = std::function<void(const Event &)>;
 
-    Fanout(int threads, Sink sink);
+    // `ring`: batch each publication's sends into one system call where the kernel allows it
+    // (otherwise, and without it, one send() per client).
+    Fanout(int threads, Sink sink, bool ring = true);
     ~Fanout();  // closes every client
     Fanout(const Fanout &) = delete;
     Fanout &operator=(const Fanout &) = delete;
@@ -48,5 +50,4 @@ public:
 private:
     class Writer;
     std::vector<std::unique_ptr<Writer>> mWriters;
-    size_t mNext = 0;
 };

@@ -490,6 +490,7 @@ void RelayInput::receive(const QByteArray &bytes)
     mStats.bytes += bytes.size();
     for (const Frame &frame : mSplitter.feed(bytes, monotonicNs()))
         announce(frame);
+    emit readDone();
 }
 
 void RelayInput::announce(const Frame &frame)

@@ -38,6 +38,8 @@ public:
 
 signals:
     void frameReady(const Frame &frame);
+    // The frames of one read were all announced: a consumer that gathers them may send now.
+    void readDone();
     void finished();
     void note(const QString &message);
 

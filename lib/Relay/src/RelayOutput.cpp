@@ -192,6 +192,13 @@ class ConnectionOutput : public RelayOutput
 {
 public:
     using RelayOutput::RelayOutput;
+    // A TLS socket says it disconnected while it is destroyed: by then the timers and the
+    // link its handlers use are gone.
+    ~ConnectionOutput() override
+    {
+        if (mSocket)
+            disconnect(mSocket.get(), nullptr, this, nullptr);
+    }
 
     void start() override
     {
