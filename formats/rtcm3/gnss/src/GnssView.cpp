@@ -92,7 +92,7 @@ void GnssView::addSystemParameters(const _RTCM3_message_t& record)
         return;
     if (const auto leap = units::value(units::Message_Type_1013::Leap_Seconds, r.Leap_Seconds))
         mLeapFromStream = int(*leap);
-    offerDate(*t, Evidence::StreamDate, "the 1013 of station " + std::to_string(r.Reference_Station_ID));
+    offerDate(*t, Evidence::StreamDate, {"the 1013 of station ", int(r.Reference_Station_ID)});
 }
 
 void GnssView::addText(const _RTCM3_message_t& record)
@@ -100,7 +100,7 @@ void GnssView::addText(const _RTCM3_message_t& record)
     const auto& r = record.Message_Type_1029;
     const StationText t = stationText(r, mLeapFromStream);
     if (textIsDated(r))
-        offerDate(t.time, Evidence::StreamDate, "the 1029 of station " + std::to_string(r.Reference_Station_ID));
+        offerDate(t.time, Evidence::StreamDate, {"the 1029 of station ", int(r.Reference_Station_ID)});
     mSink.stationText(t);
 }
 

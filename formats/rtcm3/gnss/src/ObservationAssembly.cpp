@@ -87,13 +87,21 @@ struct ObservationAssembly::Pending {
     void put(const SatId& sat, PendingSignal&& signal) { put(satellite(sat), std::move(signal)); }
     static void put(PendingSatellite& s, PendingSignal&& signal)
     {
+        if (PendingSignal* to = slot(s, signal.code, signal.rank))
+            *to = std::move(signal);
+    }
+    // Where a signal of this rank goes, emptied: its own entry or a new one; null where one
+    // of a higher rank holds the signal.
+    static PendingSignal* slot(PendingSatellite& s, const SignalCode& code, int rank)
+    {
         for (PendingSignal& old : s.observations)
-            if (old.code == signal.code) {
-                if (signal.rank >= old.rank)
-                    old = std::move(signal);
-                return;
+            if (old.code == code) {
+                if (rank < old.rank)
+                    return nullptr;
+                old = PendingSignal{};
+                return &old;
             }
-        s.observations.push_back(std::move(signal));
+        return &s.observations.emplace_back();
     }
 };
 
@@ -107,13 +115,20 @@ ObservationAssembly::~ObservationAssembly() = default;
 
 double ObservationAssembly::frequencyHz(System system, char band, std::optional<int> channel)
 {
-    if (system == System::Glonass || band < '0' || band > '9')
+    if (band < '0' || band > '9')
         return carrierFrequencyHz(system, band, channel).value_or(0.0);
-    // The others have one frequency per band: asked once.
-    double& f = mFrequencies[std::size_t(system) * 10 + std::size_t(band - '0')];
-    if (f == 0)
-        f = carrierFrequencyHz(system, band, std::nullopt).value_or(-1.0);
-    return f > 0 ? f : 0.0;
+    // One frequency per band, GLONASS's per band and channel (or none): each asked once.
+    double* f = &mFrequencies[std::size_t(system) * 10 + std::size_t(band - '0')];
+    if (system == System::Glonass) {
+        if (channel && !GlonassChannels::valid(*channel))
+            return carrierFrequencyHz(system, band, channel).value_or(0.0);
+        f = &mGlonassFrequencies[std::size_t(band - '0')][channel ? std::size_t(*channel + 7) : 14];
+    } else {
+        channel.reset();
+    }
+    if (*f == 0)
+        *f = carrierFrequencyHz(system, band, channel).value_or(-1.0);
+    return *f > 0 ? *f : 0.0;
 }
 
 namespace {
@@ -156,8 +171,9 @@ constexpr double kPartStepMs = msStep(units::MSM_Satellite_Data::Satellite_Rough
 
 int popcount64(uint64_t v) { return __builtin_popcountll(v); }
 
-// Every cell of every MSM6-7 asks: a table here, negative for a reserved indicator.
-std::optional<double> extendedLockTimeS(int indicator)
+// Every cell of every MSM6-7 asks: a table of all 10-bit indicators, negative for a reserved
+// one, looked up once per message.
+const std::array<double, 1024>& extendedLockTimes()
 {
     static const std::array<double, 1024> kSeconds = [] {
         std::array<double, 1024> t{};
@@ -165,8 +181,7 @@ std::optional<double> extendedLockTimeS(int indicator)
             t[std::size_t(i)] = msmExtendedLockTimeS(i).value_or(-1.0);
         return t;
     }();
-    const double s = kSeconds[std::size_t(indicator) & 1023];
-    return s >= 0 ? std::optional<double>(s) : std::nullopt;
+    return kSeconds;
 }
 
 } // namespace
@@ -229,6 +244,8 @@ void ObservationAssembly::addMsm(int number, const family::Msm& m)
     const auto& cd = m.MSM_Signal_Data;
     namespace sat = units::MSM_Satellite_Data;
     namespace sig = units::MSM_Signal_Data;
+    const std::array<double, 1024>& extendedLock = extendedLockTimes();
+    const int rank = rankOfMsm(level);
     int cell = 0;
     for (int i = 0; i < nsat; ++i) {
         const std::optional<SatId> sat = msmSatellite(system, satIds[i]);
@@ -256,34 +273,41 @@ void ObservationAssembly::addMsm(int number, const family::Msm& m)
             const std::optional<SignalCode>& code = codes[j];
             if (!sat || !code)
                 continue;
-            PendingSignal s;
-            s.code = *code;
-            s.rank = rankOfMsm(level);
-            if (roughMs && content.finePseudorange)
-                s.pseudorangeM = content.extended
-                    ? rangeM<sig::Fine_PseudoRange_Extended_Resolution>(*roughMs, cd.Fine_PseudoRange_Extended_Resolution[c])
-                    : rangeM<sig::Fine_PseudoRange>(*roughMs, cd.Fine_PseudoRange[c]);
-            if (roughMs && content.finePhase)
-                s.phaseM = content.extended
-                    ? rangeM<sig::Fine_PhaseRange_Extended_Resolution>(*roughMs, cd.Fine_PhaseRange_Extended_Resolution[c])
-                    : rangeM<sig::Fine_PhaseRange>(*roughMs, cd.Fine_PhaseRange[c]);
-            if (roughRate)
-                if (const auto fine = units::value(sig::Fine_PhaseRangeRate, cd.Fine_PhaseRangeRate[c]))
-                    s.rangeRateMps = *roughRate + *fine;
-            if (content.cnr)
-                s.cn0DbHz = content.extended ? units::value(sig::CNR_Extended_Resolution, cd.CNR_Extended_Resolution[c])
-                                             : units::value(sig::CNR, cd.CNR[c]);
-            if (content.lock) {
-                s.lockTimeS = content.extended ? extendedLockTimeS(cd.PhaseRange_Lock_Time_Indicator_Extended_Resolution[c])
-                                               : msmLockTimeS(cd.PhaseRange_Lock_Time_Indicator[c]);
-                s.halfCycle = cd.HalfCycle_Ambiguity_Indicator[c] != 0;
-            }
             if (!entry) {
                 entry = &pending.satellite(*sat);
                 if (channel)
                     entry->channel = channel;
             }
-            Pending::put(*entry, std::move(s));
+            // Written in place: a signal is a tenth of a kilobyte, and an epoch has a hundred.
+            PendingSignal* s = Pending::slot(*entry, *code, rank);
+            if (!s)
+                continue;
+            s->code = *code;
+            s->rank = rank;
+            if (roughMs && content.finePseudorange)
+                s->pseudorangeM = content.extended
+                    ? rangeM<sig::Fine_PseudoRange_Extended_Resolution>(*roughMs, cd.Fine_PseudoRange_Extended_Resolution[c])
+                    : rangeM<sig::Fine_PseudoRange>(*roughMs, cd.Fine_PseudoRange[c]);
+            if (roughMs && content.finePhase)
+                s->phaseM = content.extended
+                    ? rangeM<sig::Fine_PhaseRange_Extended_Resolution>(*roughMs, cd.Fine_PhaseRange_Extended_Resolution[c])
+                    : rangeM<sig::Fine_PhaseRange>(*roughMs, cd.Fine_PhaseRange[c]);
+            if (roughRate)
+                if (const auto fine = units::value(sig::Fine_PhaseRangeRate, cd.Fine_PhaseRangeRate[c]))
+                    s->rangeRateMps = *roughRate + *fine;
+            if (content.cnr)
+                s->cn0DbHz = content.extended ? units::value(sig::CNR_Extended_Resolution, cd.CNR_Extended_Resolution[c])
+                                              : units::value(sig::CNR, cd.CNR[c]);
+            if (content.lock) {
+                if (content.extended) {
+                    const double lock = extendedLock[cd.PhaseRange_Lock_Time_Indicator_Extended_Resolution[c] & 1023u];
+                    if (lock >= 0)
+                        s->lockTimeS = lock;
+                } else {
+                    s->lockTimeS = msmLockTimeS(cd.PhaseRange_Lock_Time_Indicator[c]);
+                }
+                s->halfCycle = cd.HalfCycle_Ambiguity_Indicator[c] != 0;
+            }
         }
     }
     pending.open = m.Multiple_Message_Flag != 0;
@@ -320,12 +344,11 @@ ObservationAssembly::LegacyBlock legacyBlock(const Element& e)
 }
 
 template <typename Element>
-std::vector<ObservationAssembly::LegacyBlock> legacyBlocks(const Element* group, int count)
+void legacyBlocks(std::vector<ObservationAssembly::LegacyBlock>& blocks, const Element* group, int count)
 {
-    std::vector<ObservationAssembly::LegacyBlock> blocks;
+    blocks.clear();
     for (int i = 0; group && i < count; ++i)
         blocks.push_back(legacyBlock(group[i]));
-    return blocks;
 }
 
 template <typename Record>
@@ -346,7 +369,8 @@ auto* groupOf(const Record& r)
 template <typename Record>
 void ObservationAssembly::addLegacy(const Record& r)
 {
-    addLegacy(r.Message_Number, family::LegacyObservables::of(r), legacyBlocks(groupOf(r), r.Nr_Of_Satellites));
+    legacyBlocks(mBlocks, groupOf(r), r.Nr_Of_Satellites);
+    addLegacy(r.Message_Number, family::LegacyObservables::of(r), mBlocks);
 }
 
 void ObservationAssembly::addLegacy(int number, const family::LegacyObservables& h, const std::vector<LegacyBlock>& blocks)
@@ -477,8 +501,14 @@ void ObservationAssembly::complete()
         PendingSatellite& ps = p.satellites[i];
         if (ps.observations.empty())
             continue;
-        if (n == e.satellites.size())
-            e.satellites.emplace_back();
+        if (n == e.satellites.size()) {
+            if (mSpareSatellites.empty()) {
+                e.satellites.emplace_back();
+            } else {
+                e.satellites.push_back(std::move(mSpareSatellites.back()));
+                mSpareSatellites.pop_back();
+            }
+        }
         SatelliteObservations& so = e.satellites[n++];
         so.sat = ps.sat;
         so.glonassChannel.reset();
@@ -502,7 +532,10 @@ void ObservationAssembly::complete()
                 o.dopplerHz = -*s.rangeRateMps * f / kSpeedOfLight;
         }
     }
-    e.satellites.resize(n);
+    while (e.satellites.size() > n) {
+        mSpareSatellites.push_back(std::move(e.satellites.back()));
+        e.satellites.pop_back();
+    }
     mOutput.completed(e, time);
 }
 

@@ -93,7 +93,11 @@ private:
     GlonassChannels& mChannels;
     std::unique_ptr<Pending> mPending;
     Gnss::ObservationEpoch mEpoch;  // the one being handed on, its room kept
+    // Satellites the last epochs had beyond this one's, with their room for signals.
+    std::vector<Gnss::SatelliteObservations> mSpareSatellites;
+    std::vector<LegacyBlock> mBlocks;  // of the legacy message being read
     std::array<double, Gnss::kSystemCount * 10> mFrequencies{};  // by system and band; 0 not asked
+    std::array<std::array<double, 15>, 10> mGlonassFrequencies{};  // by band and channel + 7, 14: none
 };
 
 } // namespace Kvt::Nuvrix::View
