@@ -20,6 +20,9 @@ struct GnssView::Parts : ObservationAssembly::Output {
     GnssView& view;
     GlonassChannels channels;
     ObservationAssembly assembly;
+    // What the last station record gave, kept for the room of its texts.
+    Gnss::StationDescription description;
+    Gnss::StationText text;
 };
 
 struct GnssView::Waiting {
