@@ -3,6 +3,7 @@
 #include "RTCM3_families.h"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 namespace Kvt::Nuvrix::View {
@@ -14,9 +15,25 @@ namespace {
 // A GLONASS time may differ from the same instant in another scale by the leap seconds only.
 constexpr int64_t kLeapToleranceMs = 30 * 1000;
 
+// A value or none in eight bytes, half an optional's: a hundred signals an epoch are written
+// and read again. NaN stands for none; no observable computes to it.
+class Value {
+public:
+    Value() = default;
+    Value(double v) : mValue(v) {}
+    Value(const std::optional<double>& v) : mValue(v ? *v : kNone) {}
+    explicit operator bool() const { return mValue == mValue; }
+    double operator*() const { return mValue; }
+    std::optional<double> optional() const { return *this ? std::optional<double>(mValue) : std::nullopt; }
+
+private:
+    static constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+    double mValue = kNone;
+};
+
 struct PendingSignal {
     SignalCode code;
-    std::optional<double> pseudorangeM, phaseM, rangeRateMps, cn0DbHz, lockTimeS;
+    Value pseudorangeM, phaseM, rangeRateMps, cn0DbHz, lockTimeS;
     bool halfCycle = false;
     // Of two messages on one signal of one epoch (1003 and 1004, 1004 and 1074) the one of
     // the higher rank gives the values, of equal ranks the later one.
@@ -113,22 +130,23 @@ ObservationAssembly::ObservationAssembly(Output& output, GlonassChannels& channe
 
 ObservationAssembly::~ObservationAssembly() = default;
 
-double ObservationAssembly::frequencyHz(System system, char band, std::optional<int> channel)
+const std::array<double, 10>& ObservationAssembly::frequencies(System system, std::optional<int> channel)
 {
-    if (band < '0' || band > '9')
-        return carrierFrequencyHz(system, band, channel).value_or(0.0);
-    // One frequency per band, GLONASS's per band and channel (or none): each asked once.
-    double* f = &mFrequencies[std::size_t(system) * 10 + std::size_t(band - '0')];
-    if (system == System::Glonass) {
-        if (channel && !GlonassChannels::valid(*channel))
-            return carrierFrequencyHz(system, band, channel).value_or(0.0);
-        f = &mGlonassFrequencies[std::size_t(band - '0')][channel ? std::size_t(*channel + 7) : 14];
-    } else {
+    // GLONASS's depend on the channel; a channel out of range has none of them.
+    std::size_t row = std::size_t(system);
+    if (system == System::Glonass)
+        row = channel && GlonassChannels::valid(*channel) ? std::size_t(Gnss::kSystemCount + *channel + 7)
+            : channel ? std::size_t(Gnss::kSystemCount + 15)
+                      : std::size_t(Gnss::kSystemCount + 14);
+    else
         channel.reset();
+    Frequencies& f = mFrequencies[row];
+    if (!f.known) {
+        for (std::size_t band = 0; band < f.hz.size(); ++band)
+            f.hz[band] = carrierFrequencyHz(system, char('0' + band), channel).value_or(0.0);
+        f.known = true;
     }
-    if (*f == 0)
-        *f = carrierFrequencyHz(system, band, channel).value_or(-1.0);
-    return *f > 0 ? *f : 0.0;
+    return f.hz;
 }
 
 namespace {
@@ -517,19 +535,26 @@ void ObservationAssembly::complete()
         auto bySignal = [](const PendingSignal& a, const PendingSignal& b) { return a.code < b.code; };
         if (!std::is_sorted(ps.observations.begin(), ps.observations.end(), bySignal))
             std::sort(ps.observations.begin(), ps.observations.end(), bySignal);
-        so.observations.clear();
+        // Every member is written: the observations of an earlier epoch are overwritten.
+        so.observations.resize(ps.observations.size());
+        const std::array<double, 10>& bands = frequencies(ps.sat.system, so.glonassChannel);
+        Observation* o = so.observations.data();
         for (const PendingSignal& s : ps.observations) {
-            Observation& o = so.observations.emplace_back();
-            o.code = s.code;
-            o.pseudorangeM = s.pseudorangeM;
-            o.cn0DbHz = s.cn0DbHz;
-            o.lockTimeS = s.lockTimeS;
-            o.halfCycleAmbiguity = s.halfCycle;
-            const double f = frequencyHz(ps.sat.system, s.code.band, so.glonassChannel);
+            o->code = s.code;
+            o->pseudorangeM = s.pseudorangeM.optional();
+            o->cn0DbHz = s.cn0DbHz.optional();
+            o->lockTimeS = s.lockTimeS.optional();
+            o->halfCycleAmbiguity = s.halfCycle;
+            const double f = s.code.band >= '0' && s.code.band <= '9'
+                ? bands[std::size_t(s.code.band - '0')]
+                : carrierFrequencyHz(ps.sat.system, s.code.band, so.glonassChannel).value_or(0.0);
+            o->phaseCycles.reset();
+            o->dopplerHz.reset();
             if (f > 0 && s.phaseM)
-                o.phaseCycles = *s.phaseM * f / kSpeedOfLight;
+                o->phaseCycles = *s.phaseM * f / kSpeedOfLight;
             if (f > 0 && s.rangeRateMps)
-                o.dopplerHz = -*s.rangeRateMps * f / kSpeedOfLight;
+                o->dopplerHz = -*s.rangeRateMps * f / kSpeedOfLight;
+            ++o;
         }
     }
     while (e.satellites.size() > n) {
