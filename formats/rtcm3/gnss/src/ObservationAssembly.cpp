@@ -48,7 +48,11 @@ int rankOfLegacy(int number) { return number % 2 == 0 ? 10 : 1; }
 struct PendingSatellite {
     SatId sat;
     std::optional<int> channel;
+    // The first `count` are this epoch's; those past it keep their room for later epochs.
     std::vector<PendingSignal> observations;
+    std::size_t count = 0;
+    PendingSignal* begin() { return observations.data(); }
+    PendingSignal* end() { return observations.data() + count; }
 };
 
 } // namespace
@@ -98,7 +102,7 @@ struct ObservationAssembly::Pending {
         PendingSatellite& s = satellites[count++];
         s.sat = sat;
         s.channel.reset();
-        s.observations.clear();
+        s.count = 0;
         return s;
     }
     void put(const SatId& sat, PendingSignal&& signal) { put(satellite(sat), std::move(signal)); }
@@ -111,14 +115,18 @@ struct ObservationAssembly::Pending {
     // of a higher rank holds the signal.
     static PendingSignal* slot(PendingSatellite& s, const SignalCode& code, int rank)
     {
-        for (PendingSignal& old : s.observations)
+        for (PendingSignal& old : s)
             if (old.code == code) {
                 if (rank < old.rank)
                     return nullptr;
                 old = PendingSignal{};
                 return &old;
             }
-        return &s.observations.emplace_back();
+        if (s.count == s.observations.size())
+            s.observations.emplace_back();
+        PendingSignal& added = s.observations[s.count++];
+        added = PendingSignal{};
+        return &added;
     }
 };
 
@@ -517,7 +525,7 @@ void ObservationAssembly::complete()
     std::size_t n = 0;
     for (std::size_t i = 0; i < p.count; ++i) {
         PendingSatellite& ps = p.satellites[i];
-        if (ps.observations.empty())
+        if (ps.count == 0)
             continue;
         if (n == e.satellites.size()) {
             if (mSpareSatellites.empty()) {
@@ -533,13 +541,13 @@ void ObservationAssembly::complete()
         if (ps.sat.system == System::Glonass)
             so.glonassChannel = ps.channel ? ps.channel : mChannels.of(ps.sat.number);
         auto bySignal = [](const PendingSignal& a, const PendingSignal& b) { return a.code < b.code; };
-        if (!std::is_sorted(ps.observations.begin(), ps.observations.end(), bySignal))
-            std::sort(ps.observations.begin(), ps.observations.end(), bySignal);
+        if (!std::is_sorted(ps.begin(), ps.end(), bySignal))
+            std::sort(ps.begin(), ps.end(), bySignal);
         // Every member is written: the observations of an earlier epoch are overwritten.
-        so.observations.resize(ps.observations.size());
+        so.observations.resize(ps.count);
         const std::array<double, 10>& bands = frequencies(ps.sat.system, so.glonassChannel);
         Observation* o = so.observations.data();
-        for (const PendingSignal& s : ps.observations) {
+        for (const PendingSignal& s : ps) {
             o->code = s.code;
             o->pseudorangeM = s.pseudorangeM.optional();
             o->cn0DbHz = s.cn0DbHz.optional();

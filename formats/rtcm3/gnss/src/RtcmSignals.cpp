@@ -78,21 +78,13 @@ std::optional<SatId> satelliteOfId(System system, int satelliteId)
 
 } // namespace
 
-std::optional<SatId> msmSatellite(System system, int satelliteId)
-{
-    // Every satellite of every MSM asks: a table of all, made once.
-    static const auto kSatellites = [] {
-        std::array<std::array<std::optional<SatId>, kMsmSatelliteIds>, Gnss::kSystemCount> t{};
-        for (int s = 0; s < Gnss::kSystemCount; ++s)
-            for (int id = 1; id <= kMsmSatelliteIds; ++id)
-                t[std::size_t(s)][std::size_t(id - 1)] = satelliteOfId(System(s), id);
-        return t;
-    }();
-    const int index = static_cast<int>(system);
-    if (satelliteId < 1 || satelliteId > kMsmSatelliteIds || index < 0 || index >= Gnss::kSystemCount)
-        return std::nullopt;
-    return kSatellites[std::size_t(index)][std::size_t(satelliteId - 1)];
-}
+const std::array<std::array<std::optional<SatId>, kMsmSatelliteIds>, Gnss::kSystemCount> kMsmSatellites = [] {
+    std::array<std::array<std::optional<SatId>, kMsmSatelliteIds>, Gnss::kSystemCount> t{};
+    for (int s = 0; s < Gnss::kSystemCount; ++s)
+        for (int id = 1; id <= kMsmSatelliteIds; ++id)
+            t[std::size_t(s)][std::size_t(id - 1)] = satelliteOfId(System(s), id);
+    return t;
+}();
 
 std::optional<double> msmLockTimeS(int indicator)
 {
