@@ -1,9 +1,11 @@
 // Decoded records as JSON lines and as text, beside decoding alone on the same frames: the
-// bundled sample stream and the real captures. Frames and bytes per second count the input.
+// bundled sample stream and the real captures. Frames and bytes per second count the input;
+// heap allocations per frame are counted apart for the decode and for the lines.
 
 #include "RTCM3RecordWriter.h"
 #include "RTCM3_codec.h"
 
+#include "alloc_counter.h"
 #include "captures.h"
 
 #include <benchmark/benchmark.h>
@@ -30,9 +32,13 @@ void run(benchmark::State &state, const std::vector<testframes::Bytes> &frames, 
     std::string line;
     line.reserve(1 << 16);
     std::size_t bytes = 0, written = 0;
+    long decodeAllocations = 0, lineAllocations = 0;
     for (auto _ : state) {
         for (const testframes::Bytes &f : frames) {
+            const long before = gAllocations;
             const int32_t r = RTCM3_decode(nullptr, f.data(), static_cast<uint16_t>(f.size()), &record);
+            const long decoded = gAllocations;
+            decodeAllocations += decoded - before;
             bytes += f.size();
             if (r == RTCM3_ERR_INVALID_MESSAGE)
                 continue;
@@ -46,12 +52,16 @@ void run(benchmark::State &state, const std::vector<testframes::Bytes> &frames, 
                 written += line.size();
                 benchmark::DoNotOptimize(line.data());
             }
+            lineAllocations += gAllocations - decoded;
             RTCM3_free_message_children(&record);
         }
     }
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * frames.size()));
-    state.counters["out_bytes/frame"] = double(written) / double(state.iterations() * frames.size());
+    const double frameCount = double(state.iterations() * frames.size());
+    state.counters["out_bytes/frame"] = double(written) / frameCount;
+    state.counters["allocs/frame"] = double(decodeAllocations + lineAllocations) / frameCount;
+    state.counters["line_allocs/frame"] = double(lineAllocations) / frameCount;
 }
 
 } // namespace

@@ -1,11 +1,13 @@
 // The engineering view's throughput: MSM7 epochs per second through decode and view beside
-// decode alone, and the real captures in bytes per second, with and without JSON lines.
+// decode alone, and the real captures in bytes per second, with and without JSON lines. Heap
+// allocations are counted apart: the decode's per frame, the view's (and lines') per epoch.
 
 #include "GnssFormat.h"
 #include "GnssView.h"
 #include "RTCM3_codec.h"
 #include "kvtcg.h"
 
+#include "alloc_counter.h"
 #include "captures.h"
 
 #include <benchmark/benchmark.h>
@@ -92,17 +94,27 @@ void run(benchmark::State& state, const std::vector<Bytes>& frames, Road road)
     view.setTimeHint(Gnss::GpsTime(2143, 400000));
     _RTCM3_message_t record;
     size_t bytes = 0;
+    long decodeAllocations = 0, viewAllocations = 0;
     for (auto _ : state) {
         for (const Bytes& f : frames) {
+            const long before = gAllocations;
             const int32_t r = RTCM3_decode(nullptr, f.data(), uint16_t(f.size()), &record);
+            const long decoded = gAllocations;
             if (r >= 0 && road != Road::DecodeOnly)
                 view.add(record);
             if (r != RTCM3_ERR_INVALID_MESSAGE)
                 RTCM3_free_message_children(&record);
+            decodeAllocations += decoded - before;
+            viewAllocations += gAllocations - decoded;
             bytes += f.size();
         }
     }
     view.finish();
+    const double frameCount = double(frames.size() * state.iterations());
+    state.counters["allocs/frame"] = double(decodeAllocations + viewAllocations) / frameCount;
+    state.counters["decode_allocs/frame"] = double(decodeAllocations) / frameCount;
+    if (sink.epochs > 0)
+        state.counters["view_allocs/epoch"] = double(viewAllocations) / double(sink.epochs);
     state.SetBytesProcessed(int64_t(bytes));
     state.counters["epochs/s"] = benchmark::Counter(double(sink.epochs), benchmark::Counter::kIsRate);
     state.counters["frames/s"] = benchmark::Counter(double(frames.size() * state.iterations()),

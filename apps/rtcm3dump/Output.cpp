@@ -33,6 +33,7 @@ bool mayStall(int fd)
 OutputDevice::OutputDevice(int fd, const QString &name)
     : mName(name), mFd(fd), mMayStall(mayStall(fd))
 {
+    mBuffer.reserve(kBlock);
     QIODevice::open(QIODevice::WriteOnly | QIODevice::Unbuffered);
 }
 
@@ -89,7 +90,7 @@ bool OutputDevice::flush()
 {
     if (!mBuffer.isEmpty() && !failed()) {
         writeOut(mBuffer.constData(), mBuffer.size());
-        mBuffer.clear();
+        mBuffer.resize(0);  // keeps its room, unlike clear()
     }
     return !failed();
 }

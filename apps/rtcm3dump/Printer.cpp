@@ -15,6 +15,7 @@
 #include <QtCore/QHash>
 #include <QtCore/QStringList>
 
+#include <charconv>
 #include <string>
 
 namespace {
@@ -55,8 +56,53 @@ QString errorName(const Frame &frame)
     return QString::fromLatin1(Kvt::Nuvrix::RTCM3_any_error_to_string(frame.result));
 }
 
+void appendNumber(std::string &out, long long value)
+{
+    char text[24];
+    const auto r = std::to_chars(text, text + sizeof text, value);
+    out.append(text, r.ptr);
+}
+
+// head() into a line, without a string of its own: every frame that gave no record has one.
+void appendHead(std::string &out, const Frame &frame)
+{
+    const char *prefix = nullptr;
+    switch (frame.kind) {
+    case Frame::Kind::Decoded:
+        out += frame.message->getMessageInfo()->getName().toStdString();
+        return;
+    case Frame::Kind::Undescribed:
+        prefix = "Message Type ";
+        break;
+    case Frame::Kind::Unknown:
+        prefix = "Unknown Message Type ";
+        break;
+    case Frame::Kind::Failed:
+        prefix = "Undecodable Message Type ";
+        break;
+    case Frame::Kind::Empty:
+        out += "Empty Frame";
+        return;
+    }
+    out += prefix;
+    appendNumber(out, frame.number);
+}
+
+// The payload in lower-case hexadecimal, as QByteArray::toHex() writes it.
+void appendPayloadHex(std::string &out, const Frame &frame)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    const QByteArray &bytes = frame.bytes;
+    const qsizetype length = bytes.size() - 6;
+    for (qsizetype i = 0; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[3 + i]);
+        out += kDigits[byte >> 4];
+        out += kDigits[byte & 15];
+    }
+}
+
 // Why a frame gave no record, for the "error" member of its JSON line.
-std::string errorText(const Frame &frame)
+const char *errorText(const Frame &frame)
 {
     switch (frame.kind) {
     case Frame::Kind::Failed:
@@ -88,8 +134,11 @@ public:
     {
         mText.clear();
         if (frame.record && Kvt::Nuvrix::reflect::appendText(mText, *frame.record)) {
-            if (frame.trailingBytes > 0)
-                mText += "  Bytes After Last Field: " + std::to_string(frame.trailingBytes) + '\n';
+            if (frame.trailingBytes > 0) {
+                mText += "  Bytes After Last Field: ";
+                appendNumber(mText, frame.trailingBytes);
+                mText += '\n';
+            }
         } else {
             appendUndecoded(frame);
         }
@@ -102,12 +151,16 @@ private:
     // A frame that gave no record: what it is, why, and its payload.
     void appendUndecoded(const Frame &frame)
     {
-        mText += head(frame).toStdString();
-        if (frame.kind == Frame::Kind::Failed)
-            mText += "\n  Error: " + errorName(frame).toStdString();
-        const QByteArray hex = frame.payload().toHex();
+        appendHead(mText, frame);
+        if (frame.kind == Frame::Kind::Failed) {
+            mText += "\n  Error: ";
+            mText += Kvt::Nuvrix::RTCM3_any_error_to_string(frame.result);
+        }
         mText += "\n  Payload: ";
-        mText += hex.isEmpty() ? std::string("none") : hex.toStdString();
+        if (frame.bytes.size() > 6)
+            appendPayloadHex(mText, frame);
+        else
+            mText += "none";
         mText += '\n';
     }
 };
@@ -197,18 +250,27 @@ public:
         if (frame.record && reflect::appendJson(mLine, *frame.record)) {
             if (frame.trailingBytes > 0) {
                 mLine.pop_back();  // the closing brace
-                mLine += ",\"trailingBytes\":" + std::to_string(frame.trailingBytes) + '}';
+                mLine += ",\"trailingBytes\":";
+                appendNumber(mLine, frame.trailingBytes);
+                mLine += '}';
             }
         } else {
             // Frames that gave no record: their number, what they are, and the payload.
             mLine += '{';
-            if (frame.number >= 0)
-                mLine += "\"number\":" + std::to_string(frame.number) + ',';
+            if (frame.number >= 0) {
+                mLine += "\"number\":";
+                appendNumber(mLine, frame.number);
+                mLine += ',';
+            }
             mLine += "\"name\":";
-            Kvt::Text::appendJsonString(mLine, head(frame).toStdString());
+            mName.clear();
+            appendHead(mName, frame);
+            Kvt::Text::appendJsonString(mLine, mName);
             mLine += ",\"error\":";
             Kvt::Text::appendJsonString(mLine, errorText(frame));
-            mLine += ",\"payload\":\"" + frame.payload().toHex().toStdString() + "\"}";
+            mLine += ",\"payload\":\"";
+            appendPayloadHex(mLine, frame);
+            mLine += "\"}";
         }
         mLine += '\n';
         mDevice.write(mLine.data(), qint64(mLine.size()));
@@ -216,6 +278,7 @@ public:
 
 private:
     std::string mLine;
+    std::string mName;  // of a frame that gave no record, before it is escaped
 };
 
 QString describeType(const FieldInfo *field)

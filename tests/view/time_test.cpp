@@ -4,6 +4,9 @@
 
 #include "view_support.h"
 
+#include "GnssFormat.h"
+#include "RTCM3_units.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -362,6 +365,67 @@ TEST(HostileRecords, AnyFieldValuesAreSafe)
         EXPECT_LT(e.time.tow, 604800.0);
     }
     EXPECT_FALSE(sink.positions.empty());
+}
+
+// The view writes each epoch, description and text over the room the one before left: what
+// a record gives after another must be what it gives alone.
+TEST(ViewRoom, ARecordShowsNothingOfTheOneBefore)
+{
+    struct LastLine : Nuvrix::View::GnssSink {
+        std::string line;
+        void epoch(const Gnss::ObservationEpoch& e) override { line.clear(), Gnss::appendEpochJson(line, e); }
+        void stationDescription(const Gnss::StationDescription& d) override
+        {
+            line.clear(), Gnss::appendStationDescriptionJson(line, d);
+        }
+        void stationText(const Gnss::StationText& t) override { line.clear(), Gnss::appendStationTextJson(line, t); }
+    };
+    // Two satellites with two signals each, then one satellite, one signal, no phase.
+    _RTCM3_message_t wide = msm(1074, 400000000), narrow = msm(1074, 400001000);
+    auto& w = wide.Message_Type_1077;
+    w.Satellite_Mask = 3ULL << 62;
+    w.Signal_Mask = 3u << 29;
+    w.Nsat = w.Nsig = 2;
+    w.Ncell = w.Cell_Mask_Length = 4;
+    for (int c = 0; c < 4; ++c)
+        w.Cell_Mask[c] = 1;
+    w.MSM_Satellite_Data.Satellite_Rough_Range_Integer_ms[1] = 71;
+    narrow.Message_Type_1077.MSM_Signal_Data.Fine_PhaseRange[0] = int32_t(Nuvrix::units::MSM_Signal_Data::Fine_PhaseRange.invalid);
+    _RTCM3_message_t full{}, bare{}, longText{}, shortText{};
+    auto& d = full.Message_Type_1033;
+    d.Message_Number = 1033;
+    d.N = d.M = d.I = d.J = d.K = 20;
+    for (char* text : {d.Antenna_Descriptor, d.Antenna_Serial_Number, d.Receiver_Descriptor,
+                       d.Receiver_Firmware_Version, d.Receiver_Serial_Number})
+        std::memset(text, 'x', 20);
+    bare.Message_Type_1007.Message_Number = 1007;
+    bare.Message_Type_1007.N = 1;
+    bare.Message_Type_1007.Antenna_Descriptor[0] = 'y';
+    for (auto* t : {&longText.Message_Type_1029, &shortText.Message_Type_1029}) {
+        t->Message_Number = 1029;
+        t->MJD_Number = 59000;
+    }
+    longText.Message_Type_1029.Number_of_UTF_8_Code_Units = 40;
+    std::memset(longText.Message_Type_1029.UTF_8_Character_Code_Units, 'z', 40);
+    shortText.Message_Type_1029.Number_of_UTF_8_Code_Units = 2;
+    std::memset(shortText.Message_Type_1029.UTF_8_Character_Code_Units, 'a', 2);
+
+    const struct {
+        const char* what;
+        const _RTCM3_message_t &before, &after;
+    } cases[] = {{"a smaller epoch", wide, narrow}, {"a 1007 after a 1033", full, bare},
+                 {"a short text after a long one", longText, shortText}};
+    for (const auto& c : cases) {
+        LastLine used, fresh;
+        GnssView reused(used), alone(fresh);
+        for (GnssView* v : {&reused, &alone})
+            v->setTimeHint(GpsTime(2143, 400000));
+        reused.add(c.before);
+        reused.add(c.after);
+        alone.add(c.after);
+        EXPECT_FALSE(fresh.line.empty()) << c.what;
+        EXPECT_EQ(used.line, fresh.line) << c.what;
+    }
 }
 
 } // namespace

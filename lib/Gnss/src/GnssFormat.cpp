@@ -100,7 +100,7 @@ void appendEpochJson(std::string& out, const ObservationEpoch& epoch)
     out += "{\"station\":";
     appendInt(out, epoch.stationId);
     out += ",\"time\":\"";
-    out += epoch.time.toIso();
+    out += epoch.time.isoText().data();
     out += "\",\"week\":";
     appendInt(out, epoch.time.week);
     out += ",\"tow\":";
@@ -198,7 +198,7 @@ void appendStationTextJson(std::string& out, const StationText& t)
     out += "{\"station\":";
     appendInt(out, t.stationId);
     out += ",\"time\":\"";
-    out += t.time.toIso();
+    out += t.time.isoText().data();
     out += "\",\"text\":";
     appendJsonString(out, t.text);
     out += "}\n";
@@ -226,7 +226,7 @@ void appendTime(std::string& out, const char* key, const GpsTime& t)
     out += ",\"";
     out += key;
     out += "\":\"";
-    out += t.toIso();
+    out += t.isoText().data();
     out += '"';
 }
 
@@ -317,9 +317,9 @@ void appendGlonassBiasesJson(std::string& out, const GlonassBiases& b)
 
 void appendEpochText(std::string& out, const ObservationEpoch& epoch)
 {
-    const std::string iso = epoch.time.toIso();
-    appendf(out, "%.10s %s GPST  week %d  tow %.3f  station %u  satellites %zu\n", iso.c_str(),
-            iso.c_str() + 11, int(epoch.time.week), epoch.time.tow, unsigned(epoch.stationId),
+    const auto iso = epoch.time.isoText();
+    appendf(out, "%.10s %s GPST  week %d  tow %.3f  station %u  satellites %zu\n", iso.data(),
+            iso.data() + 11, int(epoch.time.week), epoch.time.tow, unsigned(epoch.stationId),
             epoch.satellites.size());
     for (const SatelliteObservations& s : epoch.satellites) {
         const std::string sat = s.sat.toString();
@@ -374,8 +374,8 @@ void appendStationDescriptionText(std::string& out, const StationDescription& d)
 
 void appendStationTextText(std::string& out, const StationText& t)
 {
-    const std::string iso = t.time.toIso();
-    appendf(out, "station %u  %.10s %s GPST  text \"", unsigned(t.stationId), iso.c_str(), iso.c_str() + 11);
+    const auto iso = t.time.isoText();
+    appendf(out, "station %u  %.10s %s GPST  text \"", unsigned(t.stationId), iso.data(), iso.data() + 11);
     appendPrintable(out, t.text);
     out += "\"\n";
 }

@@ -86,15 +86,17 @@ GpsTime GpsTime::fromCalendar(const DateTime& gpst) { return GpsTime(0, secondsO
 
 DateTime GpsTime::toCalendar() const { return dateOf(week, tow); }
 
-std::string GpsTime::toIso() const
+std::string GpsTime::toIso() const { return isoText().data(); }
+
+std::array<char, 40> GpsTime::isoText() const
 {
     // Round to the millisecond before splitting, so that 59.9996 s becomes the next minute.
     const double ms = std::round(tow * 1000.0);
     const GpsTime rounded(week, ms / 1000.0);
     const DateTime d = rounded.toCalendar();
     const int millis = int(std::llround(d.second * 1000.0));
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", d.year, d.month, d.day,
+    std::array<char, 40> text{};
+    std::snprintf(text.data(), text.size(), "%04d-%02d-%02dT%02d:%02d:%02d.%03d", d.year, d.month, d.day,
                   d.hour, d.minute, millis / 1000, millis % 1000);
     return text;
 }

@@ -2,6 +2,7 @@
 // GNSS time: one type for an instant (GPS week and time of week), converted to and from the
 // calendar, UTC and the other constellations' scales in one place.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -42,6 +43,9 @@ struct GpsTime {
     DateTime toCalendar() const;                         // GPST calendar date
     // "2021-02-05T15:44:08.000": GPST, milliseconds, never a second of 60.
     std::string toIso() const;
+    // The same text, NUL-terminated, in a buffer of its own: no allocation, for outputs that
+    // write it for every epoch.
+    std::array<char, 40> isoText() const;
 
     // From and to UTC with the leap seconds of the date.
     static GpsTime fromUtc(const DateTime& utc);

@@ -78,8 +78,8 @@ void GnssView::addStation(int number, const _RTCM3_message_t& record)
 {
     if (const auto p = stationPosition(number, record))
         mSink.stationPosition(*p);
-    else if (const auto d = stationDescription(number, record))
-        mSink.stationDescription(*d);
+    else if (stationDescription(number, record, mParts->description))
+        mSink.stationDescription(mParts->description);
     else if (number == 1230)
         mSink.glonassBiases(glonassBiases(record.Message_Type_1230));
 }
@@ -92,15 +92,16 @@ void GnssView::addSystemParameters(const _RTCM3_message_t& record)
         return;
     if (const auto leap = units::value(units::Message_Type_1013::Leap_Seconds, r.Leap_Seconds))
         mLeapFromStream = int(*leap);
-    offerDate(*t, Evidence::StreamDate, "the 1013 of station " + std::to_string(r.Reference_Station_ID));
+    offerDate(*t, Evidence::StreamDate, {"the 1013 of station ", int(r.Reference_Station_ID)});
 }
 
 void GnssView::addText(const _RTCM3_message_t& record)
 {
     const auto& r = record.Message_Type_1029;
-    const StationText t = stationText(r, mLeapFromStream);
+    StationText& t = mParts->text;
+    stationText(r, mLeapFromStream, t);
     if (textIsDated(r))
-        offerDate(t.time, Evidence::StreamDate, "the 1029 of station " + std::to_string(r.Reference_Station_ID));
+        offerDate(t.time, Evidence::StreamDate, {"the 1029 of station ", int(r.Reference_Station_ID)});
     mSink.stationText(t);
 }
 

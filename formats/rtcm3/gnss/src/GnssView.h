@@ -106,16 +106,31 @@ private:
         double toe = 0;         // s of week, GPS time
         int number = 0;
     };
+    // What offers a date, for a notice; its text is built only when a notice is told.
+    struct Origin {
+        const char* before = "";
+        int number = -1;  // none where negative
+        const char* after = "";
+        std::string text() const;
+    };
+    // A tally of the orbits that name one instant.
+    struct Tally {
+        int64_t ms;
+        Evidence strength;
+        int count;
+    };
     void addEphemeris(int number, const _RTCM3_message_t& record);
     void epochCompleted(Gnss::ObservationEpoch& epoch, const RawTime& time);
     void handOnEpoch(Gnss::ObservationEpoch& epoch);
     // A date the stream or the user gives: taken, confirmed or outweighed.
-    void offerDate(const GpsTime& t, Evidence strength, const std::string& what);
+    void offerDate(const GpsTime& t, Evidence strength, const Origin& what);
     // The reference time of an orbit: a vote while nothing dates the stream, else a check.
     void offerOrbit(const OrbitVote& vote);
     void countOrbitVotes(bool final);
     void tryClock();
     void adopt(const GpsTime& t, Evidence strength);
+    // Counts a disagreement; true for the first of each run, which alone is told.
+    bool countDisagreement();
     void tellDisagreement(const std::string& text);
     std::optional<GpsTime> clockNow() const;
     int leapSeconds() const;
@@ -128,6 +143,10 @@ private:
     bool deliver(Waiting& item);
     // Queues at the back, dropping the oldest past the bounds.
     void enqueue(std::unique_ptr<Waiting> item);
+    // Items that left the queue keep their room (an epoch's satellites and signals) for the
+    // next that must wait.
+    std::unique_ptr<Waiting> spareItem();
+    void recycle(std::unique_ptr<Waiting> item);
     // Dates what waits, walking back from the newest epoch, and hands it on.
     void releaseWaiting();
     void reportDropped();
@@ -140,6 +159,7 @@ private:
     int64_t mClockSetAtNs = 0;  // steady time when the clock was set
     std::optional<RawTime> mLatestTime;  // of the newest epoch, as sent
     std::vector<OrbitVote> mVotes;       // while nothing dates the stream
+    std::vector<Tally> mTallies;         // of the votes, kept for their room
     std::optional<std::pair<int64_t, int>> mDissent;  // the last orbit against the date: ms, satellite
     bool mClockContradicted = false;
     std::size_t mDisagreements = 0;
@@ -149,6 +169,7 @@ private:
     bool mStarted = false;
     std::deque<std::unique_ptr<Waiting>> mWaiting;
     std::size_t mWaitingBytes = 0;
+    std::vector<std::unique_ptr<Waiting>> mSpare;
     std::size_t mDropped = 0;
 };
 

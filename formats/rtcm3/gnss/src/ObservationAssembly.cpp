@@ -3,6 +3,7 @@
 #include "RTCM3_families.h"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 namespace Kvt::Nuvrix::View {
@@ -14,9 +15,25 @@ namespace {
 // A GLONASS time may differ from the same instant in another scale by the leap seconds only.
 constexpr int64_t kLeapToleranceMs = 30 * 1000;
 
+// A value or none in eight bytes, half an optional's: a hundred signals an epoch are written
+// and read again. NaN stands for none; no observable computes to it.
+class Value {
+public:
+    Value() = default;
+    Value(double v) : mValue(v) {}
+    Value(const std::optional<double>& v) : mValue(v ? *v : kNone) {}
+    explicit operator bool() const { return mValue == mValue; }
+    double operator*() const { return mValue; }
+    std::optional<double> optional() const { return *this ? std::optional<double>(mValue) : std::nullopt; }
+
+private:
+    static constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+    double mValue = kNone;
+};
+
 struct PendingSignal {
     SignalCode code;
-    std::optional<double> pseudorangeM, phaseM, rangeRateMps, cn0DbHz, lockTimeS;
+    Value pseudorangeM, phaseM, rangeRateMps, cn0DbHz, lockTimeS;
     bool halfCycle = false;
     // Of two messages on one signal of one epoch (1003 and 1004, 1004 and 1074) the one of
     // the higher rank gives the values, of equal ranks the later one.
@@ -31,7 +48,11 @@ int rankOfLegacy(int number) { return number % 2 == 0 ? 10 : 1; }
 struct PendingSatellite {
     SatId sat;
     std::optional<int> channel;
+    // The first `count` are this epoch's; those past it keep their room for later epochs.
     std::vector<PendingSignal> observations;
+    std::size_t count = 0;
+    PendingSignal* begin() { return observations.data(); }
+    PendingSignal* end() { return observations.data() + count; }
 };
 
 } // namespace
@@ -81,19 +102,31 @@ struct ObservationAssembly::Pending {
         PendingSatellite& s = satellites[count++];
         s.sat = sat;
         s.channel.reset();
-        s.observations.clear();
+        s.count = 0;
         return s;
     }
     void put(const SatId& sat, PendingSignal&& signal) { put(satellite(sat), std::move(signal)); }
     static void put(PendingSatellite& s, PendingSignal&& signal)
     {
-        for (PendingSignal& old : s.observations)
-            if (old.code == signal.code) {
-                if (signal.rank >= old.rank)
-                    old = std::move(signal);
-                return;
+        if (PendingSignal* to = slot(s, signal.code, signal.rank))
+            *to = std::move(signal);
+    }
+    // Where a signal of this rank goes, emptied: its own entry or a new one; null where one
+    // of a higher rank holds the signal.
+    static PendingSignal* slot(PendingSatellite& s, const SignalCode& code, int rank)
+    {
+        for (PendingSignal& old : s)
+            if (old.code == code) {
+                if (rank < old.rank)
+                    return nullptr;
+                old = PendingSignal{};
+                return &old;
             }
-        s.observations.push_back(std::move(signal));
+        if (s.count == s.observations.size())
+            s.observations.emplace_back();
+        PendingSignal& added = s.observations[s.count++];
+        added = PendingSignal{};
+        return &added;
     }
 };
 
@@ -105,15 +138,23 @@ ObservationAssembly::ObservationAssembly(Output& output, GlonassChannels& channe
 
 ObservationAssembly::~ObservationAssembly() = default;
 
-double ObservationAssembly::frequencyHz(System system, char band, std::optional<int> channel)
+const std::array<double, 10>& ObservationAssembly::frequencies(System system, std::optional<int> channel)
 {
-    if (system == System::Glonass || band < '0' || band > '9')
-        return carrierFrequencyHz(system, band, channel).value_or(0.0);
-    // The others have one frequency per band: asked once.
-    double& f = mFrequencies[std::size_t(system) * 10 + std::size_t(band - '0')];
-    if (f == 0)
-        f = carrierFrequencyHz(system, band, std::nullopt).value_or(-1.0);
-    return f > 0 ? f : 0.0;
+    // GLONASS's depend on the channel; a channel out of range has none of them.
+    std::size_t row = std::size_t(system);
+    if (system == System::Glonass)
+        row = channel && GlonassChannels::valid(*channel) ? std::size_t(Gnss::kSystemCount + *channel + 7)
+            : channel ? std::size_t(Gnss::kSystemCount + 15)
+                      : std::size_t(Gnss::kSystemCount + 14);
+    else
+        channel.reset();
+    Frequencies& f = mFrequencies[row];
+    if (!f.known) {
+        for (std::size_t band = 0; band < f.hz.size(); ++band)
+            f.hz[band] = carrierFrequencyHz(system, char('0' + band), channel).value_or(0.0);
+        f.known = true;
+    }
+    return f.hz;
 }
 
 namespace {
@@ -156,19 +197,20 @@ constexpr double kPartStepMs = msStep(units::MSM_Satellite_Data::Satellite_Rough
 
 int popcount64(uint64_t v) { return __builtin_popcountll(v); }
 
-// Every cell of every MSM6-7 asks: a table here, negative for a reserved indicator.
+// Every cell of every MSM6-7 asks: a table of all indicators the field can hold, negative for
+// a reserved one, looked up once per message.
 constexpr wire::Field kExtendedLock = wire::Message_Type_1077::MSM_Signal_Data::PhaseRange_Lock_Time_Indicator_Extended_Resolution;
+using ExtendedLockTimes = std::array<double, kExtendedLock.highest + 1>;
 
-std::optional<double> extendedLockTimeS(int indicator)
+const ExtendedLockTimes& extendedLockTimes()
 {
-    static const std::array<double, kExtendedLock.highest + 1> kSeconds = [] {
-        std::array<double, kExtendedLock.highest + 1> t{};
+    static const ExtendedLockTimes kSeconds = [] {
+        ExtendedLockTimes t{};
         for (int i = 0; i < int(t.size()); ++i)
             t[std::size_t(i)] = msmExtendedLockTimeS(i).value_or(-1.0);
         return t;
     }();
-    const double s = kSeconds[std::size_t(indicator & kExtendedLock.highest)];
-    return s >= 0 ? std::optional<double>(s) : std::nullopt;
+    return kSeconds;
 }
 
 } // namespace
@@ -231,6 +273,8 @@ void ObservationAssembly::addMsm(int number, const family::Msm& m)
     const auto& cd = m.MSM_Signal_Data;
     namespace sat = units::MSM_Satellite_Data;
     namespace sig = units::MSM_Signal_Data;
+    const ExtendedLockTimes& extendedLock = extendedLockTimes();
+    const int rank = rankOfMsm(level);
     int cell = 0;
     for (int i = 0; i < nsat; ++i) {
         const std::optional<SatId> sat = msmSatellite(system, satIds[i]);
@@ -258,34 +302,41 @@ void ObservationAssembly::addMsm(int number, const family::Msm& m)
             const std::optional<SignalCode>& code = codes[j];
             if (!sat || !code)
                 continue;
-            PendingSignal s;
-            s.code = *code;
-            s.rank = rankOfMsm(level);
-            if (roughMs && content.finePseudorange)
-                s.pseudorangeM = content.extended
-                    ? rangeM<sig::Fine_PseudoRange_Extended_Resolution>(*roughMs, cd.Fine_PseudoRange_Extended_Resolution[c])
-                    : rangeM<sig::Fine_PseudoRange>(*roughMs, cd.Fine_PseudoRange[c]);
-            if (roughMs && content.finePhase)
-                s.phaseM = content.extended
-                    ? rangeM<sig::Fine_PhaseRange_Extended_Resolution>(*roughMs, cd.Fine_PhaseRange_Extended_Resolution[c])
-                    : rangeM<sig::Fine_PhaseRange>(*roughMs, cd.Fine_PhaseRange[c]);
-            if (roughRate)
-                if (const auto fine = units::value(sig::Fine_PhaseRangeRate, cd.Fine_PhaseRangeRate[c]))
-                    s.rangeRateMps = *roughRate + *fine;
-            if (content.cnr)
-                s.cn0DbHz = content.extended ? units::value(sig::CNR_Extended_Resolution, cd.CNR_Extended_Resolution[c])
-                                             : units::value(sig::CNR, cd.CNR[c]);
-            if (content.lock) {
-                s.lockTimeS = content.extended ? extendedLockTimeS(cd.PhaseRange_Lock_Time_Indicator_Extended_Resolution[c])
-                                               : msmLockTimeS(cd.PhaseRange_Lock_Time_Indicator[c]);
-                s.halfCycle = cd.HalfCycle_Ambiguity_Indicator[c] != 0;
-            }
             if (!entry) {
                 entry = &pending.satellite(*sat);
                 if (channel)
                     entry->channel = channel;
             }
-            Pending::put(*entry, std::move(s));
+            // Written in place: a signal is a tenth of a kilobyte, and an epoch has a hundred.
+            PendingSignal* s = Pending::slot(*entry, *code, rank);
+            if (!s)
+                continue;
+            s->code = *code;
+            s->rank = rank;
+            if (roughMs && content.finePseudorange)
+                s->pseudorangeM = content.extended
+                    ? rangeM<sig::Fine_PseudoRange_Extended_Resolution>(*roughMs, cd.Fine_PseudoRange_Extended_Resolution[c])
+                    : rangeM<sig::Fine_PseudoRange>(*roughMs, cd.Fine_PseudoRange[c]);
+            if (roughMs && content.finePhase)
+                s->phaseM = content.extended
+                    ? rangeM<sig::Fine_PhaseRange_Extended_Resolution>(*roughMs, cd.Fine_PhaseRange_Extended_Resolution[c])
+                    : rangeM<sig::Fine_PhaseRange>(*roughMs, cd.Fine_PhaseRange[c]);
+            if (roughRate)
+                if (const auto fine = units::value(sig::Fine_PhaseRangeRate, cd.Fine_PhaseRangeRate[c]))
+                    s->rangeRateMps = *roughRate + *fine;
+            if (content.cnr)
+                s->cn0DbHz = content.extended ? units::value(sig::CNR_Extended_Resolution, cd.CNR_Extended_Resolution[c])
+                                              : units::value(sig::CNR, cd.CNR[c]);
+            if (content.lock) {
+                if (content.extended) {
+                    const double lock = extendedLock[cd.PhaseRange_Lock_Time_Indicator_Extended_Resolution[c] & kExtendedLock.highest];
+                    if (lock >= 0)
+                        s->lockTimeS = lock;
+                } else {
+                    s->lockTimeS = msmLockTimeS(cd.PhaseRange_Lock_Time_Indicator[c]);
+                }
+                s->halfCycle = cd.HalfCycle_Ambiguity_Indicator[c] != 0;
+            }
         }
     }
     pending.open = m.Multiple_Message_Flag != 0;
@@ -322,12 +373,11 @@ ObservationAssembly::LegacyBlock legacyBlock(const Element& e)
 }
 
 template <typename Element>
-std::vector<ObservationAssembly::LegacyBlock> legacyBlocks(const Element* group, int count)
+void legacyBlocks(std::vector<ObservationAssembly::LegacyBlock>& blocks, const Element* group, int count)
 {
-    std::vector<ObservationAssembly::LegacyBlock> blocks;
+    blocks.clear();
     for (int i = 0; group && i < count; ++i)
         blocks.push_back(legacyBlock(group[i]));
-    return blocks;
 }
 
 template <typename Record>
@@ -348,7 +398,8 @@ auto* groupOf(const Record& r)
 template <typename Record>
 void ObservationAssembly::addLegacy(const Record& r)
 {
-    addLegacy(r.Message_Number, family::LegacyObservables::of(r), legacyBlocks(groupOf(r), r.Nr_Of_Satellites));
+    legacyBlocks(mBlocks, groupOf(r), r.Nr_Of_Satellites);
+    addLegacy(r.Message_Number, family::LegacyObservables::of(r), mBlocks);
 }
 
 void ObservationAssembly::addLegacy(int number, const family::LegacyObservables& h, const std::vector<LegacyBlock>& blocks)
@@ -477,34 +528,50 @@ void ObservationAssembly::complete()
     std::size_t n = 0;
     for (std::size_t i = 0; i < p.count; ++i) {
         PendingSatellite& ps = p.satellites[i];
-        if (ps.observations.empty())
+        if (ps.count == 0)
             continue;
-        if (n == e.satellites.size())
-            e.satellites.emplace_back();
+        if (n == e.satellites.size()) {
+            if (mSpareSatellites.empty()) {
+                e.satellites.emplace_back();
+            } else {
+                e.satellites.push_back(std::move(mSpareSatellites.back()));
+                mSpareSatellites.pop_back();
+            }
+        }
         SatelliteObservations& so = e.satellites[n++];
         so.sat = ps.sat;
         so.glonassChannel.reset();
         if (ps.sat.system == System::Glonass)
             so.glonassChannel = ps.channel ? ps.channel : mChannels.of(ps.sat.number);
         auto bySignal = [](const PendingSignal& a, const PendingSignal& b) { return a.code < b.code; };
-        if (!std::is_sorted(ps.observations.begin(), ps.observations.end(), bySignal))
-            std::sort(ps.observations.begin(), ps.observations.end(), bySignal);
-        so.observations.clear();
-        for (const PendingSignal& s : ps.observations) {
-            Observation& o = so.observations.emplace_back();
-            o.code = s.code;
-            o.pseudorangeM = s.pseudorangeM;
-            o.cn0DbHz = s.cn0DbHz;
-            o.lockTimeS = s.lockTimeS;
-            o.halfCycleAmbiguity = s.halfCycle;
-            const double f = frequencyHz(ps.sat.system, s.code.band, so.glonassChannel);
+        if (!std::is_sorted(ps.begin(), ps.end(), bySignal))
+            std::sort(ps.begin(), ps.end(), bySignal);
+        // Every member is written: the observations of an earlier epoch are overwritten.
+        so.observations.resize(ps.count);
+        const std::array<double, 10>& bands = frequencies(ps.sat.system, so.glonassChannel);
+        Observation* o = so.observations.data();
+        for (const PendingSignal& s : ps) {
+            o->code = s.code;
+            o->pseudorangeM = s.pseudorangeM.optional();
+            o->cn0DbHz = s.cn0DbHz.optional();
+            o->lockTimeS = s.lockTimeS.optional();
+            o->halfCycleAmbiguity = s.halfCycle;
+            const double f = s.code.band >= '0' && s.code.band <= '9'
+                ? bands[std::size_t(s.code.band - '0')]
+                : carrierFrequencyHz(ps.sat.system, s.code.band, so.glonassChannel).value_or(0.0);
+            o->phaseCycles.reset();
+            o->dopplerHz.reset();
             if (f > 0 && s.phaseM)
-                o.phaseCycles = *s.phaseM * f / kSpeedOfLight;
+                o->phaseCycles = *s.phaseM * f / kSpeedOfLight;
             if (f > 0 && s.rangeRateMps)
-                o.dopplerHz = -*s.rangeRateMps * f / kSpeedOfLight;
+                o->dopplerHz = -*s.rangeRateMps * f / kSpeedOfLight;
+            ++o;
         }
     }
-    e.satellites.resize(n);
+    while (e.satellites.size() > n) {
+        mSpareSatellites.push_back(std::move(e.satellites.back()));
+        e.satellites.pop_back();
+    }
     mOutput.completed(e, time);
 }
 

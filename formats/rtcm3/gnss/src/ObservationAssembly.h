@@ -85,15 +85,23 @@ private:
     void addLegacy(const Record& r);
     void addLegacy(int number, const family::LegacyObservables& header, const std::vector<LegacyBlock>& blocks);
     Pending& pendingFor(uint16_t station, const RawTime& time);
-    // Carrier frequency, 0 where unknown.
-    double frequencyHz(System system, char band, std::optional<int> channel);
+    // Carrier frequencies by band digit, 0 where unknown, of a system (GLONASS: of a channel).
+    const std::array<double, 10>& frequencies(System system, std::optional<int> channel);
     bool sameInstant(const Pending& pending, const RawTime& time) const;
 
     Output& mOutput;
     GlonassChannels& mChannels;
     std::unique_ptr<Pending> mPending;
     Gnss::ObservationEpoch mEpoch;  // the one being handed on, its room kept
-    std::array<double, Gnss::kSystemCount * 10> mFrequencies{};  // by system and band; 0 not asked
+    // Satellites the last epochs had beyond this one's, with their room for signals.
+    std::vector<Gnss::SatelliteObservations> mSpareSatellites;
+    std::vector<LegacyBlock> mBlocks;  // of the legacy message being read
+    // Asked once: by system, then GLONASS by channel + 7, without a channel, out of range.
+    struct Frequencies {
+        bool known = false;
+        std::array<double, 10> hz{};
+    };
+    std::array<Frequencies, Gnss::kSystemCount + 16> mFrequencies{};
 };
 
 } // namespace Kvt::Nuvrix::View

@@ -65,16 +65,26 @@ std::optional<SignalCode> msmSignal(System system, int signalId)
     return SignalCode{code[0], code[1]};
 }
 
-std::optional<SatId> msmSatellite(System system, int satelliteId)
+namespace {
+
+std::optional<SatId> satelliteOfId(System system, int satelliteId)
 {
-    if (satelliteId < 1 || satelliteId > kMsmSatelliteIds)
-        return std::nullopt;
     switch (system) {
     case System::Sbas: return Gnss::satelliteFromPrn(system, satelliteId + 119);
     case System::Qzss: return Gnss::satelliteFromPrn(system, satelliteId + 192);
     default: return Gnss::satelliteFromPrn(system, satelliteId);
     }
 }
+
+} // namespace
+
+const std::array<std::array<std::optional<SatId>, kMsmSatelliteIds>, Gnss::kSystemCount> kMsmSatellites = [] {
+    std::array<std::array<std::optional<SatId>, kMsmSatelliteIds>, Gnss::kSystemCount> t{};
+    for (int s = 0; s < Gnss::kSystemCount; ++s)
+        for (int id = 1; id <= kMsmSatelliteIds; ++id)
+            t[std::size_t(s)][std::size_t(id - 1)] = satelliteOfId(System(s), id);
+    return t;
+}();
 
 std::optional<double> msmLockTimeS(int indicator)
 {

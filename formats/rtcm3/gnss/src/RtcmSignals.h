@@ -4,6 +4,7 @@
 
 #include "GnssIds.h"
 
+#include <array>
 #include <optional>
 
 namespace Kvt::Nuvrix::View {
@@ -23,7 +24,15 @@ int msmLevel(int messageNumber);
 std::optional<SignalCode> msmSignal(System system, int signalId);
 
 // The satellite of MSM satellite id 1..64: a PRN, offset for SBAS (120) and QZSS (193).
-std::optional<SatId> msmSatellite(System system, int satelliteId);
+// Every satellite of every MSM asks: a table made once, before main.
+extern const std::array<std::array<std::optional<SatId>, kMsmSatelliteIds>, Gnss::kSystemCount> kMsmSatellites;
+inline std::optional<SatId> msmSatellite(System system, int satelliteId)
+{
+    const int index = static_cast<int>(system);
+    if (satelliteId < 1 || satelliteId > kMsmSatelliteIds || index < 0 || index >= Gnss::kSystemCount)
+        return std::nullopt;
+    return kMsmSatellites[std::size_t(index)][std::size_t(satelliteId - 1)];
+}
 
 // Minimum lock time in seconds of a lock time indicator: the 4-bit indicator of MSM1-5,
 // the 10-bit one of MSM6-7 and the 7-bit one of 1001-1004 and 1009-1012. Nothing for a

@@ -14,9 +14,9 @@ using namespace Gnss;
 namespace {
 
 template <typename T>
-std::string rawString(const T* chars, std::size_t count, std::size_t capacity)
+void assignRaw(std::string& to, const T* chars, std::size_t count, std::size_t capacity)
 {
-    return std::string(reinterpret_cast<const char*>(chars), std::min(count, capacity));
+    to.assign(reinterpret_cast<const char*>(chars), std::min(count, capacity));
 }
 
 } // namespace
@@ -34,11 +34,11 @@ template <typename Record>
 void addSerialNumbers(StationDescription& d, const Record& r)
 {
     if constexpr (!std::is_same_v<Record, RTCM3_Message_Type_1007_s>)
-        d.antennaSerialNumber = rawString(r.Antenna_Serial_Number, r.M, sizeof r.Antenna_Serial_Number);
+        assignRaw(d.antennaSerialNumber, r.Antenna_Serial_Number, r.M, sizeof r.Antenna_Serial_Number);
     if constexpr (std::is_same_v<Record, RTCM3_Message_Type_1033_s>) {
-        d.receiverDescriptor = rawString(r.Receiver_Descriptor, r.I, sizeof r.Receiver_Descriptor);
-        d.receiverFirmwareVersion = rawString(r.Receiver_Firmware_Version, r.J, sizeof r.Receiver_Firmware_Version);
-        d.receiverSerialNumber = rawString(r.Receiver_Serial_Number, r.K, sizeof r.Receiver_Serial_Number);
+        assignRaw(d.receiverDescriptor, r.Receiver_Descriptor, r.I, sizeof r.Receiver_Descriptor);
+        assignRaw(d.receiverFirmwareVersion, r.Receiver_Firmware_Version, r.J, sizeof r.Receiver_Firmware_Version);
+        assignRaw(d.receiverSerialNumber, r.Receiver_Serial_Number, r.K, sizeof r.Receiver_Serial_Number);
     }
 }
 
@@ -61,18 +61,20 @@ std::optional<StationPosition> stationPosition(int number, const _RTCM3_message_
     return position;
 }
 
-std::optional<StationDescription> stationDescription(int number, const _RTCM3_message_t& record)
+bool stationDescription(int number, const _RTCM3_message_t& record, StationDescription& d)
 {
-    std::optional<StationDescription> description;
-    family::visitAntennaDescriptors(number, record, [&](const auto& r) {
+    return family::visitAntennaDescriptors(number, record, [&](const auto& r) {
         const auto a = family::AntennaDescriptors::of(r);
-        StationDescription& d = description.emplace();
         d.stationId = a.Reference_Station_ID;
-        d.antennaDescriptor = rawString(a.Antenna_Descriptor, a.N, sizeof a.Antenna_Descriptor);
+        assignRaw(d.antennaDescriptor, a.Antenna_Descriptor, a.N, sizeof a.Antenna_Descriptor);
         d.antennaSetupId = a.Antenna_Setup_ID;
+        // What this message does not carry is empty, as in a description of its own.
+        d.antennaSerialNumber.clear();
+        d.receiverDescriptor.clear();
+        d.receiverFirmwareVersion.clear();
+        d.receiverSerialNumber.clear();
         addSerialNumbers(d, r);
     });
-    return description;
 }
 
 GlonassBiases glonassBiases(const RTCM3_Message_Type_1230_s& m)
@@ -92,15 +94,12 @@ GlonassBiases glonassBiases(const RTCM3_Message_Type_1230_s& m)
     return b;
 }
 
-StationText stationText(const RTCM3_Message_Type_1029_s& r, std::optional<int> leap)
+void stationText(const RTCM3_Message_Type_1029_s& r, std::optional<int> leap, StationText& t)
 {
-    StationText t;
     t.stationId = r.Reference_Station_ID;
     const GpsTime utc = fromMjd(r.MJD_Number, r.Seconds_of_Day);
     t.time = utc.plusSeconds(leap ? *leap : leapSecondsAt(utc));
-    t.text = rawString(r.UTF_8_Character_Code_Units, r.Number_of_UTF_8_Code_Units,
-                       sizeof r.UTF_8_Character_Code_Units);
-    return t;
+    assignRaw(t.text, r.UTF_8_Character_Code_Units, r.Number_of_UTF_8_Code_Units, sizeof r.UTF_8_Character_Code_Units);
 }
 
 bool textIsDated(const RTCM3_Message_Type_1029_s& r)

@@ -59,7 +59,7 @@ const char* nameOf(GnssView::Evidence e)
 
 void GnssView::setTimeHint(const GpsTime& nearData)
 {
-    offerDate(nearData, Evidence::User, "the given time");
+    offerDate(nearData, Evidence::User, {"the given time"});
 }
 
 void GnssView::setClock(const GpsTime& now)
@@ -119,14 +119,23 @@ void GnssView::adopt(const GpsTime& t, Evidence strength)
     releaseWaiting();
 }
 
-void GnssView::tellDisagreement(const std::string& text)
+std::string GnssView::Origin::text() const
 {
-    // The first of each run is told; a stream that repeats it would flood the reader.
-    if (mDisagreements++ < 8)
-        mSink.notice({ViewNotice::Kind::Disagreement, 1, text});
+    return before + (number >= 0 ? std::to_string(number) : std::string()) + after;
 }
 
-void GnssView::offerDate(const GpsTime& t, Evidence strength, const std::string& what)
+bool GnssView::countDisagreement()
+{
+    // A stream that repeats one would flood the reader.
+    return mDisagreements++ < 8;
+}
+
+void GnssView::tellDisagreement(const std::string& text)
+{
+    mSink.notice({ViewNotice::Kind::Disagreement, 1, text});
+}
+
+void GnssView::offerDate(const GpsTime& t, Evidence strength, const Origin& what)
 {
     if (!mReference) {
         adopt(t, strength);
@@ -140,11 +149,12 @@ void GnssView::offerDate(const GpsTime& t, Evidence strength, const std::string&
         return;
     }
     if (strength > mEvidence) {
-        tellDisagreement(what + " dates the stream " + t.toIso() + ", not " + mReference->toIso() + " as "
-                         + nameOf(mEvidence) + " did: the stronger is taken");
+        if (countDisagreement())
+            tellDisagreement(what.text() + " dates the stream " + t.toIso() + ", not " + mReference->toIso() + " as "
+                             + nameOf(mEvidence) + " did: the stronger is taken");
         adopt(t, strength);
-    } else {
-        tellDisagreement(what + " (" + t.toIso() + ") disagrees with " + nameOf(mEvidence) + " ("
+    } else if (countDisagreement()) {
+        tellDisagreement(what.text() + " (" + t.toIso() + ") disagrees with " + nameOf(mEvidence) + " ("
                          + mReference->toIso() + ") and is ignored");
     }
 }
@@ -179,7 +189,7 @@ void GnssView::offerOrbit(const OrbitVote& vote)
     const bool seconded = mDissent && mDissent->first == msOf(t) && mDissent->second != vote.satellite;
     mDissent = std::pair{msOf(t), vote.satellite};
     if (seconded || strength <= mEvidence)
-        offerDate(t, strength, "the " + std::to_string(vote.number) + " orbits of two satellites");
+        offerDate(t, strength, {"the ", vote.number, " orbits of two satellites"});
 }
 
 void GnssView::countOrbitVotes(bool final)
@@ -187,12 +197,8 @@ void GnssView::countOrbitVotes(bool final)
     if (mReference || !mLatestTime || mVotes.empty())
         return;
     // Each orbit near the epochs' time of week names the instant of the newest epoch.
-    struct Tally {
-        int64_t ms;
-        Evidence strength;
-        int count;
-    };
-    std::vector<Tally> tallies;
+    std::vector<Tally>& tallies = mTallies;
+    tallies.clear();
     const int leap = leapSeconds();
     for (const OrbitVote& v : mVotes) {
         const std::optional<int32_t> week = v.tenBits ? fullWeek10(v.week, std::nullopt) : v.week;
@@ -226,7 +232,7 @@ void GnssView::countOrbitVotes(bool final)
     }
     if (!best || tied)
         return;
-    if (tallies.size() > 1)
+    if (tallies.size() > 1 && countDisagreement())
         tellDisagreement("orbits date the stream differently; " + timeOfMs(best->ms).toIso() + " is taken, from "
                          + std::to_string(best->count) + " of them, " + nameOf(best->strength));
     adopt(timeOfMs(best->ms), best->strength);
@@ -261,7 +267,14 @@ void GnssView::epochCompleted(ObservationEpoch& epoch, const RawTime& time)
         return;
     }
     // A copy waits: the assembly keeps the room of its epoch for the next.
-    enqueue(std::make_unique<Waiting>(Waiting{Waiting::Epoch{epoch, time}, {}, 0}));
+    std::unique_ptr<Waiting> item = spareItem();
+    if (auto* e = std::get_if<Waiting::Epoch>(&item->item)) {
+        e->epoch = epoch;
+        e->time = time;
+    } else {
+        item->item = Waiting::Epoch{epoch, time};
+    }
+    enqueue(std::move(item));
 }
 
 void GnssView::handOnEpoch(ObservationEpoch& epoch)
@@ -325,7 +338,9 @@ void GnssView::deliverInTurn(Waiting&& item)
 {
     if (mWaiting.empty() && deliver(item))
         return;
-    enqueue(std::make_unique<Waiting>(std::move(item)));
+    std::unique_ptr<Waiting> waiting = spareItem();
+    waiting->item = std::move(item.item);
+    enqueue(std::move(waiting));
 }
 
 bool GnssView::deliver(Waiting& waiting)
@@ -383,6 +398,7 @@ void GnssView::enqueue(std::unique_ptr<Waiting> item)
     item->bytes = item->size();
     while (!mWaiting.empty() && (mWaiting.size() >= kHoldLimit || mWaitingBytes + item->bytes > kHoldBytes)) {
         mWaitingBytes -= mWaiting.front()->bytes;
+        recycle(std::move(mWaiting.front()));
         mWaiting.pop_front();
         ++mDropped;
     }
@@ -426,7 +442,28 @@ void GnssView::releaseWaiting()
         waiting.pop_front();
         if (!mWaiting.empty() || !deliver(*item))
             enqueue(std::move(item));  // still waiting, or behind an earlier one that does
+        else
+            recycle(std::move(item));
     }
+}
+
+std::unique_ptr<GnssView::Waiting> GnssView::spareItem()
+{
+    if (mSpare.empty())
+        return std::make_unique<Waiting>();
+    std::unique_ptr<Waiting> item = std::move(mSpare.back());
+    mSpare.pop_back();
+    item->near.reset();
+    item->bytes = 0;
+    return item;
+}
+
+void GnssView::recycle(std::unique_ptr<Waiting> item)
+{
+    // Enough for the epochs of a few minutes waiting at once; beyond, memory goes back.
+    constexpr std::size_t kSpareLimit = 1024;
+    if (mSpare.size() < kSpareLimit)
+        mSpare.push_back(std::move(item));
 }
 
 } // namespace Kvt::Nuvrix::View

@@ -20,6 +20,9 @@ struct GnssView::Parts : ObservationAssembly::Output {
     GnssView& view;
     GlonassChannels channels;
     ObservationAssembly assembly;
+    // What the last station record gave, kept for the room of its texts.
+    Gnss::StationDescription description;
+    Gnss::StationText text;
 };
 
 struct GnssView::Waiting {
@@ -33,14 +36,15 @@ struct GnssView::Waiting {
     std::optional<Gnss::GpsTime> near;  // once dated: the epoch's time, or the nearest epoch's
     std::size_t bytes = 0;
 
-    // The memory it holds, near enough to bound what waits.
+    // The memory it holds, near enough to bound what waits: by what it holds, not by the
+    // room a reused item kept, so that the bound does not depend on what waited before.
     std::size_t size() const
     {
         std::size_t n = sizeof(Waiting);
         if (const auto* e = std::get_if<Epoch>(&item)) {
-            n += e->epoch.satellites.capacity() * sizeof(Gnss::SatelliteObservations);
+            n += e->epoch.satellites.size() * sizeof(Gnss::SatelliteObservations);
             for (const Gnss::SatelliteObservations& s : e->epoch.satellites)
-                n += s.observations.capacity() * sizeof(Gnss::Observation);
+                n += s.observations.size() * sizeof(Gnss::Observation);
         }
         return n;
     }
