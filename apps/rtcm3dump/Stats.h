@@ -4,6 +4,7 @@
 // dropped bytes, filtered, empty and undecodable frames, unknown message numbers.
 
 #include "Frame.h"
+#include "RTCM3_families.h"
 
 #include <QtCore/QJsonObject>
 #include <QtCore/QMap>
@@ -41,7 +42,7 @@ public:
     void printTotal();
 
 private:
-    static constexpr int kNumbers = 4096;
+    static constexpr int kNumbers = int(Kvt::Nuvrix::wire::Frame::Message_Number.highest) + 1;
     struct PerType
     {
         qint64 count = 0;

@@ -8,7 +8,7 @@
 //
 // All frames of one epoch but the last say that more follow (the multiple-message flag of
 // MSMs, the synchronous flag of legacy messages), across systems. A system whose satellites
-// and signals do not fit one frame (64 cells, 1023 payload bytes) is split by satellites
+// and signals do not fit one frame (the cell mask's cells, the largest payload) is split by satellites
 // into several frames of the same epoch. A value outside the range of its field is sent as
 // the field's invalid value, never wrapped; what a kind cannot carry at all (a signal
 // without a number in it, a system legacy messages do not have) is left out and reported

@@ -57,8 +57,8 @@ def physical_row(m: dsl.Member):
 def wire_fields(rec: dsl.Record, number: int, by_name: Dict[str, dsl.Record], path=(), at=None):
     """(path, name, bits, lowest, highest, capacity, offset) of the integer fields a message of this
     number may hold, sub-records' by the path of member names; offset is the frame bit where the
-    field begins while the sizes before it are fixed, else -1 (from at on, the bit after the
-    message number)."""
+    field begins while the sizes before it are fixed, else -1. at: the frame bit where the
+    record's first member begins, None where that is not fixed."""
     for m in rec.members:
         if m.kind == "derived":
             continue
