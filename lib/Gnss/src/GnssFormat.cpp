@@ -20,11 +20,17 @@ void appendInt(std::string& out, long long value)
 
 void appendKey(std::string& out, const char* prefix, const SignalCode& code)
 {
-    out += '"';
-    out += prefix;
-    out += code.band;
-    out += code.attribute;
-    out += "\":";
+    // Composed first and appended once: every observable of every epoch has a key.
+    char text[16];
+    std::size_t n = 0;
+    text[n++] = '"';
+    for (; *prefix && n < sizeof text - 4; ++prefix)
+        text[n++] = *prefix;
+    text[n++] = code.band;
+    text[n++] = code.attribute;
+    text[n++] = '"';
+    out.append(text, n);
+    out += ':';
 }
 
 // printf into the string.
@@ -80,17 +86,23 @@ void appendJsonNumber(std::string& out, double value)
         return;
     }
     long long thousandths = static_cast<long long>(scaled);
+    // Composed in one buffer and appended once: the column runs for every observable.
+    char text[32];
+    char* at = text;
     if (thousandths < 0) {
-        out += '-';
+        *at++ = '-';
         thousandths = -thousandths;
     }
-    appendInt(out, thousandths / 1000);
-    int fraction = int(thousandths % 1000);
-    char digits[4] = {'.', char('0' + fraction / 100), char('0' + fraction / 10 % 10), char('0' + fraction % 10)};
+    at = std::to_chars(at, text + sizeof text - 4, thousandths / 1000).ptr;
+    const int fraction = int(thousandths % 1000);
+    at[0] = '.';
+    at[1] = char('0' + fraction / 100);
+    at[2] = char('0' + fraction / 10 % 10);
+    at[3] = char('0' + fraction % 10);
     int length = 4;
-    while (length > 2 && digits[length - 1] == '0')
+    while (length > 2 && at[length - 1] == '0')
         --length;
-    out.append(digits, std::size_t(length));
+    out.append(text, std::size_t(at + length - text));
 }
 
 void appendJsonString(std::string& out, std::string_view bytes) { Text::appendJsonString(out, bytes); }

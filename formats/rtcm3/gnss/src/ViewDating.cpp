@@ -460,7 +460,7 @@ std::unique_ptr<GnssView::Waiting> GnssView::spareItem()
 
 void GnssView::recycle(std::unique_ptr<Waiting> item)
 {
-    // Enough for the epochs of a few minutes waiting at once; beyond, memory goes back.
+    // Enough for a burst of held items; beyond, their memory goes back.
     constexpr std::size_t kSpareLimit = 1024;
     if (mSpare.size() < kSpareLimit)
         mSpare.push_back(std::move(item));
