@@ -255,7 +255,12 @@ private:
             }
             if (!mRing.add(c->fd, bytes, c->id)) {
                 settleSends(&gone);
-                mRing.add(c->fd, bytes, c->id);
+                // Still full when the kernel would not take the batch: this one goes alone.
+                if (!mRing.add(c->fd, bytes, c->id)) {
+                    if (!write(*c, bytes))
+                        gone.push_back(c->id);
+                    continue;
+                }
             }
             c->sending = true;
             mInflight.emplace(c->id, bytes);
