@@ -236,7 +236,7 @@ private:
         while (mCount > 0)
             std::free(mSlots[--mCount].data);
     }
-    static constexpr unsigned kSlots = 64;
+    static constexpr unsigned kSlots = 256;
     struct Slot {
         uint8_t* data;
         std::size_t capacity;
