@@ -5,6 +5,7 @@
 #include "GnssFormat.h"
 #include "GnssView.h"
 #include "RTCM3_codec.h"
+#include "RTCM3_layout.h"
 #include "kvtcg.h"
 
 #include "alloc_counter.h"
@@ -92,6 +93,8 @@ void run(benchmark::State& state, const std::vector<Bytes>& frames, Road road)
     sink.json = road == Road::ViewAndJson;
     View::GnssView view(sink);
     view.setTimeHint(Gnss::GpsTime(2143, 400000));
+    // Group arrays kept from frame to frame, as rtcm3dump does.
+    const layout::ArrayReuse reuse;
     _RTCM3_message_t record;
     size_t bytes = 0;
     long decodeAllocations = 0, viewAllocations = 0;
