@@ -470,6 +470,8 @@ class Emitter:
                "    KVTCG_ASSERT(RTCM3_IS_SSR_HEADER(RTCM3_AS_KVTCG_HEADER(p)->kvtcg_father));", "}", ""]
         out += self.helpers
         out += layouts
+        out += ["// What the walker reads of a row fills one cache line at most.",
+                "static_assert(offsetof(Field, name) <= 64, \"walker's part of a row\");"]
         # The header of every message lies where the walker expects it.
         for r in msgs:
             S = sname(r)
