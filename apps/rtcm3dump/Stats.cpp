@@ -162,7 +162,7 @@ int Stats::stationOf(const Kvt::Nuvrix::_RTCM3_message_t &record)
         if (const reflect::RecordLayout *info = reflect::recordInfo(enumerator)) {
             station.messageNumber = info->messageNumber;
             for (uint16_t k = 0; k < info->fieldCount && !station.field; ++k)
-                if (info->fields[k].name == "Reference_Station_ID" && info->fields[k].kind == reflect::Kind::Scalar)
+                if (std::string_view(info->fields[k].name) == "Reference_Station_ID" && info->fields[k].kind == reflect::Kind::Scalar)
                     station.field = &info->fields[k];
         }
     }

@@ -41,7 +41,7 @@ QJsonObject parseLine(const std::string &line)
 const reflect::Field *fieldNamed(const reflect::RecordLayout &info, const QString &name)
 {
     for (uint16_t k = 0; k < info.fieldCount; ++k)
-        if (name == QLatin1String(info.fields[k].name.data(), qsizetype(info.fields[k].name.size())))
+        if (name == QLatin1String(info.fields[k].name))
             return &info.fields[k];
     return nullptr;
 }
@@ -52,7 +52,7 @@ const reflect::Field *fieldNamed(const reflect::RecordLayout &info, const QStrin
 bool keyed(const reflect::RecordLayout &info, const QString &key)
 {
     for (uint16_t k = 0; k < info.fieldCount; ++k)
-        if (key == QLatin1String(info.fields[k].key.data(), qsizetype(info.fields[k].key.size())))
+        if (key == QLatin1String(info.fields[k].key))
             return true;
     return false;
 }
@@ -96,7 +96,7 @@ void compareWithHost(const QJsonObject &json, const Message *message, const refl
         const reflect::Field *row = fieldNamed(info, name);
         if (kFrameFields.contains(name) || (row && (row->flags & reflect::Reserved)))
             continue;
-        const QString key = QString::fromLatin1(row->key.data(), qsizetype(row->key.size()));
+        const QString key = QString::fromLatin1(row->key);
         if (!f->isPresent(message)) {
             // The host calls an empty string, array or group absent; JSON may show it empty.
             const QJsonValue empty = json.value(key);

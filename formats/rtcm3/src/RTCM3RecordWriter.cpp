@@ -219,7 +219,8 @@ private:
     static char *key(char *at, const Field &f)
     {
         *at++ = '"';
-        at = std::copy(f.key.begin(), f.key.end(), at);  // an identifier: nothing to escape
+        for (const char *c = f.key; *c; ++c)  // an identifier: nothing to escape
+            *at++ = *c;
         *at++ = '"';
         *at++ = ':';
         return at;

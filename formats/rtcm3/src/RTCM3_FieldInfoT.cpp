@@ -110,7 +110,7 @@ RTCM3FieldInfo::RTCM3FieldInfo(const RTCM3Field::Spec &spec, const L::RecordLayo
 
 const char *RTCM3FieldInfo::name() const
 {
-    return mRow ? mRow->name.data() : kCrcName;
+    return mRow ? mRow->name : kCrcName;
 }
 
 RTCM3FieldInfo::~RTCM3FieldInfo()

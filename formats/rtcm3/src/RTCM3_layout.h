@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 namespace Kvt::Nuvrix::layout {
 
@@ -47,9 +46,10 @@ struct Symbol {
     const char* text;
 };
 
-// One row per field. What the walker reads comes first and fills one cache line; what the
-// field means follows, for the renderings and the host descriptions.
-struct Field {
+// One row per field, two cache lines: what the walker reads comes first and fills the first,
+// which the alignment keeps whole; what the field means follows, for the renderings and the
+// host descriptions.
+struct alignas(64) Field {
     Kind kind;
     CType ctype;          // member type (element type for arrays and strings)
     uint8_t width;        // wire width when widthFn is null (the widest where it is not)
@@ -67,23 +67,24 @@ struct Field {
     uint32_t countOffset; // of the count member (own record or parent)
     uint16_t fixedCount;  // count when there is no count member
     uint16_t capacity;
+    // Meaning that fits where the walker's members leave room.
+    uint16_t symbolCount;
+    int8_t decimals;       // >= 0: the scale is scaleNumerator / 10^decimals, raw times
+                           // scaleNumerator an exact integer, the value that integer with this
+                           // many decimals; -1: the scale is scaleNumerator, a binary one
+    int8_t resolution;     // with decimals -1, >= 0: the value is written with this many
+                           // decimals, enough that it reads back to its raw value
     const RecordLayout* sub;  // element or embedded record
     DeriveFn derive;      // run once this field was read
-
-    std::string_view name; // the member name ("ECEF_X"): an identifier, NUL-terminated after it
-    std::string_view key;  // its JSON name: the member name, with the unit where that is not SI ("CNR_dBHz")
+    // End of what the walker reads.
+    const char* name;      // the member name ("ECEF_X"): an identifier
+    const char* key;       // its JSON name: the member name, with the unit where that is not SI ("CNR_dBHz")
     const char* display;   // "ECEF-X"
     const char* unit;      // of the physical value ("m", "dB-Hz"); null: none
     double scale;          // physical value = raw times scale; 0: the raw value is the value
-    double scaleNumerator; // scale = scaleNumerator / scaleDivisor, the divisor a power of ten
-    double scaleDivisor;   // or 1, so that the physical value is rounded once
+    double scaleNumerator; // see decimals: the physical value is rounded once
     int64_t invalid;       // with HasInvalid: the raw value that carries no value
     const Symbol* symbols;
-    uint16_t symbolCount;
-    int8_t decimals;       // >= 0: raw times scaleNumerator is an exact integer and the value
-                           // is that integer with this many decimals; -1: a binary scale
-    int8_t resolution;     // with decimals -1, >= 0: the value is written with this many
-                           // decimals, enough that it reads back to its raw value
 };
 
 struct RecordLayout {

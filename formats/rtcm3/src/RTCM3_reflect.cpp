@@ -27,7 +27,7 @@ const RecordLayout *recordInfo(int32_t enumerator)
 const Field *fieldOf(const RecordLayout &info, std::string_view name)
 {
     for (uint16_t k = layout::firstMember(info); k < info.fieldCount; ++k)
-        if (info.fields[k].name == name)
+        if (std::string_view(info.fields[k].name) == name)
             return &info.fields[k];
     return nullptr;
 }

@@ -79,7 +79,13 @@ inline double toDouble(Number n)
 
 // The physical value of a scaled field, raw value times scale, correctly rounded: 244 times
 // 0.4 is 97.6, not the 97.60000000000001 of a multiplication by the double nearest 0.4.
-inline double scaled(const Field &f, Number n) { return toDouble(n) * f.scaleNumerator / f.scaleDivisor; }
+inline double scaleDivisor(const Field &f)
+{
+    constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
+                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    return f.decimals > 0 && f.decimals <= 22 ? kPowers[f.decimals] : 1.0;
+}
+inline double scaled(const Field &f, Number n) { return toDouble(n) * f.scaleNumerator / scaleDivisor(f); }
 
 // True where the raw value is the field's "no value" marker.
 inline bool isInvalid(const Field &f, Number n)
@@ -91,7 +97,7 @@ inline bool isInvalid(const Field &f, Number n)
 // The physical value of a field (raw times scale, the raw value where it has no scale) and
 // its inverse, the raw value nearest a physical one, for records built from physical values.
 inline double physical(const Field &f, Number n) { return f.scale != 0 ? scaled(f, n) : toDouble(n); }
-inline double rawOf(const Field &f, double value) { return f.scale != 0 ? value * f.scaleDivisor / f.scaleNumerator : value; }
+inline double rawOf(const Field &f, double value) { return f.scale != 0 ? value * scaleDivisor(f) / f.scaleNumerator : value; }
 
 // The row of a member by name; null where the record has none (the frame header's rows are
 // not members).

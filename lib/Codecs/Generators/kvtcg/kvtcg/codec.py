@@ -96,14 +96,14 @@ class Emitter:
             self.helpers.append(make(name))
         return self.helper_names[key]
 
-    def symbols(self, items) -> str:
+    def symbols(self, items) -> Tuple[str, int]:
         if not items:
-            return "nullptr, 0"
+            return "nullptr", 0
 
         def make(name):
             rows = "".join(f"    {{{v}, {host.cstr(t)}}},\n" for v, t in items)
             return f"const layout::Symbol {name}[] = {{\n{rows}}};\n"
-        return f"{self._helper(f'symbols {items!r}', make)}, {len(items)}"
+        return self._helper(f'symbols {items!r}', make), len(items)
 
     def pred_expr(self, p: dsl.Pred, rec: dsl.Record) -> str:
         if isinstance(p, dsl.MsgNumIn):
@@ -287,11 +287,12 @@ class Emitter:
         sub = f"&kLayout_{m.record}" if m.record else "nullptr"
         width = dsl.widest(m.width) if m.on_wire else 0
         derive = self.derive_fn(rec, m.name) if m.kind in ("scalar", "array") else "nullptr"
+        near, far = reflect.meaning(rec, m, index, self.symbols)
         return (f"    {{Kind::{kind}, CType::{ctype}, {width}, {' | '.join(flags) or '0'}, @RUN@, {count_type}, "
                 f"{self.width_fn(m.width, rec) if m.on_wire else 'nullptr'}, "
                 f"{self.presence(m.when, rec)}, offsetof({S}, {m.name}), {ext}, {intc}, "
-                f"{count_off}, {fixed}, {m.capacity}, {sub}, {derive},\n"
-                f"     {reflect.meaning(rec, m, index, self.symbols)}}},")
+                f"{count_off}, {fixed}, {m.capacity}, {near}, {sub}, {derive},\n"
+                f"     {far}}},")
 
     @staticmethod
     def plain(m: Optional[dsl.Member], derives: set) -> bool:
@@ -328,9 +329,10 @@ class Emitter:
         if rec.is_message:
             for n, t, w in HEADER:
                 ext = self.code[(rec.name, n, "EXT_BUFFER_OVERFLOW")]
+                near, far = reflect.header_meaning(n)
                 rows.append(f"    {{Kind::Scalar, CType::{CTYPES[t][1]}, {w}, 0, @RUN@, CType::Record, nullptr, nullptr, "
-                            f"offsetof({S}, {n}), {ext}, 0, 0, 0, 0, nullptr, nullptr,\n"
-                            f"     {reflect.header_meaning(n)}}},")
+                            f"offsetof({S}, {n}), {ext}, 0, 0, 0, 0, {near}, nullptr, nullptr,\n"
+                            f"     {far}}},")
                 fields.append((None, w))
         first = len(rows)
         rows += [self.field_row(rec, m, first + k) for k, m in enumerate(rec.members)]
@@ -470,8 +472,8 @@ class Emitter:
                "    KVTCG_ASSERT(RTCM3_IS_SSR_HEADER(RTCM3_AS_KVTCG_HEADER(p)->kvtcg_father));", "}", ""]
         out += self.helpers
         out += layouts
-        out += ["// What the walker reads of a row fills one cache line at most.",
-                "static_assert(offsetof(Field, name) <= 64, \"walker's part of a row\");"]
+        out += ["// What the walker reads of a row fills one cache line, the row two.",
+                "static_assert(offsetof(Field, name) == 64 && sizeof(Field) == 128, \"rows of two cache lines\");"]
         # The header of every message lies where the walker expects it.
         for r in msgs:
             S = sname(r)

@@ -79,25 +79,30 @@ def meaning_flags(m: dsl.Member) -> List[str]:
     return flags
 
 
-def meaning(rec: dsl.Record, m: dsl.Member, index: int, symbols) -> str:
-    """The row's columns after the walker's: name, key, display, unit, scale (its value and
-    parts), invalid marker, symbols (symbols(items) names the shared list), decimals."""
+def meaning(rec: dsl.Record, m: dsl.Member, index: int, symbols) -> Tuple[str, str]:
+    """The row's meaning: (symbol count, decimals and resolution, which sit among the walker's
+    members; name, key, display, unit, scale, its numerator, invalid marker and symbols, after
+    them). symbols(items) names the shared list of symbols."""
     info = host.member_field(rec, m, index)
     # The physical meaning, not the host's display: the renderings show SI values.
     scale, unit = dsl.physical(m) or (None, info.unit)
     invalid = dsl.invalid_value(m)
     numerator, divisor, decimals = (scale_parts(scale, dsl.widest(m.width)) if scale
                                     else ("0.0", "1.0", -1))
+    if divisor != (f"1e{decimals}" if decimals >= 0 else "1.0"):
+        raise ValueError(f"{rec.name}.{m.name}: the scale's divisor must be 10 to its decimals")
     cscale = host.cdouble(scale) if scale is not None else "0.0"
     digits = resolution_decimals(scale) if scale and decimals < 0 else -1
-    return (f"{host.cstr(m.name)}, {host.cstr(dsl.json_key(m))}, {host.cstr(info.display)}, {host.cstr(unit)}, "
-            f"{cscale}, {numerator}, {divisor}, {invalid or 0}, {symbols(info.symbols)}, {decimals}, {digits}")
+    table, count = symbols(info.symbols)
+    return (f"{count}, {decimals}, {digits}",
+            f"{host.cstr(m.name)}, {host.cstr(dsl.json_key(m))}, {host.cstr(info.display)}, {host.cstr(unit)}, "
+            f"{cscale}, {numerator}, {invalid or 0}, {table}")
 
 
-def header_meaning(name: str) -> str:
+def header_meaning(name: str) -> Tuple[str, str]:
     """The frame header fields: names only."""
-    return (f"{host.cstr(name)}, {host.cstr(name)}, {host.cstr(name.replace('_', ' '))}, nullptr, "
-            "0.0, 0.0, 1.0, 0, nullptr, 0, -1, -1")
+    return "0, -1, -1", (f"{host.cstr(name)}, {host.cstr(name)}, {host.cstr(name.replace('_', ' '))}, nullptr, "
+                         "0.0, 0.0, 0, nullptr")
 
 
 class Emitter:
