@@ -84,7 +84,7 @@ RTCM3FieldInfo::RTCM3FieldInfo(const RTCM3Field::Spec &spec, const L::RecordLayo
         setIsOptional(true);
     if (has(RTCM3Field::Repeated))
         setIsRepeated(true);
-    if (has(RTCM3Field::Virtual))
+    if (has(RTCM3Field::Derived))
         setVirtual(true);
     if (spec.role != 0)
         setRole(spec.role);

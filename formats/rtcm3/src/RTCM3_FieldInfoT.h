@@ -22,7 +22,7 @@ enum class Kind : quint8 { Unsigned, Signed, Byte, Char, Float32, Float64, SubMe
 enum Flag : quint8 {
     Optional = 1,   // present only by the presence rule of its record
     Repeated = 2,   // a string, array, group or the CRC bytes
-    Virtual = 4,    // computed by the decoder, not on the wire
+    Derived = 4,    // computed by the codec, not on the wire (the host calls it virtual)
     Scaled = 8,     // scale holds the factor
     DoNotUse = 16,  // doNotUse holds the value
 };

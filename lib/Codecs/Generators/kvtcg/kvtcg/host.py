@@ -46,7 +46,7 @@ class HostField:
     role: int                        # 0: none
     optional: bool = False
     repeated: bool = False
-    virtual: bool = False
+    derived: bool = False            # the host calls it virtual
     scale: Optional[float] = None
     unit: Optional[str] = None
     precision: Optional[int] = None
@@ -124,7 +124,7 @@ def member_field(rec: dsl.Record, m: dsl.Member, index: int) -> HostField:
         display=meta.get("display", m.name.replace("_", " ")),
         role=0 if kind == "sub" else int(meta.get("role", 1)),
         optional=bool(meta.get("optional")) or m.when is not None,
-        repeated=repeated, virtual=bool(meta.get("virtual")),
+        repeated=repeated, derived=bool(meta.get("virtual")),
         scale=meta.get("scale"), unit=meta.get("unit"), precision=meta.get("precision"),
         symbols=symbols, dnu=meta.get("dnu"), subfields=list(meta.get("subfields") or []),
         sub=m.record)
@@ -321,7 +321,7 @@ class Emitter:
         key = f"{rec.name}_{f.name}"
         out = []
         flags = [flag for flag, on in (("Optional", f.optional), ("Repeated", f.repeated),
-                                       ("Virtual", f.virtual), ("Scaled", f.scale is not None),
+                                       ("Derived", f.derived), ("Scaled", f.scale is not None),
                                        ("DoNotUse", f.dnu is not None)) if on]
         values = [cstr(field_class(rec, f)), str(rec.enum), str(f.index), f"Kind::{KINDS[f.kind]}",
                   str(f.width), str(f.role), " | ".join(flags) or "0"]
