@@ -159,14 +159,14 @@ int Stats::stationOf(const Kvt::Nuvrix::_RTCM3_message_t &record)
     StationField &station = mStationFields[size_t(enumerator)];
     if (!station.known) {
         station.known = true;
-        if (const reflect::RecordInfo *info = reflect::recordInfo(enumerator)) {
+        if (const reflect::RecordLayout *info = reflect::recordInfo(enumerator)) {
             station.messageNumber = info->messageNumber;
             for (uint16_t k = 0; k < info->fieldCount && !station.field; ++k)
-                if (info->fields[k].name == "Reference_Station_ID" && info->fields[k].shape == reflect::Shape::Value)
+                if (std::string_view(info->fields[k].name) == "Reference_Station_ID" && info->fields[k].kind == reflect::Kind::Scalar)
                     station.field = &info->fields[k];
         }
     }
-    const reflect::FieldInfo *field = station.field;
+    const reflect::Field *field = station.field;
     if (!field || (field->present && !field->present(station.messageNumber, &record)))
         return -1;
     return int(reflect::numberAt(*field, reinterpret_cast<const char *>(&record) + field->offset, 0).u);

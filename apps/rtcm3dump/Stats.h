@@ -14,7 +14,7 @@
 #include <vector>
 
 class OutputDevice;
-namespace Kvt::Nuvrix::reflect { struct FieldInfo; }
+namespace Kvt::Nuvrix::layout { struct Field; }
 
 class Stats : public FrameSink
 {
@@ -96,7 +96,7 @@ private:
     struct StationField
     {
         bool known = false;
-        const Kvt::Nuvrix::reflect::FieldInfo *field = nullptr;
+        const Kvt::Nuvrix::layout::Field *field = nullptr;
         uint16_t messageNumber = 0;
     };
     std::vector<StationField> mStationFields;  // by record enumerator

@@ -37,7 +37,7 @@ const FieldInfo *field(const char *message, const char *name)
     if (!info)
         return nullptr;
     for (const FieldInfo *f : info->getFieldInfos()) {
-        if (std::strcmp(static_cast<const RTCM3FieldInfo *>(f)->spec().name, name) == 0)
+        if (std::strcmp(static_cast<const RTCM3FieldInfo *>(f)->name(), name) == 0)
             return f;
     }
     ADD_FAILURE() << message << " has no field " << name;

@@ -38,10 +38,10 @@ QJsonObject parseLine(const std::string &line)
     return doc.object();
 }
 
-const reflect::FieldInfo *fieldNamed(const reflect::RecordInfo &info, const QString &name)
+const reflect::Field *fieldNamed(const reflect::RecordLayout &info, const QString &name)
 {
     for (uint16_t k = 0; k < info.fieldCount; ++k)
-        if (name == QLatin1String(info.fields[k].name.data(), qsizetype(info.fields[k].name.size())))
+        if (name == QLatin1String(info.fields[k].name))
             return &info.fields[k];
     return nullptr;
 }
@@ -49,15 +49,15 @@ const reflect::FieldInfo *fieldNamed(const reflect::RecordInfo &info, const QStr
 // The line holds the physical value the list gives: raw times the list's scale (the correctly
 // rounded product, or for a scale no decimal writes, that product to the decimals that read
 // back to the raw value), null for the raw value that means none.
-bool keyed(const reflect::RecordInfo &info, const QString &key)
+bool keyed(const reflect::RecordLayout &info, const QString &key)
 {
     for (uint16_t k = 0; k < info.fieldCount; ++k)
-        if (key == QLatin1String(info.fields[k].key.data(), qsizetype(info.fields[k].key.size())))
+        if (key == QLatin1String(info.fields[k].key))
             return true;
     return false;
 }
 
-void expectValue(const QJsonValue &json, const RTCM3FieldInfo *f, const reflect::FieldInfo &row, const FieldValue &v,
+void expectValue(const QJsonValue &json, const RTCM3FieldInfo *f, const reflect::Field &row, const FieldValue &v,
                  const std::string &where)
 {
     const RTCM3Field::Spec &s = f->spec();
@@ -86,17 +86,17 @@ void expectValue(const QJsonValue &json, const RTCM3FieldInfo *f, const reflect:
 
 // Every present field of the host message, reserved and frame fields left out, and nothing
 // else, under its member name.
-void compareWithHost(const QJsonObject &json, const Message *message, const reflect::RecordInfo &info,
+void compareWithHost(const QJsonObject &json, const Message *message, const reflect::RecordLayout &info,
                      const QString &where)
 {
     QSet<QString> expected;
     for (const FieldInfo *field : message->getMessageInfo()->getFieldInfos()) {
         const auto *f = static_cast<const RTCM3FieldInfo *>(field);
-        const QString name = f->spec().name;
-        const reflect::FieldInfo *row = fieldNamed(info, name);
+        const QString name = f->name();
+        const reflect::Field *row = fieldNamed(info, name);
         if (kFrameFields.contains(name) || (row && (row->flags & reflect::Reserved)))
             continue;
-        const QString key = QString::fromLatin1(row->key.data(), qsizetype(row->key.size()));
+        const QString key = QString::fromLatin1(row->key);
         if (!f->isPresent(message)) {
             // The host calls an empty string, array or group absent; JSON may show it empty.
             const QJsonValue empty = json.value(key);
@@ -112,7 +112,7 @@ void compareWithHost(const QJsonObject &json, const Message *message, const refl
             compareWithHost(value.toObject(), f->getValue(message, 0).toSubMessage(), *row->sub, at);
         } else if (f->spec().kind == Kind::Char) {
             EXPECT_EQ(value.toString(), f->getValueString(message)) << at.toStdString();
-        } else if (row->shape == reflect::Shape::String) {  // bytes the list shows as text
+        } else if ((row->flags & reflect::Text)) {  // bytes the list shows as text
             QByteArray bytes;
             for (unsigned i = 0; i < count; ++i)
                 bytes += char(f->getValue(message, i).toUnsigned());
@@ -153,7 +153,7 @@ struct TextCheck final : reflect::Visitor
     QStringList lines;
     qsizetype at = 1;  // after the heading
     template <class Get>
-    void check(const reflect::FieldInfo &f, uint32_t count, Get get)
+    void check(const reflect::Field &f, uint32_t count, Get get)
     {
         const QString line = lines.value(at++).trimmed(), label = QLatin1String(f.display) + QLatin1Char(':');
         ASSERT_TRUE(line.startsWith(label)) << line.toStdString();
@@ -172,18 +172,18 @@ struct TextCheck final : reflect::Visitor
             EXPECT_EQ(valueAndUnit.value(1), QLatin1String(f.unit && i + 1 == count ? f.unit : "")) << line.toStdString();
         }
     }
-    void value(const reflect::FieldInfo &f, reflect::Number n) override { check(f, 1, [n](uint32_t) { return n; }); }
-    void array(const reflect::FieldInfo &f, const void *e, uint32_t count) override
+    void value(const reflect::Field &f, reflect::Number n) override { check(f, 1, [n](uint32_t) { return n; }); }
+    void array(const reflect::Field &f, const void *e, uint32_t count) override
     {
         check(f, count, [&](uint32_t i) { return reflect::numberAt(f, e, i); });
     }
-    void string(const reflect::FieldInfo &, std::string_view) override { ++at; }
-    void beginEmbed(const reflect::FieldInfo &) override { ++at; }
-    void beginElement(const reflect::FieldInfo &, uint32_t) override { ++at; }
-    void endEmbed(const reflect::FieldInfo &) override {}
-    void beginGroup(const reflect::FieldInfo &, uint32_t) override {}
-    void endElement(const reflect::FieldInfo &, uint32_t) override {}
-    void endGroup(const reflect::FieldInfo &) override {}
+    void string(const reflect::Field &, std::string_view) override { ++at; }
+    void beginEmbed(const reflect::Field &) override { ++at; }
+    void beginElement(const reflect::Field &, uint32_t) override { ++at; }
+    void endEmbed(const reflect::Field &) override {}
+    void beginGroup(const reflect::Field &, uint32_t) override {}
+    void endElement(const reflect::Field &, uint32_t) override {}
+    void endGroup(const reflect::Field &) override {}
 };
 
 // Writes the decoded record as a line and checks it; the record is released.
@@ -194,7 +194,7 @@ void checkDecoded(_RTCM3_message_t &record, uint16_t number)
     const std::string head = "{\"number\":" + std::to_string(number) + ",\"name\":\"";
     EXPECT_EQ(line.compare(0, head.size(), head), 0) << line;
     const QJsonObject json = parseLine(line);
-    const reflect::RecordInfo &info = *reflect::recordInfo(record.header.kvtcg_message);
+    const reflect::RecordLayout &info = *reflect::recordInfo(record.header.kvtcg_message);
     std::string text;
     ASSERT_TRUE(reflect::appendText(text, record));
     TextCheck reader;

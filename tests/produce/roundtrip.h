@@ -185,9 +185,9 @@ inline void observationValues(const _RTCM3_message_t& r, const ChannelKnown& kno
 // The list's scale of a field of a message.
 inline double listScale(int number, std::string_view field)
 {
-    for (int32_t e = 1; const reflect::RecordInfo* info = reflect::recordInfo(e); ++e)
+    for (int32_t e = 1; const reflect::RecordLayout* info = reflect::recordInfo(e); ++e)
         for (uint16_t i = 0; info->messageNumber == number && i < info->fieldCount; ++i)
-            if (info->fields[i].name == field)
+            if (std::string_view(info->fields[i].name) == field)
                 return info->fields[i].scale;
     return 0.0;
 }

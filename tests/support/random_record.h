@@ -68,7 +68,7 @@ inline uint32_t countOf(const Field& f, const void* record)
 {
     if (f.countType == CType::Record)
         return f.fixedCount;
-    const void* holder = (f.flags & layout::CountInFather) ? static_cast<const RTCM3_kvtcg_header_s*>(record)->kvtcg_father
+    const void* holder = (f.flags & layout::CountInParent) ? static_cast<const RTCM3_kvtcg_header_s*>(record)->kvtcg_father
                                                            : record;
     return static_cast<uint32_t>(get(static_cast<const uint8_t*>(holder) + f.countOffset, f.countType));
 }

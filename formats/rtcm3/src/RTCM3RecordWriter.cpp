@@ -118,7 +118,7 @@ char *writeFinite(char *at, double value, bool isFloat)
 
 // A scale that no decimal writes exactly (2^-24 light milliseconds) to the decimals its step
 // needs: integer digits instead of the shortest form of a double, which costs several times more.
-char *writeToResolution(char *at, const FieldInfo &f, Number n)
+char *writeToResolution(char *at, const Field &f, Number n)
 {
     static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8,
                                          1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
@@ -133,7 +133,7 @@ char *writeToResolution(char *at, const FieldInfo &f, Number n)
 
 // Raw value times scale. A decimal scale gives the exact decimal (244 at 0.4 is "97.6", which
 // reads back as the double nearest 97.6); a binary one the shortest form of the exact product.
-char *writeScaled(char *at, const FieldInfo &f, Number n)
+char *writeScaled(char *at, const Field &f, Number n)
 {
     if (n.kind != Number::Kind::Real && f.decimals < 0 && f.resolution >= 0)
         return writeToResolution(at, f, n);
@@ -150,26 +150,26 @@ class JsonWriter final : public Visitor
 public:
     explicit JsonWriter(Sink &out) : mOut(out) {}
 
-    void value(const FieldInfo &f, Number n) override
+    void value(const Field &f, Number n) override
     {
         char *at = key(mOut.room(kKeyRoom + kNumberRoom + 1), f);
         at = number(at, f, n);
         *at++ = ',';
         mOut.wrote(at);
     }
-    void array(const FieldInfo &f, const void *elements, uint32_t count) override
+    void array(const Field &f, const void *elements, uint32_t count) override
     {
         char *at = key(mOut.room(kKeyRoom + 1 + std::size_t(count) * (kNumberRoom + 3)), f);
         *at++ = '[';
         // Observation arrays are plain integers: read them by their type, not one by one.
         const bool plain = f.scale == 0 && !(f.flags & (Hex | HasInvalid));
-        switch (plain ? f.type : Type::Record) {
-        case Type::U8: at = integers<uint8_t, uint32_t>(at, elements, count); break;
-        case Type::U16: at = integers<uint16_t, uint32_t>(at, elements, count); break;
-        case Type::U32: at = integers<uint32_t, uint32_t>(at, elements, count); break;
-        case Type::I8: at = integers<int8_t, int32_t>(at, elements, count); break;
-        case Type::I16: at = integers<int16_t, int32_t>(at, elements, count); break;
-        case Type::I32: at = integers<int32_t, int32_t>(at, elements, count); break;
+        switch (plain ? f.ctype : CType::Record) {
+        case CType::U8: at = integers<uint8_t, uint32_t>(at, elements, count); break;
+        case CType::U16: at = integers<uint16_t, uint32_t>(at, elements, count); break;
+        case CType::U32: at = integers<uint32_t, uint32_t>(at, elements, count); break;
+        case CType::I8: at = integers<int8_t, int32_t>(at, elements, count); break;
+        case CType::I16: at = integers<int16_t, int32_t>(at, elements, count); break;
+        case CType::I32: at = integers<int32_t, int32_t>(at, elements, count); break;
         default:
             for (uint32_t i = 0; i < count; ++i) {
                 at = number(at, f, numberAt(f, elements, i));
@@ -179,19 +179,19 @@ public:
         mOut.wrote(at);
         close(']');
     }
-    void string(const FieldInfo &f, std::string_view bytes) override
+    void string(const Field &f, std::string_view bytes) override
     {
         char *at = key(mOut.room(kKeyRoom + Text::kEscapedRoomPerByte * bytes.size() + 3), f);
         at = writeJsonString(at, bytes);
         *at++ = ',';
         mOut.wrote(at);
     }
-    void beginEmbed(const FieldInfo &f) override { open(f, '{'); }
-    void endEmbed(const FieldInfo &) override { close('}'); }
-    void beginGroup(const FieldInfo &f, uint32_t) override { open(f, '['); }
-    void beginElement(const FieldInfo &, uint32_t) override { mOut.put('{'); }
-    void endElement(const FieldInfo &, uint32_t) override { close('}'); }
-    void endGroup(const FieldInfo &) override { close(']'); }
+    void beginEmbed(const Field &f) override { open(f, '{'); }
+    void endEmbed(const Field &) override { close('}'); }
+    void beginGroup(const Field &f, uint32_t) override { open(f, '['); }
+    void beginElement(const Field &, uint32_t) override { mOut.put('{'); }
+    void endElement(const Field &, uint32_t) override { close('}'); }
+    void endGroup(const Field &) override { close(']'); }
 
     // Every value is followed by a comma; closing a bracket takes the last one back.
     void close(char bracket)
@@ -216,21 +216,22 @@ private:
         }
         return at;
     }
-    static char *key(char *at, const FieldInfo &f)
+    static char *key(char *at, const Field &f)
     {
         *at++ = '"';
-        at = std::copy(f.key.begin(), f.key.end(), at);  // an identifier: nothing to escape
+        for (const char *c = f.key; *c; ++c)  // an identifier: nothing to escape
+            *at++ = *c;
         *at++ = '"';
         *at++ = ':';
         return at;
     }
-    void open(const FieldInfo &f, char bracket)
+    void open(const Field &f, char bracket)
     {
         char *at = key(mOut.room(kKeyRoom + 1), f);
         *at++ = bracket;
         mOut.wrote(at);
     }
-    static char *number(char *at, const FieldInfo &f, Number n)
+    static char *number(char *at, const Field &f, Number n)
     {
         if (isInvalid(f, n))
             return writeText(at, "null");
@@ -238,7 +239,7 @@ private:
             return writeScaled(at, f, n);
         switch (n.kind) {
         case Number::Kind::Real:
-            return writeFinite(at, n.d, f.type == Type::F32);
+            return writeFinite(at, n.d, f.ctype == CType::F32);
         case Number::Kind::Signed:
             return writeInteger(at, n.i);
         case Number::Kind::Unsigned:
@@ -280,14 +281,14 @@ class TextWriter final : public Visitor
 public:
     explicit TextWriter(std::string &out) : mOut(out) {}
 
-    void value(const FieldInfo &f, Number n) override
+    void value(const Field &f, Number n) override
     {
         label(f.display);
         if (number(f, n))
             unit(f);
         mOut += '\n';
     }
-    void array(const FieldInfo &f, const void *elements, uint32_t count) override
+    void array(const Field &f, const void *elements, uint32_t count) override
     {
         label(f.display);
         bool numbers = false;
@@ -300,19 +301,19 @@ public:
             unit(f);
         mOut += '\n';
     }
-    void string(const FieldInfo &f, std::string_view bytes) override
+    void string(const Field &f, std::string_view bytes) override
     {
         label(f.display);
         Sink sink(mOut);
         sink.wrote(writeTextString(sink.room(Text::kEscapedRoomPerByte * bytes.size() + 2), bytes));
         sink.put('\n');
     }
-    void beginEmbed(const FieldInfo &f) override { open(f.display, nullptr); }
-    void endEmbed(const FieldInfo &) override { mIndent -= 2; }
-    void beginGroup(const FieldInfo &, uint32_t) override {}
-    void beginElement(const FieldInfo &f, uint32_t index) override { open(f.display, &index); }
-    void endElement(const FieldInfo &, uint32_t) override { mIndent -= 2; }
-    void endGroup(const FieldInfo &) override {}
+    void beginEmbed(const Field &f) override { open(f.display, nullptr); }
+    void endEmbed(const Field &) override { mIndent -= 2; }
+    void beginGroup(const Field &, uint32_t) override {}
+    void beginElement(const Field &f, uint32_t index) override { open(f.display, &index); }
+    void endElement(const Field &, uint32_t) override { mIndent -= 2; }
+    void endGroup(const Field &) override {}
 
 private:
     void label(const char *display)
@@ -336,7 +337,7 @@ private:
     }
     // A symbol text where the list names the value (or its "no value" marker; "none" where it
     // names no text for it), else the number; true for a number, which takes the unit.
-    bool number(const FieldInfo &f, Number n)
+    bool number(const Field &f, Number n)
     {
         const bool invalid = isInvalid(f, n);
         if (const char *symbol = f.scale == 0 || invalid ? symbolOf(f, n) : nullptr) {
@@ -354,7 +355,7 @@ private:
             if (wantsExponent(scaled(f, n)))
                 end = toExponent(buffer, end, false);
         } else if (n.kind == Number::Kind::Real) {
-            const bool isFloat = f.type == Type::F32;
+            const bool isFloat = f.ctype == CType::F32;
             end = wantsExponent(n.d) ? toExponent(buffer, writeReal(buffer, n.d, isFloat), isFloat)
                                      : writeReal(buffer, n.d, isFloat);
         } else if (n.kind == Number::Kind::Signed) {
@@ -365,7 +366,7 @@ private:
         mOut.append(buffer, end);
         return true;
     }
-    void unit(const FieldInfo &f)
+    void unit(const Field &f)
     {
         if (f.unit) {
             mOut += ' ';
@@ -377,9 +378,9 @@ private:
     int mIndent = 2;
 };
 
-const RecordInfo *messageInfo(const _RTCM3_message_t &message)
+const RecordLayout *messageInfo(const _RTCM3_message_t &message)
 {
-    const RecordInfo *info = recordInfo(message.header.kvtcg_message);
+    const RecordLayout *info = recordInfo(message.header.kvtcg_message);
     return info && info->messageNumber ? info : nullptr;
 }
 
@@ -387,7 +388,7 @@ const RecordInfo *messageInfo(const _RTCM3_message_t &message)
 
 bool appendJson(std::string &out, const _RTCM3_message_t &message)
 {
-    const RecordInfo *info = messageInfo(message);
+    const RecordLayout *info = messageInfo(message);
     if (!info)
         return false;
     const char *name = info->text ? info->text : info->display;
@@ -407,7 +408,7 @@ bool appendJson(std::string &out, const _RTCM3_message_t &message)
 
 bool appendText(std::string &out, const _RTCM3_message_t &message)
 {
-    const RecordInfo *info = messageInfo(message);
+    const RecordLayout *info = messageInfo(message);
     if (!info)
         return false;
     out += info->display;

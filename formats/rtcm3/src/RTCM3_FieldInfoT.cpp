@@ -6,14 +6,30 @@
 #include "NuvrixEvent.h"
 #include "RTCM3_FormatInfo.h"
 #include "RTCM3_MessageT.h"
+#include "RTCM3_codec.h"
 
 #include <QtCore/QLocale>
 
 using RTCM3Field::Kind;
+namespace L = Kvt::Nuvrix::layout;
 
 namespace {
 
 constexpr int kDefaultPrecision = 6;
+// The one field of a description that has no row: a message's CRC bytes.
+constexpr const char *kCrcName = "CRC";
+
+const L::RecordLayout &recordOf(const RTCM3Field::Spec &spec)
+{
+    const L::RecordLayout *record = Kvt::Nuvrix::RTCM3_layout(spec.recordEnumerator);
+    Q_ASSERT(record);
+    return *record;
+}
+
+const L::Field *rowOf(const L::RecordLayout &record, const RTCM3Field::Spec &spec)
+{
+    return spec.index < record.fieldCount ? &record.fields[spec.index] : nullptr;
+}
 
 FieldType typeOf(const RTCM3Field::Spec &spec)
 {
@@ -54,7 +70,13 @@ const QLocale &defaultLocale()
 } // namespace
 
 RTCM3FieldInfo::RTCM3FieldInfo(const RTCM3Field::Spec &spec)
-    : FieldInfo(QString::fromUtf8(spec.displayName), typeOf(spec)), mSpec(spec)
+    : RTCM3FieldInfo(spec, recordOf(spec))
+{
+}
+
+RTCM3FieldInfo::RTCM3FieldInfo(const RTCM3Field::Spec &spec, const L::RecordLayout &record)
+    : FieldInfo(QString::fromUtf8(rowOf(record, spec) ? rowOf(record, spec)->display : kCrcName), typeOf(spec)),
+      mSpec(spec), mRecord(&record), mRow(rowOf(record, spec))
 {
     MemLeakTracer::getInstance()->doAllocateObject(spec.className);
     RTCM3_FormatInfo::getInstance();
@@ -62,7 +84,7 @@ RTCM3FieldInfo::RTCM3FieldInfo(const RTCM3Field::Spec &spec)
         setIsOptional(true);
     if (has(RTCM3Field::Repeated))
         setIsRepeated(true);
-    if (has(RTCM3Field::Virtual))
+    if (has(RTCM3Field::Derived))
         setVirtual(true);
     if (spec.role != 0)
         setRole(spec.role);
@@ -74,15 +96,21 @@ RTCM3FieldInfo::RTCM3FieldInfo(const RTCM3Field::Spec &spec)
         setPrecision(spec.precision);
     if (has(RTCM3Field::Scaled))
         setScaleFactor(spec.scale);
-    if (spec.symbolCount > 0)
+    const int symbolCount = mRow ? mRow->symbolCount : 0;
+    if (symbolCount > 0)
         mSymbolTexts = std::make_unique<QHash<qint64, QString>>();
-    for (int k = 0; k < spec.symbolCount; ++k) {
-        const QString text = QString::fromUtf8(spec.symbols[k].text);
-        addSymbolicValue(integerValue(spec, spec.symbols[k].value), text);
-        mSymbolTexts->insert(spec.symbols[k].value, text);
+    for (int k = 0; k < symbolCount; ++k) {
+        const QString text = QString::fromUtf8(mRow->symbols[k].text);
+        addSymbolicValue(integerValue(spec, mRow->symbols[k].value), text);
+        mSymbolTexts->insert(mRow->symbols[k].value, text);
     }
     if (has(RTCM3Field::DoNotUse))
         setDoNotUseValue(integerValue(spec, spec.doNotUse));
+}
+
+const char *RTCM3FieldInfo::name() const
+{
+    return mRow ? mRow->name : kCrcName;
 }
 
 RTCM3FieldInfo::~RTCM3FieldInfo()
@@ -129,8 +157,8 @@ unsigned RTCM3FieldInfo::getCount(const Message *message) const
 void RTCM3FieldInfo::misuse(const char *text) const
 {
     throw NuvrixEvent(NuvrixEvent::InvalidFieldAccess,
-                      QString::fromUtf8(text).arg(QString::fromUtf8(mSpec.messageName),
-                                                  QString::fromUtf8(mSpec.name)),
+                      QString::fromUtf8(text).arg(QString::fromUtf8(mRecord->display),
+                                                  QString::fromUtf8(name())),
                       RTCM3_FormatInfo::getInstance());
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FieldInfo.h"
+#include "RTCM3_layout.h"
 #include "nuvrixrtcm3_global.h"
 
 #include <QtCore/QHash>
@@ -11,7 +12,9 @@
 class MessageInfo;
 class RTCM3Message;
 
-// What the message list states about one field, as constant data: one spec per field class.
+// What the host contract fixes about one field, as constant data: one spec per field class.
+// Everything else the list states about the field (name, display name, symbols, where it
+// lives) is in the field's row of the codec's table of its record.
 namespace RTCM3Field {
 
 enum class Kind : quint8 { Unsigned, Signed, Byte, Char, Float32, Float64, SubMessage };
@@ -19,15 +22,9 @@ enum class Kind : quint8 { Unsigned, Signed, Byte, Char, Float32, Float64, SubMe
 enum Flag : quint8 {
     Optional = 1,   // present only by the presence rule of its record
     Repeated = 2,   // a string, array, group or the CRC bytes
-    Virtual = 4,    // computed by the decoder, not on the wire
+    Derived = 4,    // computed by the codec, not on the wire (the host calls it virtual)
     Scaled = 8,     // scale holds the factor
     DoNotUse = 16,  // doNotUse holds the value
-};
-
-struct Symbol
-{
-    qint64 value;
-    const char *text;
 };
 
 using FieldGetter = const FieldInfo *(*)();
@@ -36,21 +33,16 @@ using MessageInfoGetter = const MessageInfo *(*)();
 struct Spec
 {
     const char *className;      // for the allocation tracer
-    const char *name;           // the record's member name, as misuse texts quote it
-    const char *displayName;
-    const char *messageName;    // display name of the record's description
     qint32 recordEnumerator;    // the record type the field belongs to
-    quint16 index;              // position in the record's description
-    Kind kind;
-    quint8 width;
+    quint16 index;              // position in the record's description, and row of its table
+    Kind kind;                  // the host's type of the field: bit strings are bytes, ...
+    quint8 width;               // ... and a field that varies is as wide as in its message
     quint8 role;                // 0: none
     quint8 flags;
-    const char *unit = nullptr;
+    const char *unit = nullptr; // what the host displays: its unit, scale and precision
     double scale = 0.0;
     qint8 precision = -1;       // -1: none
     qint64 doNotUse = 0;
-    const Symbol *symbols = nullptr;
-    quint8 symbolCount = 0;
     const FieldGetter *subFields = nullptr;
     quint8 subFieldCount = 0;
     MessageInfoGetter subMessage = nullptr;
@@ -80,6 +72,10 @@ public:
                                  bool withUnit) const override;
 
     const RTCM3Field::Spec &spec() const { return mSpec; }
+    // The field's row of its record's table; null for a message's CRC, which the frame owns.
+    const Kvt::Nuvrix::layout::Field *row() const { return mRow; }
+    // The record's member name, as misuse texts quote it.
+    const char *name() const;
     // Symbolic values by raw value; null for a field without any.
     const QHash<qint64, QString> *symbolTexts() const { return mSymbolTexts.get(); }
 
@@ -90,6 +86,7 @@ protected:
     explicit RTCM3FieldInfo(const RTCM3Field::Spec &spec);
 
 private:
+    RTCM3FieldInfo(const RTCM3Field::Spec &spec, const Kvt::Nuvrix::layout::RecordLayout &record);
     bool has(RTCM3Field::Flag flag) const { return (mSpec.flags & flag) != 0; }
     const RTCM3Message *accept(const Message *message) const;
     unsigned countIn(const RTCM3Message &message) const;
@@ -103,5 +100,7 @@ private:
     [[noreturn]] void misuse(const char *text) const;
 
     const RTCM3Field::Spec &mSpec;
+    const Kvt::Nuvrix::layout::RecordLayout *mRecord;
+    const Kvt::Nuvrix::layout::Field *mRow;
     std::unique_ptr<QHash<qint64, QString>> mSymbolTexts;
 };

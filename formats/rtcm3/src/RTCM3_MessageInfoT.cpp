@@ -3,6 +3,8 @@
 #include "FieldValue.h"
 #include "MemLeakTracer.h"
 #include "RTCM3_FormatInfo.h"
+#include "RTCM3_codec.h"
+#include "RTCM3_layout.h"
 
 namespace {
 
@@ -12,25 +14,33 @@ constexpr int kMessageNumberField = 3;
 constexpr int kSubtypeField = 4;
 constexpr int kDiscriminantBits = 12;
 
+const Kvt::Nuvrix::layout::RecordLayout &recordOf(const RTCM3Description::Spec &spec)
+{
+    const Kvt::Nuvrix::layout::RecordLayout *record = Kvt::Nuvrix::RTCM3_layout(spec.recordEnumerator);
+    Q_ASSERT(record);
+    return *record;
+}
+
 } // namespace
 
 RTCM3MessageInfo::RTCM3MessageInfo(const RTCM3Description::Spec &spec)
-    : MessageInfo(QString::fromUtf8(spec.displayName)), mSpec(spec)
+    : MessageInfo(QString::fromUtf8(recordOf(spec).display)), mSpec(spec)
 {
+    const Kvt::Nuvrix::layout::RecordLayout &record = recordOf(spec);
     MemLeakTracer::getInstance()->doAllocateObject(spec.className);
-    if (spec.messageNumber != 0)
-        setShortDescriptiveText(QString::fromUtf8(spec.shortText));
+    if (record.messageNumber != 0)
+        setShortDescriptiveText(QString::fromUtf8(record.text));
     else
         setIsMain(false);
     setFormatInfo(RTCM3_FormatInfo::getInstance());
     setupFields();
-    if (spec.messageNumber == 0)
+    if (record.messageNumber == 0)
         return;
     addDiscriminantValue(getFieldInfo(kMessageNumberField),
-                         FieldValue::u(spec.messageNumber, kDiscriminantBits));
-    if (spec.subtype >= 0)
+                         FieldValue::u(record.messageNumber, kDiscriminantBits));
+    if (record.subtype >= 0)
         addDiscriminantValue(getFieldInfo(kSubtypeField),
-                             FieldValue::u(quint64(spec.subtype), kDiscriminantBits));
+                             FieldValue::u(quint64(record.subtype), kDiscriminantBits));
 }
 
 RTCM3MessageInfo::~RTCM3MessageInfo()

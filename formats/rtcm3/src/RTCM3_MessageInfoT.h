@@ -9,14 +9,12 @@ namespace RTCM3Description {
 
 using FieldGetter = const FieldInfo *(*)();
 
-// What the generator states about the description of one record.
+// What the generator states about the description of one record; its name, short text,
+// message number and sub-type are those of the record's table in the codec.
 struct Spec
 {
     const char *className;      // for the allocation tracer
-    const char *displayName;
-    const char *shortText;      // main messages only
-    quint16 messageNumber;      // 0 for a sub-record
-    qint32 subtype;             // KVT_ID of a record that shares its message number, else -1
+    qint32 recordEnumerator;
     const FieldGetter *fields;  // in layout order
     quint16 fieldCount;
 };

@@ -36,7 +36,7 @@ T load(const void *record, std::size_t offset)
 
 void setParentLink(void *record, void *parent)
 {
-    std::memcpy(static_cast<quint8 *>(record) + L::kFatherOffset, &parent, sizeof parent);
+    std::memcpy(static_cast<quint8 *>(record) + L::kParentOffset, &parent, sizeof parent);
 }
 
 std::size_t sizeOf(L::CType type)
@@ -74,7 +74,7 @@ quint16 governingNumber(const void *record)
             return 0;
         if (layout->messageNumber != 0)
             return load<quint16>(record, L::kMessageNumberOffset);
-        record = load<const void *>(record, L::kFatherOffset);
+        record = load<const void *>(record, L::kParentOffset);
     }
     return 0;
 }
@@ -84,7 +84,7 @@ unsigned countOf(const L::Field &field, const void *record)
     if (field.countType == L::CType::Record)
         return field.fixedCount;
     const void *holder =
-        (field.flags & L::CountInFather) ? load<const void *>(record, L::kFatherOffset) : record;
+        (field.flags & L::CountInParent) ? load<const void *>(record, L::kParentOffset) : record;
     return holder ? unsigned(loadInteger(holder, field.countOffset, field.countType)) : 0;
 }
 
@@ -206,7 +206,7 @@ QString RTCM3Message::fieldName(int field) const
 {
     const FieldInfo *info = getMessageInfo()->getFieldInfo(field);
     if (const auto *own = dynamic_cast<const RTCM3FieldInfo *>(info))
-        return QString::fromUtf8(own->spec().name);
+        return QString::fromUtf8(own->name());
     return info ? info->getName() : QString::number(field);
 }
 

@@ -112,14 +112,14 @@ inline uint64_t loadValue(const uint8_t* p, CType t)
 }
 
 inline uint32_t& bitCount(void* record) { return at<uint32_t>(record, kBitCountOffset); }
-inline void*& father(void* record) { return at<void*>(record, kFatherOffset); }
-inline void* fatherOf(const void* record) { return at<void*>(record, kFatherOffset); }
+inline void*& parentLink(void* record) { return at<void*>(record, kParentOffset); }
+inline void* parentLinkOf(const void* record) { return at<void*>(record, kParentOffset); }
 
 inline void setHeader(void* record, int32_t enumerator, void* parent)
 {
     at<int32_t>(record, kEnumeratorOffset) = enumerator;
     bitCount(record) = 0;
-    father(record) = parent;
+    parentLink(record) = parent;
 }
 
 inline unsigned widthOf(const Field& f, uint16_t messageNumber)
@@ -131,7 +131,7 @@ inline uint32_t countOf(const Field& f, const void* record)
 {
     if (f.countType == CType::Record)
         return f.fixedCount;
-    const void* holder = (f.flags & CountInFather) ? fatherOf(record) : record;
+    const void* holder = (f.flags & CountInParent) ? parentLinkOf(record) : record;
     if (!holder)
         return 0;
     return static_cast<uint32_t>(loadValue(static_cast<const uint8_t*>(holder) + f.countOffset, f.countType));
@@ -145,13 +145,13 @@ void linkChildren(const RecordLayout& layout, void* element)
         const Field& f = layout.fields[k];
         if (f.kind == Kind::Embed) {
             void* sub = static_cast<uint8_t*>(element) + f.offset;
-            father(sub) = element;
+            parentLink(sub) = element;
             linkChildren(*f.sub, sub);
         } else if (f.kind == Kind::Group) {
             uint8_t* array = at<uint8_t*>(element, f.offset);
             const uint32_t n = countOf(f, element);
             for (uint32_t i = 0; array && i < n; ++i)
-                father(array + std::size_t(i) * f.sub->size) = element;
+                parentLink(array + std::size_t(i) * f.sub->size) = element;
         }
     }
 }
@@ -526,8 +526,8 @@ __attribute__((always_inline)) inline int32_t walkSub(const RecordLayout& sub, v
 template <class Port>
 int32_t walkFields(const RecordLayout& layout, void* record, Port& port)
 {
-    if (layout.fatherCheck)
-        layout.fatherCheck(record);
+    if (layout.parentCheck)
+        layout.parentCheck(record);
     // Widths add up here and reach the record's counter once, on every way out.
     struct Tally {
         void* record;
@@ -592,8 +592,8 @@ int32_t walkFields(const RecordLayout& layout, void* record, Port& port)
                 uint8_t* element = port.element(array, i, sub);
                 if (flatBits != 0 && port.fits(flatBits)) {
                     port.enter(sub, element, record, false);
-                    if (sub.fatherCheck)
-                        sub.fatherCheck(element);
+                    if (sub.parentCheck)
+                        sub.parentCheck(element);
                     port.run(sub.fields, sub.fieldCount, flatBits, element);
                     bitCount(element) += flatBits;
                     tally.bits += flatBits;
@@ -736,7 +736,7 @@ void* appendElement(const RecordLayout& owner, const Field& group, void* record)
         linkChildren(*group.sub, array + std::size_t(i) * size);
     void* element = array + std::size_t(n) * size;
     initRecord(*group.sub, element);
-    father(element) = record;
+    parentLink(element) = record;
     linkChildren(*group.sub, element);
     storeValue(static_cast<uint8_t*>(record) + group.countOffset, group.countType, uint64_t(n) + 1);
     return element;

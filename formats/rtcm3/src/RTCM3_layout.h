@@ -1,8 +1,9 @@
 #pragma once
 // The layout walker: one hand-written walk that decodes and encodes every record, and its
-// life-cycle. The generated codec describes each record as a constant table of fields (what
-// is on the wire, where it lives in the record, which codes it owns) and binds its named
-// functions to the walker; the rules of the frame live here once.
+// life-cycle. The generated codec describes each record as one constant table of fields:
+// what is on the wire, where it lives in the record, which codes it owns, and what it means
+// (name, unit, scale, symbols). The walker, the JSON and text renderings and the host
+// descriptions all read that one table; the rules of the frame live here once.
 
 #include <cstddef>
 #include <cstdint>
@@ -18,14 +19,19 @@ enum class Kind : uint8_t {
     Derived,  // not on the wire; computed by the trigger field's derive hook, zeroed by init
 };
 
+// Type of the member (of one element for arrays and strings): Record for an embedded
+// sub-record and for "no count member", Ptr for the element array of a group.
 enum class CType : uint8_t { U8, U16, U32, U64, I8, I16, I32, I64, F32, F64, Char, Ptr, Record };
 
 enum FieldFlags : uint8_t {
     Signed = 1,           // two's complement on the wire
-    Reserved = 2,         // init clears it
-    CountInFather = 4,    // the count is a member of the containing record
+    Reserved = 2,         // carries nothing: init clears it, the renderings leave it out
+    CountInParent = 4,    // the count is a member of the containing record
     ContinueOnError = 8,  // a failing group element ends the group and decoding goes on
     CountIsMember = 16,   // the count is a member of this record (init clears it)
+    Hex = 32,             // shown in hexadecimal: masks, and unsigned numbers not exact as a double
+    HasInvalid = 64,      // `invalid` is the raw value that means "no value"
+    Text = 128,           // an array of bytes that carries UTF-8 text, shown as a string
 };
 
 struct RecordLayout;
@@ -33,28 +39,52 @@ struct RecordLayout;
 using PresenceFn = bool (*)(uint16_t messageNumber, const void* record);
 using WidthFn = uint8_t (*)(uint16_t messageNumber);
 using DeriveFn = void (*)(void* record, uint32_t elementsRead);
-using FatherCheckFn = void (*)(const void* record);
+using ParentCheckFn = void (*)(const void* record);
 
-struct Field {
+struct Symbol {
+    int64_t value;
+    const char* text;
+};
+
+// One row per field, two cache lines: what the walker reads comes first and fills the first,
+// which the alignment keeps whole; what the field means follows, for the renderings and the
+// host descriptions.
+struct alignas(64) Field {
     Kind kind;
     CType ctype;          // member type (element type for arrays and strings)
-    uint8_t width;        // wire width when widthFn is null
+    uint8_t width;        // wire width when widthFn is null (the widest where it is not)
     uint8_t flags;
+    // Plain fields that follow each other (fixed width, always present, nothing derived)
+    // form a run: when the whole run fits, it is read or written without a check per field.
+    uint16_t runBits;     // of the run starting here
+    uint8_t runLength;    // fields in that run, this one included
+    CType countType;      // Record: fixedCount is the count
     WidthFn widthFn;
     PresenceFn present;   // null: always present
     uint32_t offset;      // of the member within the record
     int32_t extCode;      // does not fit the frame or buffer
     int32_t intCode;      // count above the member's capacity
-    uint32_t countOffset; // of the count member (own record or father)
-    CType countType;
+    uint32_t countOffset; // of the count member (own record or parent)
     uint16_t fixedCount;  // count when there is no count member
     uint16_t capacity;
+    // Meaning that fits where the walker's members leave room.
+    uint16_t symbolCount;
+    int8_t decimals;       // >= 0: the scale is scaleNumerator / 10^decimals, raw times
+                           // scaleNumerator an exact integer, the value that integer with this
+                           // many decimals; -1: the scale is scaleNumerator, a binary one
+    int8_t resolution;     // with decimals -1, >= 0: the value is written with this many
+                           // decimals, enough that it reads back to its raw value
     const RecordLayout* sub;  // element or embedded record
     DeriveFn derive;      // run once this field was read
-    // Plain fields that follow each other (fixed width, always present, nothing derived)
-    // form a run: when the whole run fits, it is read or written without a check per field.
-    uint16_t runBits;     // of the run starting here
-    uint8_t runLength;    // fields in that run, this one included
+    // End of what the walker reads.
+    const char* name;      // the member name ("ECEF_X"): an identifier
+    const char* key;       // its JSON name: the member name, with the unit where that is not SI ("CNR_dBHz")
+    const char* display;   // "ECEF-X"
+    const char* unit;      // of the physical value ("m", "dB-Hz"); null: none
+    double scale;          // physical value = raw times scale; 0: the raw value is the value
+    double scaleNumerator; // see decimals: the physical value is rounded once
+    int64_t invalid;       // with HasInvalid: the raw value that carries no value
+    const Symbol* symbols;
 };
 
 struct RecordLayout {
@@ -63,7 +93,7 @@ struct RecordLayout {
     const Field* fields;
     uint16_t fieldCount;
     int32_t internalCode;
-    FatherCheckFn fatherCheck;  // structural check of a sub-record's parent; may be null
+    ParentCheckFn parentCheck;  // structural check of a sub-record's parent; may be null
     // Messages only.
     uint16_t messageNumber;     // 0 for a sub-record
     int32_t subtype;            // value of the first member for a sub-typed message, else -1
@@ -73,12 +103,19 @@ struct RecordLayout {
     uint32_t crcOffset;
     bool ownsArrays;            // some group at any depth: free has work to do
     bool hasInitWork;           // some member that init clears or sets up
+    const char* name;           // "Message_Type_1005", "MSM_Satellite_Data"
+    const char* display;        // "Message Type 1005"
+    const char* text;           // "Stationary RTK Reference Station ARP"; null where the list has none
 };
+
+// The rows of a message's frame header come first; its members follow.
+constexpr uint16_t kHeaderFields = 4;
+inline uint16_t firstMember(const RecordLayout& layout) { return layout.messageNumber ? kHeaderFields : 0; }
 
 // Offsets every record shares.
 constexpr std::size_t kEnumeratorOffset = 0;
 constexpr std::size_t kBitCountOffset = 4;
-constexpr std::size_t kFatherOffset = 8;
+constexpr std::size_t kParentOffset = 8;
 // Offsets every message record shares after them.
 constexpr std::size_t kPreambleOffset = 16;
 constexpr std::size_t kReservedOffset = 17;

@@ -2,11 +2,13 @@
 
 #include "RTCM3_reflect_walk.h"
 
+#include "RTCM3_ext_codec.h"
+
 namespace Kvt::Nuvrix::reflect {
 
 Visitor::~Visitor() = default;
 
-const char *symbolOf(const FieldInfo &f, Number n)
+const char *symbolOf(const Field &f, Number n)
 {
     const int64_t raw = n.kind == Number::Kind::Signed ? n.i : int64_t(n.u);
     if (n.kind == Number::Kind::Real)
@@ -17,15 +19,20 @@ const char *symbolOf(const FieldInfo &f, Number n)
     return nullptr;
 }
 
-const FieldInfo *fieldOf(const RecordInfo &info, std::string_view name)
+const RecordLayout *recordInfo(int32_t enumerator)
 {
-    for (uint16_t k = 0; k < info.fieldCount; ++k)
-        if (info.fields[k].name == name)
+    return enumerator <= RTCM3_LAST_ENUMERATOR ? RTCM3_layout(enumerator) : RTCM3_ext_layout(enumerator);
+}
+
+const Field *fieldOf(const RecordLayout &info, std::string_view name)
+{
+    for (uint16_t k = layout::firstMember(info); k < info.fieldCount; ++k)
+        if (std::string_view(info.fields[k].name) == name)
             return &info.fields[k];
     return nullptr;
 }
 
-void walk(const RecordInfo &info, const void *record, uint16_t messageNumber, Visitor &visitor)
+void walk(const RecordLayout &info, const void *record, uint16_t messageNumber, Visitor &visitor)
 {
     // A sub-record walked on its own finds the counts it shares with its parent by its link.
     detail::walkFields(info, record, static_cast<const RTCM3_kvtcg_header_s *>(record)->kvtcg_father, messageNumber,
@@ -34,7 +41,7 @@ void walk(const RecordInfo &info, const void *record, uint16_t messageNumber, Vi
 
 bool walkMessage(const _RTCM3_message_t &message, Visitor &visitor)
 {
-    const RecordInfo *info = recordInfo(message.header.kvtcg_message);
+    const RecordLayout *info = recordInfo(message.header.kvtcg_message);
     if (!info || info->messageNumber == 0)
         return false;
     detail::walkFields(*info, &message, nullptr, info->messageNumber, visitor);

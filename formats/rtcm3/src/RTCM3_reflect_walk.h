@@ -6,48 +6,52 @@
 
 namespace Kvt::Nuvrix::reflect::detail {
 
-inline uint32_t countOf(const FieldInfo &f, const void *record, const void *parent)
+inline uint32_t countOf(const Field &f, const void *record, const void *parent)
 {
-    if (f.countType == Type::Record)
+    if (f.countType == CType::Record)
         return f.fixedCount;
-    const void *holder = (f.flags & CountInParent) ? parent : record;
+    const void *holder = (f.flags & layout::CountInParent) ? parent : record;
     if (!holder)
         return 0;
     const Number n = numberOf(f.countType, static_cast<const uint8_t *>(holder) + f.countOffset, 0);
     return n.kind == Number::Kind::Signed ? (n.i < 0 ? 0 : uint32_t(n.i)) : uint32_t(n.u);
 }
 
+// The frame header's rows are left out: they are the frame's, not the record's.
 // The parent is the record the walk came from, not the record's stored parent link: a
 // record copied by value still points at the original's parent.
 template <class V>
-void walkFields(const RecordInfo &info, const void *record, const void *parent, uint16_t number, V &v)
+void walkFields(const RecordLayout &info, const void *record, const void *parent, uint16_t number, V &v)
 {
     const auto *base = static_cast<const uint8_t *>(record);
-    for (uint16_t k = 0; k < info.fieldCount; ++k) {
-        const FieldInfo &f = info.fields[k];
+    for (uint16_t k = layout::firstMember(info); k < info.fieldCount; ++k) {
+        const Field &f = info.fields[k];
         if ((f.flags & Reserved) || (f.present && !f.present(number, record)))
             continue;
         const uint8_t *member = base + f.offset;
-        switch (f.shape) {
-        case Shape::Value:
+        switch (f.kind) {
+        case Kind::Scalar:
+        case Kind::Derived:
             v.value(f, numberAt(f, member, 0));
             break;
-        case Shape::String: {
+        case Kind::Array:
+            if (!(f.flags & Text)) {
+                const uint32_t n = countOf(f, record, parent);
+                v.array(f, member, n < f.capacity ? n : f.capacity);
+                break;
+            }
+            [[fallthrough]];
+        case Kind::String: {
             const uint32_t n = countOf(f, record, parent);
             v.string(f, std::string_view(reinterpret_cast<const char *>(member), n < f.capacity ? n : f.capacity));
             break;
         }
-        case Shape::Array: {
-            const uint32_t n = countOf(f, record, parent);
-            v.array(f, member, n < f.capacity ? n : f.capacity);
-            break;
-        }
-        case Shape::Embed:
+        case Kind::Embed:
             v.beginEmbed(f);
             walkFields(*f.sub, member, record, number, v);
             v.endEmbed(f);
             break;
-        case Shape::Group: {
+        case Kind::Group: {
             const uint8_t *elements;
             std::memcpy(&elements, member, sizeof(elements));
             const uint32_t n = elements ? countOf(f, record, parent) : 0;

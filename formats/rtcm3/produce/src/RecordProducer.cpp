@@ -75,22 +75,22 @@ constexpr units::Of<Record> unitsOf(const Record&)
 
 struct ValueList : reflect::Visitor {
     FieldValues values;
-    void value(const reflect::FieldInfo& f, reflect::Number n) override
+    void value(const reflect::Field& f, reflect::Number n) override
     {
-        if (!(f.flags & reflect::Computed))
+        if (f.kind != reflect::Kind::Derived)
             values.emplace_back(std::string(f.name), reflect::toDouble(n));
     }
-    void array(const reflect::FieldInfo&, const void*, uint32_t) override {}
-    void string(const reflect::FieldInfo& f, std::string_view text) override
+    void array(const reflect::Field&, const void*, uint32_t) override {}
+    void string(const reflect::Field& f, std::string_view text) override
     {
         values.emplace_back(std::string(f.name) + "=" + std::string(text), 1.0);
     }
-    void beginEmbed(const reflect::FieldInfo&) override {}
-    void endEmbed(const reflect::FieldInfo&) override {}
-    void beginGroup(const reflect::FieldInfo&, uint32_t) override {}
-    void beginElement(const reflect::FieldInfo&, uint32_t) override {}
-    void endElement(const reflect::FieldInfo&, uint32_t) override {}
-    void endGroup(const reflect::FieldInfo&) override {}
+    void beginEmbed(const reflect::Field&) override {}
+    void endEmbed(const reflect::Field&) override {}
+    void beginGroup(const reflect::Field&, uint32_t) override {}
+    void beginElement(const reflect::Field&, uint32_t) override {}
+    void endElement(const reflect::Field&, uint32_t) override {}
+    void endGroup(const reflect::Field&) override {}
 };
 
 // Encodes a record; the frame only if every value survives the wire (a member wider than its

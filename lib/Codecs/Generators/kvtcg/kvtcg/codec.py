@@ -5,14 +5,9 @@ states each record's shape as data and names the functions that bind to it."""
 
 from typing import Dict, List, Optional, Tuple
 
-from . import dsl, model
+from . import dsl, host, model, reflect
+from .model import CTYPES
 
-CTYPES = {
-    "u8": ("uint8_t", "U8"), "u16": ("uint16_t", "U16"), "u32": ("uint32_t", "U32"),
-    "u64": ("uint64_t", "U64"), "i8": ("int8_t", "I8"), "i16": ("int16_t", "I16"),
-    "i32": ("int32_t", "I32"), "i64": ("int64_t", "I64"), "f32": ("float", "F32"),
-    "f64": ("double", "F64"), "char": ("char", "Char"),
-}
 HEADER = [("Preamble", "u8", 8), ("Reserved", "u8", 6), ("Message_Length", "u16", 10),
           ("Message_Number", "u16", 12)]
 # The categories that sub-records check their parent against, as rules over the list: a
@@ -90,6 +85,7 @@ class Emitter:
         self.code = model.code_index(self.codes)
         self.helpers: List[str] = []
         self.helper_names: Dict[str, str] = {}
+        reflect.check_keys(records)
 
     # ---- helpers shared by several fields --------------------------------------------
 
@@ -99,6 +95,15 @@ class Emitter:
             self.helper_names[key] = name
             self.helpers.append(make(name))
         return self.helper_names[key]
+
+    def symbols(self, items) -> Tuple[str, int]:
+        if not items:
+            return "nullptr", 0
+
+        def make(name):
+            rows = "".join(f"    {{{v}, {host.cstr(t)}}},\n" for v, t in items)
+            return f"const layout::Symbol {name}[] = {{\n{rows}}};\n"
+        return self._helper(f'symbols {items!r}', make), len(items)
 
     def pred_expr(self, p: dsl.Pred, rec: dsl.Record) -> str:
         if isinstance(p, dsl.MsgNumIn):
@@ -237,34 +242,10 @@ class Emitter:
         return "\n".join(lines)
 
     def layout_order(self) -> List[dsl.Record]:
-        done, order = set(), []
-
-        def visit(r):
-            if r.name in done:
-                return
-            for m in r.members:
-                if m.kind in ("embed", "group"):
-                    visit(self.by_name[m.record])
-            done.add(r.name)
-            order.append(r)
-        for r in self.records:
-            visit(r)
-        return order
+        return model.nested_first(self.records)
 
     def struct_order(self) -> List[dsl.Record]:
-        done, order = set(), []
-
-        def visit(r):
-            if r.name in done:
-                return
-            for m in r.members:
-                if m.kind == "embed":
-                    visit(self.by_name[m.record])
-            done.add(r.name)
-            order.append(r)
-        for r in self.records:
-            visit(r)
-        return order
+        return model.nested_first(self.records, ("embed",))
 
     # ---- layout tables -----------------------------------------------------------------
 
@@ -274,7 +255,7 @@ class Emitter:
                 return r
         raise ValueError(f"no record embeds {sub}")
 
-    def field_row(self, rec: dsl.Record, m: dsl.Member) -> str:
+    def field_row(self, rec: dsl.Record, m: dsl.Member, index: int) -> str:
         S = sname(rec)
         kind = {"scalar": "Scalar", "string": "String", "array": "Array", "embed": "Embed",
                 "group": "Group", "derived": "Derived"}[m.kind]
@@ -292,23 +273,26 @@ class Emitter:
             counter = next(c for c in rec.members if c.name == m.count)
             count_off, count_type = f"offsetof({S}, {m.count})", "CType::" + CTYPES[counter.rec][1]
         elif isinstance(m.count, dsl.FatherMember):
-            flags.append("layout::CountInFather")
+            flags.append("layout::CountInParent")
             parent = self.embedding_parent(rec.name)
             counter = next(c for c in parent.members if c.name == m.count.name)
             count_off = f"offsetof({sname(parent)}, {m.count.name})"
             count_type = "CType::" + CTYPES[counter.rec][1]
         elif isinstance(m.count, int):
             fixed = m.count
+        flags += reflect.meaning_flags(m)
         numbered = m.kind in ("scalar", "string", "array")
         ext = self.code.get((rec.name, m.name, "EXT_BUFFER_OVERFLOW"), 0) if numbered else 0
         intc = self.code.get((rec.name, m.name, "INT_BUFFER_OVERFLOW"), 0)
         sub = f"&kLayout_{m.record}" if m.record else "nullptr"
         width = dsl.widest(m.width) if m.on_wire else 0
         derive = self.derive_fn(rec, m.name) if m.kind in ("scalar", "array") else "nullptr"
-        return (f"    {{Kind::{kind}, CType::{ctype}, {width}, {' | '.join(flags) or '0'}, "
+        near, far = reflect.meaning(rec, m, index, self.symbols)
+        return (f"    {{Kind::{kind}, CType::{ctype}, {width}, {' | '.join(flags) or '0'}, @RUN@, {count_type}, "
                 f"{self.width_fn(m.width, rec) if m.on_wire else 'nullptr'}, "
                 f"{self.presence(m.when, rec)}, offsetof({S}, {m.name}), {ext}, {intc}, "
-                f"{count_off}, {count_type}, {fixed}, {m.capacity}, {sub}, {derive}, @RUN@}},")
+                f"{count_off}, {fixed}, {m.capacity}, {near}, {sub}, {derive},\n"
+                f"     {far}}},")
 
     @staticmethod
     def plain(m: Optional[dsl.Member], derives: set) -> bool:
@@ -345,13 +329,16 @@ class Emitter:
         if rec.is_message:
             for n, t, w in HEADER:
                 ext = self.code[(rec.name, n, "EXT_BUFFER_OVERFLOW")]
-                rows.append(f"    {{Kind::Scalar, CType::{CTYPES[t][1]}, {w}, 0, nullptr, nullptr, "
-                            f"offsetof({S}, {n}), {ext}, 0, 0, CType::Record, 0, 0, nullptr, nullptr, @RUN@}},")
+                near, far = reflect.header_meaning(n)
+                rows.append(f"    {{Kind::Scalar, CType::{CTYPES[t][1]}, {w}, 0, @RUN@, CType::Record, nullptr, nullptr, "
+                            f"offsetof({S}, {n}), {ext}, 0, 0, 0, 0, {near}, nullptr, nullptr,\n"
+                            f"     {far}}},")
                 fields.append((None, w))
-        rows += [self.field_row(rec, m) for m in rec.members]
+        first = len(rows)
+        rows += [self.field_row(rec, m, first + k) for k, m in enumerate(rec.members)]
         fields += [(m, dsl.widest(m.width) if m.on_wire else 0) for m in rec.members]
         rows = [row.replace("@RUN@", run) for row, run in zip(rows, self.runs(rec, fields))]
-        check = {"msm": "checkMsmFather", "ssr": "checkSsrFather"}.get(rec.father, "nullptr")
+        check = {"msm": "checkMsmParent", "ssr": "checkSsrParent"}.get(rec.father, "nullptr")
         if rec.is_message:
             msg = (f"{rec.number}, {rec.subtype if rec.subtype is not None else -1}, "
                    f"{self.code[(rec.name, 'CRC', 'EXT_BUFFER_OVERFLOW')]}, "
@@ -361,10 +348,11 @@ class Emitter:
             msg = "0, -1, 0, 0, 0, 0"
         msg += ", true" if self.owns_arrays(rec) else ", false"
         msg += ", true" if self.has_init_work(rec) else ", false"
-        return (f"const Field kFields_{rec.name}[] = {{\n" + "\n".join(rows) + "\n};\n"
+        return (f"constexpr Field kFields_{rec.name}[] = {{\n" + "\n".join(rows) + "\n};\n"
                 f"constexpr RecordLayout kLayout_{rec.name} = {{{model.enum_name(rec)}, sizeof({S}), "
                 f"kFields_{rec.name}, {len(rows)}, {self.code[(rec.name, '', 'INTERNAL')]}, {check}, "
-                f"{msg}}};\n")
+                f"{msg},\n    {host.cstr(rec.name)}, {host.cstr(host.display_name(rec))}, "
+                f"{host.cstr(rec.meta.get('text'))}}};\n")
 
     # ---- function bindings --------------------------------------------------------------
 
@@ -474,15 +462,18 @@ class Emitter:
                "namespace Kvt::Nuvrix {", "namespace {", "",
                "using layout::CType;", "using layout::Field;", "using layout::Kind;",
                "using layout::RecordLayout;", "",
-               "void checkMsmFather(const void* p)", "{",
+               "// The structural checks of a sub-record's parent link.",
+               "void checkMsmParent(const void* p)", "{",
                "    KVTCG_ASSERT(RTCM3_AS_KVTCG_HEADER(p)->kvtcg_father != NULL);",
                "    KVTCG_ASSERT(RTCM3_IS_SIMPLE_HEADER(RTCM3_AS_KVTCG_HEADER(p)->kvtcg_father));",
                "    KVTCG_ASSERT(RTCM3_IS_MSM_HEADER(RTCM3_AS_KVTCG_HEADER(p)->kvtcg_father));", "}", "",
-               "void checkSsrFather(const void* p)", "{",
+               "void checkSsrParent(const void* p)", "{",
                "    KVTCG_ASSERT(RTCM3_AS_KVTCG_HEADER(p)->kvtcg_father != NULL);",
                "    KVTCG_ASSERT(RTCM3_IS_SSR_HEADER(RTCM3_AS_KVTCG_HEADER(p)->kvtcg_father));", "}", ""]
         out += self.helpers
         out += layouts
+        out += ["// What the walker reads of a row fills one cache line, the row two.",
+                "static_assert(offsetof(Field, name) == 64 && sizeof(Field) == 128, \"rows of two cache lines\");"]
         # The header of every message lies where the walker expects it.
         for r in msgs:
             S = sname(r)

@@ -7,7 +7,7 @@ request only."""
 
 from typing import Dict, List, Tuple
 
-from . import dsl, model, reflect
+from . import dsl, model
 from .codec import Emitter as CodecEmitter, sname
 
 GENERATED = "// Generated from the extension message list by kvtcg. Do not edit."
@@ -127,19 +127,9 @@ class CodecExtension(CodecEmitter):
         return "\n".join(out)
 
 
-class ReflectExtension(reflect.Emitter):
-    def __init__(self, records: List[dsl.Record], core: List[dsl.Record]):
-        super().__init__(records)
-        self.codec = CodecExtension(records, core, "Kvt::Nuvrix")
-
-    def source(self) -> str:
-        return reflect.Emitter.source(self, include="RTCM3_ext_codec.h", function="extRecordInfo")
-
-
 def files(core: List[dsl.Record], messages_dir: str) -> Dict[str, str]:
     """The generated sources of the extension list in messages_dir."""
     records = model.load_extension(messages_dir, len(core) + 1)
     codec = CodecExtension(records, core, "Kvt::Nuvrix")
     header = codec.header()
-    return {"RTCM3_ext_codec.h": header, "RTCM3_ext_codec.cpp": codec.source(),
-            "RTCM3_ext_reflect_tables.cpp": ReflectExtension(records, core).source()}
+    return {"RTCM3_ext_codec.h": header, "RTCM3_ext_codec.cpp": codec.source()}

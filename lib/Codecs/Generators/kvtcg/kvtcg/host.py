@@ -1,8 +1,10 @@
 """C++ backend for the host side: what the host is told about every record and field, and
 the message class that wraps every record.
 
-Every field becomes a constant spec (type, role, scale, unit, symbols, ...) and a class of a
-few lines over the hand-written RTCM3FieldInfo; every record a description class over
+Every field becomes a constant spec of what the host contract alone fixes (its type, role,
+display scale and unit, do-not-use value, ...) and a class of a few lines over the
+hand-written RTCM3FieldInfo, which finds the rest (name, display name, symbols, presence,
+where the value lives) in the field's row of the codec's table; every record a description class over
 RTCM3MessageInfo and a message class over RTCM3MessageT whose getters are one-line reads of
 the record. Presence, counts and nested blocks are left to the bases, which read them from
 the codec's layout tables, so that the host and the codec cannot disagree about them.
@@ -14,8 +16,8 @@ import re
 from dataclasses import dataclass, field
 from typing import Dict, List, Optional, Tuple
 
-from . import dsl
-from .codec import CTYPES
+from . import dsl, model
+from .model import CTYPES
 
 GENERATED = "// Generated from the message list by kvtcg. Do not edit."
 
@@ -44,7 +46,7 @@ class HostField:
     role: int                        # 0: none
     optional: bool = False
     repeated: bool = False
-    virtual: bool = False
+    derived: bool = False            # the host calls it virtual
     scale: Optional[float] = None
     unit: Optional[str] = None
     precision: Optional[int] = None
@@ -122,7 +124,7 @@ def member_field(rec: dsl.Record, m: dsl.Member, index: int) -> HostField:
         display=meta.get("display", m.name.replace("_", " ")),
         role=0 if kind == "sub" else int(meta.get("role", 1)),
         optional=bool(meta.get("optional")) or m.when is not None,
-        repeated=repeated, virtual=bool(meta.get("virtual")),
+        repeated=repeated, derived=bool(meta.get("virtual")),
         scale=meta.get("scale"), unit=meta.get("unit"), precision=meta.get("precision"),
         symbols=symbols, dnu=meta.get("dnu"), subfields=list(meta.get("subfields") or []),
         sub=m.record)
@@ -215,6 +217,7 @@ class Emitter:
         self.fields = {r.name: record_fields(r) for r in self.records}
         self.shards = shards
         for r in self.records:
+            self.check_rows(r)
             for f in self.fields[r.name]:
                 if f.sub and f.sub not in self.by_name:
                     raise ValueError(f"{r.name}.{f.name}: {f.sub} has no host classes")
@@ -222,19 +225,15 @@ class Emitter:
     def nested_first(self) -> List[dsl.Record]:
         """Records after the records they nest, so that every class is complete where a
         getter returns it."""
-        done, order = set(), []
+        return model.nested_first(self.records)
 
-        def visit(r):
-            if r.name in done:
-                return
-            done.add(r.name)
-            for m in r.members:
-                if m.kind in ("embed", "group"):
-                    visit(self.by_name[m.record])
-            order.append(r)
-        for r in self.records:
-            visit(r)
-        return order
+    def check_rows(self, rec: dsl.Record) -> None:
+        """Field k of a description is row k of the record's codec table; a message's CRC,
+        which the walker checks as a frame fact and keeps apart, is the one field after them."""
+        rows = ([n for n, *_ in HEADER_FIELDS] if rec.is_message else []) + [m.name for m in rec.members]
+        names = [f.name for f in self.fields[rec.name]]
+        if names != rows + ([CRC_FIELD[0]] if rec.is_message else []):
+            raise ValueError(f"{rec.name}: the description's fields {names} are not the table's rows {rows}")
 
     # ---- the header: every class ------------------------------------------------------
 
@@ -322,27 +321,22 @@ class Emitter:
         key = f"{rec.name}_{f.name}"
         out = []
         flags = [flag for flag, on in (("Optional", f.optional), ("Repeated", f.repeated),
-                                       ("Virtual", f.virtual), ("Scaled", f.scale is not None),
+                                       ("Derived", f.derived), ("Scaled", f.scale is not None),
                                        ("DoNotUse", f.dnu is not None)) if on]
-        values = [cstr(field_class(rec, f)), cstr(f.name), cstr(f.display),
-                  cstr(display_name(rec)), str(rec.enum), str(f.index), f"Kind::{KINDS[f.kind]}",
+        values = [cstr(field_class(rec, f)), str(rec.enum), str(f.index), f"Kind::{KINDS[f.kind]}",
                   str(f.width), str(f.role), " | ".join(flags) or "0"]
         # The rest in the order of RTCM3Field::Spec; trailing defaults are left out.
         rest = [cstr(f.unit), cdouble(f.scale) if f.scale is not None else "0.0",
                 str(f.precision) if f.precision is not None else "-1",
-                str(f.dnu) if f.dnu is not None else "0", "nullptr", "0", "nullptr", "0", "nullptr"]
-        if f.symbols:
-            out.append(f"const Symbol kSymbols_{key}[] = {{\n" +
-                       "".join(f"    {{{v}, {cstr(t)}}},\n" for v, t in f.symbols) + "};")
-            rest[4:6] = [f"kSymbols_{key}", str(len(f.symbols))]
+                str(f.dnu) if f.dnu is not None else "0", "nullptr", "0", "nullptr"]
         if f.subfields:
             subs = ", ".join(f"&fieldOf<{field_class(rec, self.field_named(rec, s))}>"
                              for s in f.subfields)
             out.append(f"const FieldGetter kSubFields_{key}[] = {{{subs}}};")
-            rest[6:8] = [f"kSubFields_{key}", str(len(f.subfields))]
+            rest[4:6] = [f"kSubFields_{key}", str(len(f.subfields))]
         if f.kind == "sub":
-            rest[8] = f"&descriptionOf<{info_class(f.sub)}>"
-        defaults = ["nullptr", "0.0", "-1", "0", "nullptr", "0", "nullptr", "0", "nullptr"]
+            rest[6] = f"&descriptionOf<{info_class(f.sub)}>"
+        defaults = ["nullptr", "0.0", "-1", "0", "nullptr", "0", "nullptr"]
         while rest and rest[-1] == defaults[len(rest) - 1]:
             rest.pop()
         out.append(f"constexpr Spec kField_{key} = {{{', '.join(values + rest)}}};")
@@ -362,12 +356,10 @@ class Emitter:
         specs.append(f"const FieldGetter kFields_{name}[] = {{\n" +
                      "".join(f"    &fieldOf<{field_class(rec, f)}>,\n" for f in fields) +
                      "};")
-        text = cstr(rec.meta.get("text")) if rec.is_message else "nullptr"
         if rec.is_message and rec.meta.get("text") is None:
             raise ValueError(f"{name}: a message needs its short descriptive text (text=)")
         specs.append(f"constexpr RTCM3Description::Spec kInfo_{name} = {{{cstr(info_class(name))}, "
-                     f"{cstr(display_name(rec))}, {text}, {rec.number or 0}, "
-                     f"{rec.subtype if rec.subtype is not None else -1}, kFields_{name}, {len(fields)}}};")
+                     f"{rec.enum}, kFields_{name}, {len(fields)}}};")
         nested = [f for f in fields if f.shape in ("embed", "group")]
         if nested:
             entries = ", ".join(f"{{{f.index}, &makeChild<{message_class(f.sub)}>}}" for f in nested)
@@ -414,9 +406,9 @@ class Emitter:
                 bindings += b + [""]
         out = [GENERATED, '#include "RTCM3_host.h"', "", '#include "RTCM3_Bindings.h"', "",
                "namespace {", "", "using namespace RTCM3Field;", "",
-               "// Field specs: class, field, display name, description, record, position, kind, width,",
-               "// role, flags, then unit, scale, precision, do-not-use value, symbols, sub-fields and",
-               "// nested description where set.", ""]
+               "// Field specs: class, record, position, host kind and width, role, flags, then the",
+               "// display unit, scale and precision, do-not-use value, sub-fields and nested",
+               "// description where set.", ""]
         out += specs + ["} // namespace", ""] + bindings
         return "\n".join(out)
 

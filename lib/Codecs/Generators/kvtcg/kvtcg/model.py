@@ -9,6 +9,13 @@ from typing import Dict, List, Tuple
 
 from . import dsl
 
+# Record member type -> (C++ type, layout type name).
+CTYPES = {
+    "u8": ("uint8_t", "U8"), "u16": ("uint16_t", "U16"), "u32": ("uint32_t", "U32"),
+    "u64": ("uint64_t", "U64"), "i8": ("int8_t", "I8"), "i16": ("int16_t", "I16"),
+    "i32": ("int32_t", "I32"), "i64": ("int64_t", "I64"), "f32": ("float", "F32"),
+    "f64": ("double", "F64"), "char": ("char", "Char"),
+}
 HEADER_MEMBERS = ("Preamble", "Reserved", "Message_Length", "Message_Number")
 
 
@@ -69,6 +76,26 @@ def check(records: List[dsl.Record], first: int = 1) -> None:
                 earlier = m.count in names[:names.index(m.name)]
                 if counter is None or not (earlier or counter.kind == "derived"):
                     raise ValueError(f"{r.name}.{m.name}: count {m.count} is not an earlier member")
+
+
+def nested_first(records: List[dsl.Record], kinds=("embed", "group")) -> List[dsl.Record]:
+    """Every record after the records it nests through members of the given kinds, so that a
+    definition precedes its use: tables that point at sub-tables, structs that hold others by
+    value (kinds=("embed",)), classes whose getters return nested ones."""
+    by_name = {r.name: r for r in records}
+    done, order = set(), []
+
+    def visit(r):
+        if r.name in done:
+            return
+        done.add(r.name)
+        for m in r.members:
+            if m.kind in kinds and m.record in by_name:
+                visit(by_name[m.record])
+        order.append(r)
+    for r in records:
+        visit(r)
+    return order
 
 
 def enum_name(rec: dsl.Record) -> str:

@@ -1,20 +1,16 @@
-"""C++ backend: the reflection table of every record.
+"""C++ backend: the physical meaning of every field, for the one field table of each record.
 
-For each record, one row per member in member order (the frame header and CRC left out):
-its name, display name, scale, unit and symbols from the list, and where the decoded value
-lives in the record (offset, type, presence, count). A hand-written walker turns a decoded
-record into JSON or text through these rows, with no host objects. Presence uses the
-codec's own predicate expressions, so the two cannot disagree about what a frame holds."""
+The codec's table holds, after what the walker reads, each field's name, JSON key, display
+name, physical unit and scale, "no value" marker and symbols, from the list. A hand-written
+walker turns a decoded record into JSON or text through those rows, with no host objects;
+presence is the codec's own, so the two cannot disagree about what a frame holds. This
+backend also writes the unit constants for code that reads or builds records by hand."""
 
 import math
 from decimal import Decimal
 from typing import Dict, List, Optional, Tuple
 
 from . import dsl, host
-from .codec import CTYPES, Emitter as CodecEmitter, sname
-
-SHAPES = {"scalar": "Value", "derived": "Value", "string": "String", "array": "Array",
-          "embed": "Embed", "group": "Group"}
 # Unsigned integers beyond this many bits are not exact as JSON numbers (doubles).
 EXACT_BITS = 53
 
@@ -57,151 +53,61 @@ def raw_range(m: dsl.Member) -> Tuple[str, str]:
     return (f"({lo + 1} - 1)" if lo == -(1 << 63) else str(lo)), str(min(hi, (1 << 63) - 1))
 
 
+def check_keys(records: List[dsl.Record]) -> None:
+    for r in records:
+        for m in r.members:
+            # JSON writes names as they are, with room for 64 characters made at once.
+            if not dsl.json_key(m).isidentifier() or len(dsl.json_key(m)) > 64:
+                raise ValueError(f"{r.name}.{m.name}: a member name must be an identifier of at most 64 characters")
+
+
+def text_shape(m: dsl.Member) -> bool:
+    """Byte arrays that carry UTF-8 text (utf8=True) are shown as text, as strings are."""
+    if m.meta.get("utf8") and (m.kind != "array" or m.rec != "u8"):
+        raise ValueError(f"{m.name}: only an array of bytes can be shown as text")
+    return bool(m.meta.get("utf8"))
+
+
+def meaning_flags(m: dsl.Member) -> List[str]:
+    flags = []
+    if m.wire in ("u", "bits") and (dsl.widest(m.width) > EXACT_BITS or is_mask(m)):
+        flags.append("layout::Hex")
+    if dsl.invalid_value(m) is not None:
+        flags.append("layout::HasInvalid")
+    if text_shape(m):
+        flags.append("layout::Text")
+    return flags
+
+
+def meaning(rec: dsl.Record, m: dsl.Member, index: int, symbols) -> Tuple[str, str]:
+    """The row's meaning: (symbol count, decimals and resolution, which sit among the walker's
+    members; name, key, display, unit, scale, its numerator, invalid marker and symbols, after
+    them). symbols(items) names the shared list of symbols."""
+    info = host.member_field(rec, m, index)
+    # The physical meaning, not the host's display: the renderings show SI values.
+    scale, unit = dsl.physical(m) or (None, info.unit)
+    invalid = dsl.invalid_value(m)
+    numerator, divisor, decimals = (scale_parts(scale, dsl.widest(m.width)) if scale
+                                    else ("0.0", "1.0", -1))
+    if divisor != (f"1e{decimals}" if decimals >= 0 else "1.0"):
+        raise ValueError(f"{rec.name}.{m.name}: the scale's divisor must be 10 to its decimals")
+    cscale = host.cdouble(scale) if scale is not None else "0.0"
+    digits = resolution_decimals(scale) if scale and decimals < 0 else -1
+    table, count = symbols(info.symbols)
+    return (f"{count}, {decimals}, {digits}",
+            f"{host.cstr(m.name)}, {host.cstr(dsl.json_key(m))}, {host.cstr(info.display)}, {host.cstr(unit)}, "
+            f"{cscale}, {numerator}, {invalid or 0}, {table}")
+
+
+def header_meaning(name: str) -> Tuple[str, str]:
+    """The frame header fields: names only."""
+    return "0, -1, -1", (f"{host.cstr(name)}, {host.cstr(name)}, {host.cstr(name.replace('_', ' '))}, nullptr, "
+                         "0.0, 0.0, 0, nullptr")
+
+
 class Emitter:
     def __init__(self, records: List[dsl.Record]):
         self.records = records
-        self.by_name = {r.name: r for r in records}
-        self.codec = CodecEmitter(records, "Kvt::Nuvrix")
-        self.helpers: List[str] = []
-        self.names: Dict[str, str] = {}
-
-    def _shared(self, key: str, prefix: str, make) -> str:
-        """One definition per distinct predicate or symbol list, named prefix + number."""
-        if key not in self.names:
-            self.names[key] = f"{prefix}{len(self.names)}"
-            self.helpers.append(make(self.names[key]))
-        return self.names[key]
-
-    def presence(self, p: Optional[dsl.Pred], rec: dsl.Record) -> str:
-        if p is None:
-            return "nullptr"
-        expr = self.codec.pred_expr(p, rec)
-        uses = "r->" in expr
-
-        def make(name):
-            body = (f"    const auto* r = static_cast<const {sname(rec)}*>(record);\n" if uses
-                    else "    (void)record;\n")
-            return f"bool {name}(uint16_t m, const void* record)\n{{\n{body}    (void)m;\n    return {expr};\n}}\n"
-        return self._shared(f"pred {rec.name if uses else ''} {p!r}", "present", make)
-
-    def symbols(self, items) -> str:
-        if not items:
-            return "nullptr, 0"
-
-        def make(name):
-            rows = "".join(f"    {{{v}, {host.cstr(t)}}},\n" for v, t in items)
-            return f"const Symbol {name}[] = {{\n{rows}}};\n"
-        return f"{self._shared(f'symbols {items!r}', 'kSymbols', make)}, {len(items)}"
-
-    def embedding_parents(self, sub: str) -> List[dsl.Record]:
-        return [r for r in self.records if any(m.kind == "embed" and m.record == sub for m in r.members)]
-
-    def count(self, rec: dsl.Record, m: dsl.Member):
-        """(flags, count type, count offset, fixed count) of a member."""
-        if isinstance(m.count, str):
-            counter = next(c for c in rec.members if c.name == m.count)
-            return [], CTYPES[counter.rec][1], f"offsetof({sname(rec)}, {m.count})", 0
-        if isinstance(m.count, dsl.FatherMember):
-            parent = self.embedding_parents(rec.name)[0]
-            counter = next(c for c in parent.members if c.name == m.count.name)
-            return ["CountInParent"], CTYPES[counter.rec][1], f"offsetof({sname(parent)}, {m.count.name})", 0
-        return [], "Record", "0", m.count if isinstance(m.count, int) else 0
-
-    @staticmethod
-    def shape(m: dsl.Member) -> str:
-        """Byte arrays that carry UTF-8 text (utf8=True) are shown as text, as strings are."""
-        if m.meta.get("utf8"):
-            if m.kind != "array" or m.rec != "u8":
-                raise ValueError(f"{m.name}: only an array of bytes can be shown as text")
-            return "String"
-        return SHAPES[m.kind]
-
-    def row(self, rec: dsl.Record, m: dsl.Member, index: int) -> str:
-        info = host.member_field(rec, m, index)
-        flags, count_type, count_offset, fixed = self.count(rec, m)
-        if m.meta.get("reserved"):
-            flags.append("Reserved")
-        if m.kind == "derived":
-            flags.append("Computed")
-        if m.wire in ("u", "bits") and (dsl.widest(m.width) > EXACT_BITS or is_mask(m)):
-            flags.append("Hex")
-        ctype = "Record" if m.kind in ("embed", "group") else CTYPES[m.rec][1]
-        sub = f"&kRecord_{m.record}" if m.record else "nullptr"
-        # The physical meaning, not the host's display: the renderings show SI values.
-        scale, unit = dsl.physical(m) or (None, info.unit)
-        invalid = dsl.invalid_value(m)
-        if invalid is not None:
-            flags.append("HasInvalid")
-        numerator, divisor, decimals = (scale_parts(scale, dsl.widest(m.width)) if scale
-                                        else ("0.0", "1.0", -1))
-        cscale = host.cdouble(scale) if scale is not None else "0.0"
-        digits = resolution_decimals(scale) if scale and decimals < 0 else -1
-        return (f"    {{{host.cstr(m.name)}, {host.cstr(dsl.json_key(m))}, {host.cstr(info.display)}, {host.cstr(unit)}, "
-                f"{cscale}, {numerator}, {divisor}, {decimals}, {digits}, {invalid or 0}, "
-                f"Shape::{self.shape(m)}, Type::{ctype}, {' | '.join(flags) or '0'}, Type::{count_type}, "
-                f"{self.presence(m.when, rec)}, offsetof({sname(rec)}, {m.name}), {count_offset}, "
-                f"{fixed}, {m.capacity}, {sub}, {self.symbols(info.symbols)}}},")
-
-    def record(self, rec: dsl.Record) -> str:
-        rows = [self.row(rec, m, k) for k, m in enumerate(rec.members)]
-        fields = f"kFields_{rec.name}" if rows else "nullptr"
-        table = f"constexpr FieldInfo kFields_{rec.name}[] = {{\n" + "\n".join(rows) + "\n};\n" if rows else ""
-        return (table + f"constexpr RecordInfo kRecord_{rec.name} = {{{host.cstr(rec.name)}, "
-                f"{host.cstr(host.display_name(rec))}, {host.cstr(rec.meta.get('text'))}, "
-                f"{rec.number or 0}, sizeof({sname(rec)}), {fields}, {len(rows)}}};\n")
-
-    def nested_first(self) -> List[dsl.Record]:
-        done, order = set(), []
-
-        def visit(r):
-            if r.name not in done:
-                done.add(r.name)
-                for m in r.members:
-                    if m.record:
-                        visit(self.by_name[m.record])
-                order.append(r)
-        for r in self.records:
-            visit(r)
-        return order
-
-    def same_counts(self) -> List[str]:
-        """A count in the parent is found at one offset whichever record embeds the block."""
-        out = []
-        for rec in self.records:
-            for m in rec.members:
-                if isinstance(m.count, dsl.FatherMember):
-                    first, *others = self.embedding_parents(rec.name)
-                    out += [f"static_assert(offsetof({sname(p)}, {m.count.name}) == "
-                            f"offsetof({sname(first)}, {m.count.name}), \"{rec.name} count {m.count.name}\");"
-                            for p in others]
-        return sorted(set(out))
-
-    def source(self, include: str = "", function: str = "recordInfo") -> str:
-        """The tables and their lookup by enumerator; the core's lookup passes enumerators
-        beyond its own on to the extension's (function extRecordInfo)."""
-        for r in self.records:
-            for m in r.members:
-                # JSON writes names as they are, with room for 64 characters made at once.
-                if not dsl.json_key(m).isidentifier() or len(dsl.json_key(m)) > 64:
-                    raise ValueError(f"{r.name}.{m.name}: a member name must be an identifier of at most 64 characters")
-        tables = [self.record(r) for r in self.nested_first()]
-        out = ["// Generated from the message list by kvtcg. Do not edit.",
-               '#include "RTCM3_reflect.h"'] + ([f'#include "{include}"'] if include else []) + [
-               "", "#include <cstddef>", "",
-               "namespace Kvt::Nuvrix::reflect {", "", "const RecordInfo* extRecordInfo(int32_t enumerator);", "",
-               "namespace {", ""]
-        out += self.helpers + tables + self.same_counts()
-        first, last = self.records[0].enum, self.records[-1].enum
-        beyond = "nullptr" if include else "extRecordInfo(enumerator)"
-        out += ["", "const RecordInfo* const kByEnumerator[] = {"]
-        out += [f"    &kRecord_{r.name}," for r in self.records]
-        out += ["};", "", "} // namespace", "",
-                f"const RecordInfo* {function}(int32_t enumerator)", "{",
-                f"    if (enumerator >= {first} && enumerator <= {last})",
-                f"        return kByEnumerator[enumerator - {first}];",
-                f"    return enumerator > {last} ? {beyond} : nullptr;",
-                "}", "", "} // namespace Kvt::Nuvrix::reflect", ""]
-        return "\n".join(out)
 
     def units(self) -> str:
         """The physical meaning of every member that has one, as constants named after the
@@ -227,4 +133,4 @@ class Emitter:
         return "\n".join(out)
 
     def files(self) -> Dict[str, str]:
-        return {"RTCM3_reflect_tables.cpp": self.source(), "RTCM3_units.h": self.units()}
+        return {"RTCM3_units.h": self.units()}
