@@ -25,8 +25,8 @@ HIGH_RESOLUTION = msm_level(6, 7)
 HALF_CYCLE = msm_level(2, 3, 4, 5, 6, 7)
 CNR_COARSE = msm_level(4, 5)
 
-SATELLITES = father("Nsat")
-CELLS = father("Ncell")
+SATELLITES = parent("Nsat")
+CELLS = parent("Ncell")
 CAPACITY = 64
 
 
@@ -51,7 +51,7 @@ subrecord("MSM_Satellite_Data", 16, [
                   symbols={1024: "Invalid"}, dnu=1024, si=(2**-10 * LIGHT_MS, "m")),
     per_satellite("i", "Satellite_Rough_PhaseRangeRate", 14, MSM5_OR_7, optional=True,
                   symbols={-8192: "Invalid"}, dnu=-8192, si=(1, "m/s")),
-], father="msm")
+], parent="msm")
 
 subrecord("MSM_Signal_Data", 17, [
     per_cell("i", "Fine_PseudoRange", 15, FINE_PSEUDORANGE,
@@ -70,7 +70,7 @@ subrecord("MSM_Signal_Data", 17, [
              si=(2**-4, "dB-Hz")),
     per_cell("i", "Fine_PhaseRangeRate", 15, MSM5_OR_7, symbols={-16384: "Invalid"}, dnu=-16384,
              si=(0.0001, "m/s")),
-], father="msm")
+], parent="msm")
 
 
 def layout():

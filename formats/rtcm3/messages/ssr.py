@@ -37,11 +37,11 @@ subrecord("SSR_Orbit_Correction", 6, [
     u("IOD", 8, when=ORBIT_IOD, optional=True),
     u("IODnav", 10, when=ORBIT_IODNAV, optional=True),
     u("IOD_CRC", 24, when=ORBIT_BEIDOU, optional=True),
-] + orbit_deltas(), father="ssr")
+] + orbit_deltas(), parent="ssr")
 
 subrecord("SSR_Clock_Correction", 7, [
     satellite_id(),
-] + clock_terms(), father="ssr")
+] + clock_terms(), parent="ssr")
 
 # The BeiDou time of ephemeris is t_oe here and t_oe_modulo in the orbit entry.
 subrecord("SSR_Combined_Orbit_and_Clock_Corrections", 10, [
@@ -50,7 +50,7 @@ subrecord("SSR_Combined_Orbit_and_Clock_Corrections", 10, [
     u("IOD", 8, when=COMBINED_IOD, optional=True),
     u("IODnav", 10, when=COMBINED_IODNAV, optional=True),
     u("IOD_CRC", 24, when=COMBINED_BEIDOU, optional=True),
-] + orbit_deltas() + clock_terms(), father="ssr")
+] + orbit_deltas() + clock_terms(), parent="ssr")
 
 # URA packs a class (high three bits) and a value (low three bits); only URA is encoded.
 subrecord("SSR_URA", 11, [
@@ -58,12 +58,12 @@ subrecord("SSR_URA", 11, [
     u("URA", 6, subfields=["URA_CLASS", "URA_VALUE"]),
     derived("URA_CLASS", "u8", bitfield("URA", 3, 0x7), host="u(3)"),
     derived("URA_VALUE", "u8", bitfield("URA", 0, 0x7), host="u(3)"),
-], father="ssr")
+], parent="ssr")
 
 subrecord("SSR_High_Rate_Clock_Correction", 12, [
     satellite_id(),
     i("High_Rate_Clock_Correction", 22, scale=0.1, unit="millimeter"),
-], father="ssr")
+], parent="ssr")
 
 # Per-signal biases, nested in the bias entries (their parent is the satellite entry).
 
@@ -85,7 +85,7 @@ subrecord("SSR_Code_Bias", 50, [
     satellite_id(),
     u("Nr_of_Code_Biases_Processed", 5),
     group("Code_Bias", "Code_Bias", count="Nr_of_Code_Biases_Processed", repeated=True),
-], father="ssr")
+], parent="ssr")
 
 subrecord("SSR_Phase_Bias", 51, [
     satellite_id(),
@@ -93,7 +93,7 @@ subrecord("SSR_Phase_Bias", 51, [
     u("Yaw_Angle", 9, scale=2**-8, unit="semicircle"),
     i("Yaw_Rate", 8, scale=2**-13, unit="semicirclepersecond"),
     group("Phase_Bias", "Phase_Bias", count="Nr_of_Phase_Biases_Processed", repeated=True),
-], father="ssr")
+], parent="ssr")
 
 
 def header():

@@ -51,9 +51,9 @@ def check(records: List[dsl.Record]) -> None:
     for r in records:
         for m in r.members:
             sub = by_name.get(m.record) if m.kind in ("embed", "group") else None
-            if sub and sub.father and not (r.is_message and CATEGORIES[sub.father](r)):
+            if sub and sub.parent and not (r.is_message and CATEGORIES[sub.parent](r)):
                 raise ValueError(f"{r.name}.{m.name}: {sub.name} may only lie in a message of the "
-                                 f"category {sub.father}, and {r.name} is none")
+                                 f"category {sub.parent}, and {r.name} is none")
 
     def levels_used(rec: dsl.Record) -> bool:
         for m in rec.members:
@@ -272,7 +272,7 @@ class Emitter:
             flags.append("layout::CountIsMember")
             counter = next(c for c in rec.members if c.name == m.count)
             count_off, count_type = f"offsetof({S}, {m.count})", "CType::" + CTYPES[counter.rec][1]
-        elif isinstance(m.count, dsl.FatherMember):
+        elif isinstance(m.count, dsl.ParentMember):
             flags.append("layout::CountInParent")
             parent = self.embedding_parent(rec.name)
             counter = next(c for c in parent.members if c.name == m.count.name)
@@ -338,7 +338,7 @@ class Emitter:
         rows += [self.field_row(rec, m, first + k) for k, m in enumerate(rec.members)]
         fields += [(m, dsl.widest(m.width) if m.on_wire else 0) for m in rec.members]
         rows = [row.replace("@RUN@", run) for row, run in zip(rows, self.runs(rec, fields))]
-        check = {"msm": "checkMsmParent", "ssr": "checkSsrParent"}.get(rec.father, "nullptr")
+        check = {"msm": "checkMsmParent", "ssr": "checkSsrParent"}.get(rec.parent, "nullptr")
         if rec.is_message:
             msg = (f"{rec.number}, {rec.subtype if rec.subtype is not None else -1}, "
                    f"{self.code[(rec.name, 'CRC', 'EXT_BUFFER_OVERFLOW')]}, "

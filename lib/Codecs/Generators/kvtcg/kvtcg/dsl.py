@@ -178,13 +178,13 @@ def harmonic_terms(degree, order, sine): return HarmonicTerms(degree, order, sin
 
 
 @dataclass(frozen=True)
-class FatherMember:
+class ParentMember:
     """A count held by the record that contains this one (MSM arrays count Nsat or Ncell)."""
     name: str
 
 
-def father(name: str) -> FatherMember:
-    return FatherMember(name)
+def parent(name: str) -> ParentMember:
+    return ParentMember(name)
 
 
 # --------------------------------------------------------------------------------------
@@ -205,7 +205,7 @@ class Member:
     width: Width = 0
     rec: Optional[str] = None       # record type of the member (element type for arrays)
     when: Optional[Pred] = None     # presence; None = always
-    count: Union[None, str, int, FatherMember] = None
+    count: Union[None, str, int, ParentMember] = None
     capacity: int = 0
     record: Optional[str] = None    # sub-record name, for embed and group
     numbered: bool = True           # has error-code names of its own
@@ -262,7 +262,7 @@ def string(name: str, count: str, capacity: int = 31, when: Pred = None, **meta)
 def array(name: str, wire: str, width: Width, count, capacity: int, rec: str = None,
           when: Pred = None, **meta) -> Member:
     """A fixed-capacity array held inside the record; count is a member of this record,
-    father("X") for a member of the containing record, or a fixed number."""
+    parent("X") for a member of the containing record, or a fixed number."""
     rec = rec or _smallest(wire, widest(width))
     return Member(name, "array", wire=wire, width=width, rec=rec, count=count,
                   capacity=capacity, when=when, meta=_meta(name, meta))
@@ -350,7 +350,7 @@ class Record:
     members: List[Member]
     number: Optional[int] = None    # message number; None for a sub-record
     subtype: Optional[int] = None   # value of the member right after Message_Number (4089)
-    father: Optional[str] = None    # category its parent must have: "msm" | "ssr" | None
+    parent: Optional[str] = None    # category its parent must have: "msm" | "ssr" | None
     family: str = ""
     meta: Dict[str, object] = dc_field(default_factory=dict)
 
@@ -373,8 +373,8 @@ def _register(rec: Record) -> Record:
     return rec
 
 
-def subrecord(name: str, enum: int, members: List[Member], father: str = None, **meta) -> Record:
-    return _register(Record(name, enum, list(members), father=father,
+def subrecord(name: str, enum: int, members: List[Member], parent: str = None, **meta) -> Record:
+    return _register(Record(name, enum, list(members), parent=parent,
                             family=_current_family[0], meta=dict(meta)))
 
 

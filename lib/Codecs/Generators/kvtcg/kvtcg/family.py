@@ -100,7 +100,7 @@ def payload_bits(rec: dsl.Record, number: int, by_name: Dict[str, dsl.Record]) -
             if m.kind == "scalar" or isinstance(m.count, int):
                 add("", bits * (1 if m.kind == "scalar" else m.count))
             else:
-                add(m.count.name if isinstance(m.count, dsl.FatherMember) else m.count, bits)
+                add(m.count.name if isinstance(m.count, dsl.ParentMember) else m.count, bits)
         elif m.kind == "embed":
             for key, n in payload_bits(by_name[m.record], number, by_name).items():
                 add(key, n)
