@@ -57,8 +57,22 @@ bool keyed(const reflect::RecordLayout &info, const QString &key)
     return false;
 }
 
+double scaleOf(const reflect::Field &row)
+{
+    return row.decimals >= 0 ? row.scaleNumerator / std::pow(10.0, row.decimals) : row.scaleNumerator;
+}
+
+// Raw times the scale, or where the list says more (a raw value that means zero, a packed
+// field, a scale per message), what its unit constant makes of the raw value.
+double expected(const reflect::Field &row, double raw, uint16_t number)
+{
+    if (row.extra)
+        return units::value(units::in(*row.extra->physical, number), int64_t(raw)).value_or(NAN);
+    return raw * scaleOf(row);
+}
+
 void expectValue(const QJsonValue &json, const RTCM3FieldInfo *f, const reflect::Field &row, const FieldValue &v,
-                 const std::string &where)
+                 uint16_t number, const std::string &where)
 {
     const RTCM3Field::Spec &s = f->spec();
     const bool isSigned = s.kind == Kind::Signed;
@@ -66,11 +80,11 @@ void expectValue(const QJsonValue &json, const RTCM3FieldInfo *f, const reflect:
     const double raw = isReal ? v.toDouble() : isSigned ? double(v.toSigned()) : double(v.toUnsigned());
     if ((row.flags & reflect::HasInvalid) && !isReal && raw == double(row.invalid))
         EXPECT_TRUE(json.isNull()) << where;
-    else if (row.scale != 0 && (isReal || row.resolution < 0))
-        EXPECT_DOUBLE_EQ(json.toDouble(), raw * row.scale) << where;
-    else if (row.scale != 0) {  // written to its resolution: within half a step, and back to raw
-        EXPECT_NEAR(json.toDouble(), raw * row.scale, std::fabs(row.scale) / 2) << where;
-        EXPECT_EQ(double(std::llround(json.toDouble() / row.scale)), raw) << where;
+    else if (reflect::isScaled(row) && (isReal || row.resolution < 0))
+        EXPECT_DOUBLE_EQ(json.toDouble(), expected(row, raw, number)) << where;
+    else if (reflect::isScaled(row)) {  // written to its resolution: within half a step, and back to raw
+        EXPECT_NEAR(json.toDouble(), raw * scaleOf(row), std::fabs(scaleOf(row)) / 2) << where;
+        EXPECT_EQ(double(std::llround(json.toDouble() / scaleOf(row))), raw) << where;
     }
     else if (s.kind == Kind::Float32)
         EXPECT_EQ(float(json.toDouble()), float(v.toDouble())) << where;
@@ -87,7 +101,7 @@ void expectValue(const QJsonValue &json, const RTCM3FieldInfo *f, const reflect:
 // Every present field of the host message, reserved and frame fields left out, and nothing
 // else, under its member name.
 void compareWithHost(const QJsonObject &json, const Message *message, const reflect::RecordLayout &info,
-                     const QString &where)
+                     uint16_t number, const QString &where)
 {
     QSet<QString> expected;
     for (const FieldInfo *field : message->getMessageInfo()->getFieldInfos()) {
@@ -109,7 +123,7 @@ void compareWithHost(const QJsonObject &json, const Message *message, const refl
         const QJsonValue value = json.value(key);
         const unsigned count = f->getCount(message);
         if (f->spec().kind == Kind::SubMessage && !f->isRepeated()) {
-            compareWithHost(value.toObject(), f->getValue(message, 0).toSubMessage(), *row->sub, at);
+            compareWithHost(value.toObject(), f->getValue(message, 0).toSubMessage(), *row->sub, number, at);
         } else if (f->spec().kind == Kind::Char) {
             EXPECT_EQ(value.toString(), f->getValueString(message)) << at.toStdString();
         } else if ((row->flags & reflect::Text)) {  // bytes the list shows as text
@@ -122,16 +136,16 @@ void compareWithHost(const QJsonObject &json, const Message *message, const refl
             else
                 EXPECT_TRUE(value.isString()) << at.toStdString();
         } else if (!f->isRepeated()) {
-            expectValue(value, f, *row, f->getValue(message, 0), at.toStdString());
+            expectValue(value, f, *row, f->getValue(message, 0), number, at.toStdString());
         } else {
             const QJsonArray array = value.toArray();
             ASSERT_EQ(unsigned(array.size()), count) << at.toStdString();
             for (unsigned i = 0; i < count; ++i) {
                 const FieldValue v = f->getValue(message, i);
                 if (f->spec().kind == Kind::SubMessage)
-                    compareWithHost(array[i].toObject(), v.toSubMessage(), *row->sub, at + QString("[%1]").arg(i));
+                    compareWithHost(array[i].toObject(), v.toSubMessage(), *row->sub, number, at + QString("[%1]").arg(i));
                 else
-                    expectValue(array[i], f, *row, v, at.toStdString());
+                    expectValue(array[i], f, *row, v, number, at.toStdString());
             }
         }
     }
@@ -151,6 +165,7 @@ void compareWithHost(const QJsonObject &json, const Message *message, const refl
 struct TextCheck final : reflect::Visitor
 {
     QStringList lines;
+    uint16_t number = 0;
     qsizetype at = 1;  // after the heading
     template <class Get>
     void check(const reflect::Field &f, uint32_t count, Get get)
@@ -162,11 +177,11 @@ struct TextCheck final : reflect::Visitor
         ASSERT_EQ(uint32_t(tokens.size()), std::max(count, 1u)) << line.toStdString();
         for (uint32_t i = 0; i < count; ++i) {
             const reflect::Number n = get(i);
-            if (f.scale == 0 || reflect::isInvalid(f, n))
+            if (!reflect::isScaled(f) || reflect::isInvalid(f, n))
                 continue;
-            const double want = reflect::toDouble(n) * f.scale;
+            const double want = expected(f, reflect::toDouble(n), number);
             const QStringList valueAndUnit = tokens[int(i)].trimmed().split(QLatin1Char(' '));
-            EXPECT_NEAR(valueAndUnit[0].toDouble(), want, f.decimals < 0 && f.resolution >= 0 ? std::fabs(f.scale) / 2
+            EXPECT_NEAR(valueAndUnit[0].toDouble(), want, f.decimals < 0 && f.resolution >= 0 ? std::fabs(scaleOf(f)) / 2
                                                                                              : std::fabs(want) * 1e-15)
                 << line.toStdString();
             EXPECT_EQ(valueAndUnit.value(1), QLatin1String(f.unit && i + 1 == count ? f.unit : "")) << line.toStdString();
@@ -198,11 +213,12 @@ void checkDecoded(_RTCM3_message_t &record, uint16_t number)
     std::string text;
     ASSERT_TRUE(reflect::appendText(text, record));
     TextCheck reader;
+    reader.number = number;
     reader.lines = QString::fromStdString(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     reflect::walkMessage(record, reader);
     EXPECT_EQ(reader.at, reader.lines.size()) << text;
     if (auto message = RTCM3_adoptRecord(&record.header)) {
-        compareWithHost(json, message.get(), info, info.name);
+        compareWithHost(json, message.get(), info, number, info.name);
         return;
     }
     // Records without host descriptions: every key is a member of the record.

@@ -16,7 +16,7 @@ namespace {
 // A field's raw range, not its record type's, bounds what the generator writes.
 TEST(FieldRange, RefusesTheFirstValuesPastEitherEnd)
 {
-    const wire::Field signed14{14, -8192, 8191, 0, -1}, unsigned10{10, 0, 1023, 0, -1};
+    const wire::Field signed14{14, -8192, 8191, 0, -1, 0}, unsigned10{10, 0, 1023, 0, -1, 0};
     struct Case { const wire::Field& field; double value, scale; bool fits; };
     const Case cases[] = {
         {signed14, 8191, 1, true}, {signed14, 8192, 1, false}, {signed14, -8192, 1, true},

@@ -70,11 +70,12 @@ def signed_value(name, width, scale, rec, unit=None):
 
 message(1020, 24, [
     u("Satellite_ID", 6),
-    u("Channel_Number", 5),
+    u("Channel_Number", 5, si=(1, None), zero=7),  # the frequency channel, sent plus 7
     bits("Cn", 1),
     bits("Cn_Available", 1),
     bits("P1", 2),
-    u("tK", 12),
+    # The frame's time of day: hours, minutes and a half-minute.
+    u("tK", 12, si=(1, "s"), parts=(("Hours", 5, 3600), ("Minutes", 6, 60), ("Half_Minute", 1, 30))),
     bits("B_MSB", 1),
     bits("P2", 1),
     u("tb", 7, scale=15, unit="minute"),

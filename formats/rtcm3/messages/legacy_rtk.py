@@ -15,7 +15,8 @@ INVALID_20 = {-524288: "Invalid"}
 subrecord("Refsig_Basic", 1, [
     u("Satellite_Id", 6),
     bits("Code_Indicator", 1, optional=True),
-    u("Frequency_Number", 5, when=GLONASS, optional=True),
+    # The frequency channel, sent plus 7.
+    u("Frequency_Number", 5, when=GLONASS, optional=True, si=(1, None), zero=7),
     u("Pseudorange", widths(24, (GLONASS, 25)), rec="u32", host="u(24)",
       symbols={524288: "Invalid"}, dnu=524288, si=(0.02, "m")),
     i("Phaserange_Min_Pseudorange", 20, symbols=INVALID_20, dnu=-524288, si=(0.0005, "m")),
@@ -23,7 +24,9 @@ subrecord("Refsig_Basic", 1, [
 ])
 
 subrecord("Refsig_Extended", 2, [
-    u("Modulus_Ambiguity", widths(8, (GLONASS_EXTENDED, 7)), rec="u8", host="u(8)"),
+    # Whole light-milliseconds of the range (GLONASS: pairs of them).
+    u("Modulus_Ambiguity", widths(8, (GLONASS_EXTENDED, 7)), rec="u8", host="u(8)",
+      si=(scales(LIGHT_MS, (GLONASS_EXTENDED, 2 * LIGHT_MS)), "m")),
     u("CNR", 8, si=(0.25, "dB-Hz"), invalid=0),
 ])
 

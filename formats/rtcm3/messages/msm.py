@@ -45,7 +45,7 @@ subrecord("MSM_Satellite_Data", 16, [
                   symbols={255: "Invalid"}, dnu=255, si=(LIGHT_MS, "m")),
     per_satellite("u", "Extended_Satellite_Information", 4, EXTENDED_INFO, optional=True),
     per_satellite("u", "GLONASS_Satellite_Frequency_Channel_Number", 4, FREQUENCY_CHANNEL,
-                  optional=True),
+                  optional=True, si=(1, None), zero=7),  # sent plus 7
     # 1024 lies outside the 10-bit range: no decoded value ever matches it.
     per_satellite("u", "Satellite_Rough_Range_Mod_1ms", 10, ALWAYS,
                   symbols={1024: "Invalid"}, dnu=1024, si=(2**-10 * LIGHT_MS, "m")),

@@ -122,9 +122,9 @@ char *writeToResolution(char *at, const Field &f, Number n)
 {
     static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8,
                                          1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
-    const double shifted = scaled(f, n) * kPowers[f.resolution];
+    const double shifted = timesScale(f, n) * kPowers[f.resolution];
     if (!(std::fabs(shifted) < 9e15))  // beyond the integers a double holds exactly
-        return writeFinite(at, scaled(f, n), false);
+        return writeFinite(at, timesScale(f, n), false);
     const long long digits = std::llround(shifted);
     if (digits < 0)
         *at++ = '-';
@@ -135,10 +135,13 @@ char *writeToResolution(char *at, const Field &f, Number n)
 // reads back as the double nearest 97.6); a binary one the shortest form of the exact product.
 char *writeScaled(char *at, const Field &f, Number n)
 {
+    if (isPacked(f))
+        return writeFinite(at, scaled(f, n), false);
+    n = fromZero(f, n);
     if (n.kind != Number::Kind::Real && f.decimals < 0 && f.resolution >= 0)
         return writeToResolution(at, f, n);
     if (f.decimals < 0 || n.kind == Number::Kind::Real)
-        return writeFinite(at, scaled(f, n), false);
+        return writeFinite(at, timesScale(f, n), false);
     const int64_t product = (n.kind == Number::Kind::Signed ? n.i : int64_t(n.u)) * int64_t(f.scaleNumerator);
     if (product < 0)
         *at++ = '-';
@@ -162,7 +165,7 @@ public:
         char *at = key(mOut.room(kKeyRoom + 1 + std::size_t(count) * (kNumberRoom + 3)), f);
         *at++ = '[';
         // Observation arrays are plain integers: read them by their type, not one by one.
-        const bool plain = f.scale == 0 && !(f.flags & (Hex | HasInvalid));
+        const bool plain = !isScaled(f) && !(f.flags & (Hex | HasInvalid));
         switch (plain ? f.ctype : CType::Record) {
         case CType::U8: at = integers<uint8_t, uint32_t>(at, elements, count); break;
         case CType::U16: at = integers<uint16_t, uint32_t>(at, elements, count); break;
@@ -235,7 +238,7 @@ private:
     {
         if (isInvalid(f, n))
             return writeText(at, "null");
-        if (f.scale != 0)
+        if (isScaled(f))
             return writeScaled(at, f, n);
         switch (n.kind) {
         case Number::Kind::Real:
@@ -340,7 +343,7 @@ private:
     bool number(const Field &f, Number n)
     {
         const bool invalid = isInvalid(f, n);
-        if (const char *symbol = f.scale == 0 || invalid ? symbolOf(f, n) : nullptr) {
+        if (const char *symbol = !isScaled(f) || invalid ? symbolOf(f, n) : nullptr) {
             mOut += symbol;
             return false;
         }
@@ -350,7 +353,7 @@ private:
         }
         char buffer[kNumberRoom];
         char *end = buffer;
-        if (f.scale != 0) {
+        if (isScaled(f)) {
             end = writeScaled(buffer, f, n);
             if (wantsExponent(scaled(f, n)))
                 end = toExponent(buffer, end, false);

@@ -5,6 +5,8 @@
 // (name, unit, scale, symbols). The walker, the JSON and text renderings and the host
 // descriptions all read that one table; the rules of the frame live here once.
 
+#include "RTCM3_physical.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -46,6 +48,22 @@ struct Symbol {
     const char* text;
 };
 
+struct Field;
+
+// The field's row in a message whose scale is not the default one of a shared sub-record.
+struct MessageRow {
+    uint16_t messageNumber;
+    const Field* row;
+};
+
+// A rarer physical meaning: a raw value that means zero, a field packed of parts (both in
+// the unit constant), a scale that depends on the message.
+struct Extra {
+    const units::Physical* physical;
+    const MessageRow* rows;
+    uint16_t rowCount;
+};
+
 // One row per field, two cache lines: what the walker reads comes first and fills the first,
 // which the alignment keeps whole; what the field means follows, for the renderings and the
 // host descriptions.
@@ -81,8 +99,9 @@ struct alignas(64) Field {
     const char* key;       // its JSON name: the member name, with the unit where that is not SI ("CNR_dBHz")
     const char* display;   // "ECEF-X"
     const char* unit;      // of the physical value ("m", "dB-Hz"); null: none
-    double scale;          // physical value = raw times scale; 0: the raw value is the value
-    double scaleNumerator; // see decimals: the physical value is rounded once
+    const Extra* extra;    // null for most fields
+    double scaleNumerator; // physical value = raw times scale, see decimals; 0: the raw value
+                           // is the value
     int64_t invalid;       // with HasInvalid: the raw value that carries no value
     const Symbol* symbols;
 };

@@ -85,7 +85,39 @@ inline double scaleDivisor(const Field &f)
                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     return f.decimals > 0 && f.decimals <= 22 ? kPowers[f.decimals] : 1.0;
 }
-inline double scaled(const Field &f, Number n) { return toDouble(n) * f.scaleNumerator / scaleDivisor(f); }
+inline double timesScale(const Field &f, Number n) { return toDouble(n) * f.scaleNumerator / scaleDivisor(f); }
+inline bool isScaled(const Field &f) { return f.scaleNumerator != 0; }
+
+// A field packed of parts (each worth its own steps) has a value that is their sum.
+inline bool isPacked(const Field &f) { return f.extra && f.extra->physical->parts; }
+inline int64_t rawInteger(Number n) { return n.kind == Number::Kind::Signed ? n.i : int64_t(n.u); }
+// The raw value less the one that means zero, for fields sent plus an offset.
+inline Number fromZero(const Field &f, Number n)
+{
+    if (!f.extra || !f.extra->physical->zero || n.kind == Number::Kind::Real)
+        return n;
+    Number shifted;
+    shifted.kind = Number::Kind::Signed;
+    shifted.i = rawInteger(n) - f.extra->physical->zero;
+    return shifted;
+}
+inline double scaled(const Field &f, Number n)
+{
+    if (isPacked(f))
+        return units::value(*f.extra->physical, rawInteger(n)).value_or(0.0);
+    return timesScale(f, fromZero(f, n));
+}
+
+// The field's row in the message of this number: its own, or the one of that message where
+// its scale depends on it.
+inline const Field &rowIn(const Field &f, uint16_t messageNumber)
+{
+    if (f.extra)
+        for (uint16_t k = 0; k < f.extra->rowCount; ++k)
+            if (f.extra->rows[k].messageNumber == messageNumber)
+                return *f.extra->rows[k].row;
+    return f;
+}
 
 // True where the raw value is the field's "no value" marker.
 inline bool isInvalid(const Field &f, Number n)
@@ -96,8 +128,14 @@ inline bool isInvalid(const Field &f, Number n)
 
 // The physical value of a field (raw times scale, the raw value where it has no scale) and
 // its inverse, the raw value nearest a physical one, for records built from physical values.
-inline double physical(const Field &f, Number n) { return f.scale != 0 ? scaled(f, n) : toDouble(n); }
-inline double rawOf(const Field &f, double value) { return f.scale != 0 ? value * scaleDivisor(f) / f.scaleNumerator : value; }
+inline double physical(const Field &f, Number n) { return isScaled(f) ? scaled(f, n) : toDouble(n); }
+inline double rawOf(const Field &f, double value)
+{
+    if (isPacked(f))
+        return double(units::rawOf<int64_t>(*f.extra->physical, value));
+    const double zero = f.extra ? double(f.extra->physical->zero) : 0.0;
+    return isScaled(f) ? value * scaleDivisor(f) / f.scaleNumerator + zero : value;
+}
 
 // The row of a member by name; null where the record has none (the frame header's rows are
 // not members).

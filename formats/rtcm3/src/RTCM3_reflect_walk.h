@@ -25,7 +25,7 @@ void walkFields(const RecordLayout &info, const void *record, const void *parent
 {
     const auto *base = static_cast<const uint8_t *>(record);
     for (uint16_t k = layout::firstMember(info); k < info.fieldCount; ++k) {
-        const Field &f = info.fields[k];
+        const Field &f = rowIn(info.fields[k], number);
         if ((f.flags & Reserved) || (f.present && !f.present(number, record)))
             continue;
         const uint8_t *member = base + f.offset;

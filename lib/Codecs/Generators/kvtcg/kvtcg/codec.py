@@ -86,6 +86,7 @@ class Emitter:
         self.helpers: List[str] = []
         self.helper_names: Dict[str, str] = {}
         reflect.check_keys(records)
+        self.units = reflect.Emitter(records)
 
     # ---- helpers shared by several fields --------------------------------------------
 
@@ -255,7 +256,8 @@ class Emitter:
                 return r
         raise ValueError(f"no record embeds {sub}")
 
-    def field_row(self, rec: dsl.Record, m: dsl.Member, index: int) -> str:
+    def field_row(self, rec: dsl.Record, m: dsl.Member, index: int, number: int = None) -> str:
+        """The member's row; with number, its row in that message, where its scale differs."""
         S = sname(rec)
         kind = {"scalar": "Scalar", "string": "String", "array": "Array", "embed": "Embed",
                 "group": "Group", "derived": "Derived"}[m.kind]
@@ -287,7 +289,11 @@ class Emitter:
         sub = f"&kLayout_{m.record}" if m.record else "nullptr"
         width = dsl.widest(m.width) if m.on_wire else 0
         derive = self.derive_fn(rec, m.name) if m.kind in ("scalar", "array") else "nullptr"
-        near, far = reflect.meaning(rec, m, index, self.symbols)
+        if number is not None:
+            near, far = reflect.meaning(rec, m, index, self.symbols, dsl.scale_for(m, number))
+        else:
+            extra = f"&kExtra_{rec.name}_{m.name}" if reflect.has_extra(m) else "nullptr"
+            near, far = reflect.meaning(rec, m, index, self.symbols, extra=extra)
         return (f"    {{Kind::{kind}, CType::{ctype}, {width}, {' | '.join(flags) or '0'}, @RUN@, {count_type}, "
                 f"{self.width_fn(m.width, rec) if m.on_wire else 'nullptr'}, "
                 f"{self.presence(m.when, rec)}, offsetof({S}, {m.name}), {ext}, {intc}, "
@@ -314,6 +320,25 @@ class Emitter:
             out.append(f"{bits if length > 1 else 0}, {length if length > 1 else 1}")
         return out
 
+    def extras(self, rec: dsl.Record, first: int, runs: List[str]) -> str:
+        """What the rows of rarer meanings point at: the unit constants that hold a zero or
+        parts, and the row in each message whose scale is not the default."""
+        out = []
+        for k, m in enumerate(rec.members):
+            if not reflect.has_extra(m):
+                continue
+            tag = f"{rec.name}_{m.name}"
+            cases = self.units.scale_cases(rec, m) if dsl.scale_rule(m) else []
+            for number, _ in cases:
+                row = self.field_row(rec, m, first + k, number).replace("@RUN@", runs[k]).strip().rstrip(",")
+                out.append(f"constexpr Field kRow_{tag}_{number} = {row};")
+            if cases:
+                out.append(f"constexpr MessageRow kRows_{tag}[] = {{" +
+                           ", ".join(f"{{{n}, &kRow_{tag}_{n}}}" for n, _ in cases) + "};")
+            out.append(f"constexpr Extra kExtra_{tag} = {{&units::{rec.name}::{m.name}, "
+                       f"{f'kRows_{tag}, {len(cases)}' if cases else 'nullptr, 0'}}};")
+        return "\n".join(out) + ("\n" if out else "")
+
     @staticmethod
     def has_init_work(rec: dsl.Record) -> bool:
         return any(m.kind in ("derived", "string", "embed", "group") or m.meta.get("reserved")
@@ -337,7 +362,9 @@ class Emitter:
         first = len(rows)
         rows += [self.field_row(rec, m, first + k) for k, m in enumerate(rec.members)]
         fields += [(m, dsl.widest(m.width) if m.on_wire else 0) for m in rec.members]
-        rows = [row.replace("@RUN@", run) for row, run in zip(rows, self.runs(rec, fields))]
+        runs = self.runs(rec, fields)
+        rows = [row.replace("@RUN@", run) for row, run in zip(rows, runs)]
+        extras = self.extras(rec, first, runs[first:])
         check = {"msm": "checkMsmParent", "ssr": "checkSsrParent"}.get(rec.parent, "nullptr")
         if rec.is_message:
             msg = (f"{rec.number}, {rec.subtype if rec.subtype is not None else -1}, "
@@ -348,7 +375,7 @@ class Emitter:
             msg = "0, -1, 0, 0, 0, 0"
         msg += ", true" if self.owns_arrays(rec) else ", false"
         msg += ", true" if self.has_init_work(rec) else ", false"
-        return (f"constexpr Field kFields_{rec.name}[] = {{\n" + "\n".join(rows) + "\n};\n"
+        return (extras + f"constexpr Field kFields_{rec.name}[] = {{\n" + "\n".join(rows) + "\n};\n"
                 f"constexpr RecordLayout kLayout_{rec.name} = {{{model.enum_name(rec)}, sizeof({S}), "
                 f"kFields_{rec.name}, {len(rows)}, {self.code[(rec.name, '', 'INTERNAL')]}, {check}, "
                 f"{msg},\n    {host.cstr(rec.name)}, {host.cstr(host.display_name(rec))}, "
@@ -458,9 +485,10 @@ class Emitter:
         plain = [r for r in msgs if r.subtype is None]
         subtyped = [r for r in msgs if r.subtype is not None]
         out = ["// Generated from the message list by kvtcg. Do not edit.",
-               '#include "RTCM3_codec.h"', '#include "RTCM3_layout.h"', '#include "kvtcg.h"', "",
+               '#include "RTCM3_codec.h"', '#include "RTCM3_layout.h"', '#include "RTCM3_units.h"', '#include "kvtcg.h"', "",
                "namespace Kvt::Nuvrix {", "namespace {", "",
-               "using layout::CType;", "using layout::Field;", "using layout::Kind;",
+               "using layout::CType;", "using layout::Extra;", "using layout::Field;", "using layout::Kind;",
+               "using layout::MessageRow;",
                "using layout::RecordLayout;", "",
                "// The structural checks of a sub-record's parent link.",
                "void checkMsmParent(const void* p)", "{",

@@ -113,6 +113,18 @@ def widest(w: Width) -> int:
     return w.widest if isinstance(w, WidthRule) else w
 
 
+@dataclass(frozen=True)
+class ScaleRule:
+    default: float
+    cases: Tuple[Tuple[Pred, float], ...]
+
+
+def scales(default, *cases) -> ScaleRule:
+    """si=(scales(LIGHT_MS, (GLONASS, 2 * LIGHT_MS)), "m"): a scale that depends on the message
+    number, for a sub-record that several messages share; the first matching case wins."""
+    return ScaleRule(default, tuple(cases))
+
+
 # --------------------------------------------------------------------------------------
 # Derived members: computed by the decoder after a trigger member was read; never encoded.
 
@@ -194,7 +206,8 @@ RECORD_TYPES = ("u8", "u16", "u32", "u64", "i8", "i16", "i32", "i64", "f32", "f6
 
 # Host metadata every member may carry (unused by the codec, read by the descriptions).
 META_KEYS = {"display", "host", "scale", "unit", "symbols", "dnu", "optional", "repeated",
-             "virtual", "role", "precision", "subfields", "reserved", "si", "invalid", "utf8"}
+             "virtual", "role", "precision", "subfields", "reserved", "si", "invalid", "utf8",
+             "zero", "parts"}
 
 
 @dataclass
@@ -288,9 +301,14 @@ def derived(name: str, rec: str, compute, after: str = None, **meta) -> Member:
 # --------------------------------------------------------------------------------------
 # Physical meaning. The host description shows a field with its own scale and unit, which the
 # host contract fixes; the physical value is stated apart: si=(scale, unit) gives raw times
-# scale in SI units (or in the unit named, where SI has none, such as dB-Hz), invalid= the raw
-# value that means "no value" (the do-not-use value by default). Where a field states no si
-# but the host shows it scaled, the physical value follows from the host's unit below.
+# scale in SI units (or in the unit named, where SI has none, such as dB-Hz; None for a bare
+# number), invalid= the raw value that means "no value" (the do-not-use value by default).
+# Where a field states no si but the host shows it scaled, the physical value follows from
+# the host's unit below. Two rarer shapes:
+# - zero=7: the raw value that means zero (a GLONASS frequency channel is sent plus 7); the
+#   value is raw less zero, times the scale;
+# - parts=(("Hours", 5, 3600), ...): a field packed of parts, most significant first, each of
+#   its width and worth that many steps of the scale; the value is the sum.
 
 LIGHT_MS = 299792.458       # metres light travels in one millisecond: MSM ranges are in ms
 # Radians in a semicircle as the interface documents of the broadcast messages fix pi, which
@@ -319,15 +337,52 @@ def _times(a, b) -> float:
 
 
 def physical(m: "Member") -> Optional[Tuple[float, str]]:
-    """(scale, unit) of the member's physical value, None where it has none."""
+    """(scale, unit) of the member's physical value, None where it has none; of a scale that
+    depends on the message, the default."""
     if "si" in m.meta:
         scale, unit = m.meta["si"]
-        return float(scale), unit
+        return float(scale.default if isinstance(scale, ScaleRule) else scale), unit
     scale, unit = m.meta.get("scale"), m.meta.get("unit")
     if unit in HOST_UNIT_SI:
         factor, si_unit = HOST_UNIT_SI[unit]
         return _times(1 if scale is None else scale, factor), si_unit
     return (float(scale), unit) if scale is not None else None
+
+
+def scale_rule(m: "Member") -> Optional[ScaleRule]:
+    scale = m.meta.get("si", (None, None))[0]
+    return scale if isinstance(scale, ScaleRule) else None
+
+
+def scale_for(m: "Member", number: int) -> float:
+    """The scale of the member's physical value in the message of this number."""
+    rule = scale_rule(m)
+    if rule is None:
+        return physical(m)[0]
+    for pred, scale in rule.cases:
+        value = holds_for(pred, number)
+        if value is None:
+            raise ValueError(f"{m.name}: a scale can depend on the message number only")
+        if value:
+            return float(scale)
+    return float(rule.default)
+
+
+def parts_of(m: "Member") -> List[Tuple[str, int, int, float]]:
+    """(name, shift, width, steps) of each part of a packed member, most significant first;
+    the widths fill the member."""
+    parts = m.meta.get("parts")
+    if not parts:
+        return []
+    if "si" not in m.meta or m.wire != "u" or isinstance(m.width, WidthRule):
+        raise ValueError(f"{m.name}: parts need si= and an unsigned field of one width")
+    shift, out = m.width, []
+    for name, width, steps in parts:
+        shift -= width
+        out.append((name, shift, width, float(steps)))
+    if shift != 0:
+        raise ValueError(f"{m.name}: its parts do not fill its {m.width} bits")
+    return out
 
 
 def invalid_value(m: "Member") -> Optional[int]:

@@ -54,11 +54,22 @@ def physical_row(m: dsl.Member):
     return None if not p else (p, dsl.invalid_value(m))
 
 
+def when_bit(p) -> int:
+    """The bit of an earlier mask member that a field is there under (1230's biases), 0 where
+    its presence is not one such bit."""
+    if isinstance(p, dsl.FieldBit):
+        return p.mask
+    if isinstance(p, dsl.AllOf):
+        found = [q.mask for q in p.preds if isinstance(q, dsl.FieldBit)]
+        return found[0] if len(found) == 1 else 0
+    return 0
+
+
 def wire_fields(rec: dsl.Record, number: int, by_name: Dict[str, dsl.Record], path=(), at=None):
-    """(path, name, bits, lowest, highest, capacity, offset) of the integer fields a message of this
-    number may hold, sub-records' by the path of member names; offset is the frame bit where the
-    field begins while the sizes before it are fixed, else -1. at: the frame bit where the
-    record's first member begins, None where that is not fixed."""
+    """(path, name, bits, lowest, highest, capacity, offset, when bit) of the integer fields a
+    message of this number may hold, sub-records' by the path of member names; offset is the
+    frame bit where the field begins while the sizes before it are fixed, else -1. at: the frame
+    bit where the record's first member begins, None where that is not fixed."""
     for m in rec.members:
         if m.kind == "derived":
             continue
@@ -67,7 +78,7 @@ def wire_fields(rec: dsl.Record, number: int, by_name: Dict[str, dsl.Record], pa
         offset = -1 if at is None or present is None else at
         if present is not False and m.kind in ("scalar", "array") and m.wire in ("u", "i", "bits") \
                 and bits is not None and not m.meta.get("reserved"):
-            yield (path, m.name, bits) + dsl.raw_bounds(m.wire, bits) + (m.capacity, offset)
+            yield (path, m.name, bits) + dsl.raw_bounds(m.wire, bits) + (m.capacity, offset, when_bit(m.when))
         elif present is not False and m.kind in ("embed", "group"):
             # Named after the member, or after the sub-record where one of its fields has that name.
             sub = by_name[m.record]
@@ -115,10 +126,10 @@ def payload_bits(rec: dsl.Record, number: int, by_name: Dict[str, dsl.Record]) -
     return out
 
 
-def field_literal(bits: int, lowest: int, highest: int, capacity: int, offset: int) -> str:
+def field_literal(bits: int, lowest: int, highest: int, capacity: int, offset: int, when: int = 0) -> str:
     # 64 unsigned bits reach as far as int64_t does; the lowest of 64 has no literal of its own.
     low = f"({lowest + 1} - 1)" if lowest == -(1 << 63) else str(lowest)
-    return f"{{{bits}, {low}, {min(highest, (1 << 63) - 1)}, {capacity}, {offset}}}"
+    return f"{{{bits}, {low}, {min(highest, (1 << 63) - 1)}, {capacity}, {offset}, {when}}}"
 
 
 class Emitter:
@@ -204,8 +215,10 @@ class Emitter:
         before = sum(w for n, _, w in HEADER if n != "Message_Number")
         out = ["namespace wire {", "",
                "// An integer field: its width, its raw range, the elements an array of it holds (0 for one",
-               "// value) and the frame bit where it begins (-1 where the sizes before it vary).",
-               "struct Field {", "    int bits;", "    int64_t lowest, highest;", "    int capacity;", "    int offset;", "};", "",
+               "// value), the frame bit where it begins (-1 where the sizes before it vary) and the bit of",
+               "// an earlier mask that it is there under (0 where its presence is not one such bit).",
+               "struct Field {", "    int bits;", "    int64_t lowest, highest;", "    int capacity;", "    int offset;",
+               "    uint64_t whenBit;", "};", "",
                "// Payload bits of a record: Bits<Record>::fixed those outside any count (the message number",
                "// on), and a member named after a count those per unit of it (Bits<...>::Nsat).",
                "template <typename Record>", "struct Bits;", "",

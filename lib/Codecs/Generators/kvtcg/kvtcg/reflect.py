@@ -79,30 +79,39 @@ def meaning_flags(m: dsl.Member) -> List[str]:
     return flags
 
 
-def meaning(rec: dsl.Record, m: dsl.Member, index: int, symbols) -> Tuple[str, str]:
+def has_extra(m: dsl.Member) -> bool:
+    """A rarer physical meaning, which the row points at: a zero, parts, a scale per message."""
+    if m.meta.get("zero") and dsl.scale_rule(m):
+        raise ValueError(f"{m.name}: a zero and a scale per message together are not supported")
+    return bool(m.meta.get("zero") or dsl.parts_of(m) or dsl.scale_rule(m))
+
+
+def meaning(rec: dsl.Record, m: dsl.Member, index: int, symbols, scale: Optional[float] = None,
+            extra: str = "nullptr") -> Tuple[str, str]:
     """The row's meaning: (symbol count, decimals and resolution, which sit among the walker's
-    members; name, key, display, unit, scale, its numerator, invalid marker and symbols, after
-    them). symbols(items) names the shared list of symbols."""
+    members; name, key, display, unit, the rarer meaning, the scale's numerator, invalid marker
+    and symbols, after them). symbols(items) names the shared list of symbols; scale, where
+    given, is the scale in one message."""
     info = host.member_field(rec, m, index)
     # The physical meaning, not the host's display: the renderings show SI values.
-    scale, unit = dsl.physical(m) or (None, info.unit)
+    default, unit = dsl.physical(m) or (None, info.unit)
+    scale = default if scale is None else scale
     invalid = dsl.invalid_value(m)
     numerator, divisor, decimals = (scale_parts(scale, dsl.widest(m.width)) if scale
                                     else ("0.0", "1.0", -1))
     if divisor != (f"1e{decimals}" if decimals >= 0 else "1.0"):
         raise ValueError(f"{rec.name}.{m.name}: the scale's divisor must be 10 to its decimals")
-    cscale = host.cdouble(scale) if scale is not None else "0.0"
     digits = resolution_decimals(scale) if scale and decimals < 0 else -1
     table, count = symbols(info.symbols)
     return (f"{count}, {decimals}, {digits}",
             f"{host.cstr(m.name)}, {host.cstr(dsl.json_key(m))}, {host.cstr(info.display)}, {host.cstr(unit)}, "
-            f"{cscale}, {numerator}, {invalid or 0}, {table}")
+            f"{extra}, {numerator}, {invalid or 0}, {table}")
 
 
 def header_meaning(name: str) -> Tuple[str, str]:
     """The frame header fields: names only."""
     return "0, -1, -1", (f"{host.cstr(name)}, {host.cstr(name)}, {host.cstr(name.replace('_', ' '))}, nullptr, "
-                         "0.0, 0.0, 0, nullptr")
+                         "nullptr, 0.0, 0, nullptr")
 
 
 class Emitter:
@@ -120,17 +129,58 @@ class Emitter:
         for rec in self.records:
             rows = []
             for m in rec.members:
+                if m.kind == "derived" and isinstance(m.compute, dsl.BitField):
+                    # The part of its source a derived member is, for code that packs the source.
+                    c = m.compute
+                    rows.append(f"inline constexpr SubField {m.name}{{{c.shift}, {(c.mask + 1).bit_length() - 1}, 0}};")
                 p = dsl.physical(m)
                 if not p:
                     continue
+                rows += self.extras(rec, m)
                 invalid = dsl.invalid_value(m)
                 lowest, highest = raw_range(m)
+                extra = ""
+                if m.meta.get("zero") or dsl.parts_of(m) or dsl.scale_rule(m):
+                    parts = dsl.parts_of(m)
+                    extra = (f", {int(m.meta.get('zero', 0))}, "
+                             f"{f'{m.name}_parts, {len(parts)}' if parts else 'nullptr, 0'}, "
+                             f"{f'{m.name}_scales, {len(self.scale_cases(rec, m))}' if dsl.scale_rule(m) else 'nullptr, 0'}")
                 rows.append(f"inline constexpr Physical {m.name}{{{host.cdouble(p[0])}, {host.cstr(p[1])}, "
-                            f"{'true' if invalid is not None else 'false'}, {invalid or 0}, {lowest}, {highest}}};")
+                            f"{'true' if invalid is not None else 'false'}, {invalid or 0}, {lowest}, {highest}{extra}}};")
             if rows:
                 out += [f"namespace {rec.name} {{"] + rows + [f"}} // namespace {rec.name}", ""]
         out += ["} // namespace Kvt::Nuvrix::units", ""]
         return "\n".join(out)
+
+    def messages_holding(self, rec: dsl.Record) -> List[dsl.Record]:
+        """The messages that hold this record, themselves or through sub-records at any depth."""
+        if rec.is_message:
+            return [rec]
+        holders = [r for r in self.records if any(m.record == rec.name for m in r.members)]
+        return sorted({h.number: h for r in holders for h in self.messages_holding(r)}.values(),
+                      key=lambda r: r.number)
+
+    def scale_cases(self, rec: dsl.Record, m: dsl.Member) -> List[Tuple[int, float]]:
+        """(message number, scale) of every message holding the member whose scale is not the default."""
+        default = dsl.physical(m)[0]
+        return [(h.number, dsl.scale_for(m, h.number)) for h in self.messages_holding(rec)
+                if dsl.scale_for(m, h.number) != default]
+
+    def extras(self, rec: dsl.Record, m: dsl.Member) -> List[str]:
+        """The tables a rarer physical meaning points at: its parts, its scales per message."""
+        rows = []
+        parts = dsl.parts_of(m)
+        if parts:
+            rows.append(f"inline constexpr SubField {m.name}_parts[] = {{" +
+                        ", ".join(f"{{{shift}, {width}, {host.cdouble(steps)}}}" for _, shift, width, steps in parts) +
+                        "};  // " + ", ".join(n for n, *_ in parts))
+        if dsl.scale_rule(m):
+            cases = self.scale_cases(rec, m)
+            if not cases:
+                raise ValueError(f"{rec.name}.{m.name}: its scale is the same in every message")
+            rows.append(f"inline constexpr ScaleIn {m.name}_scales[] = {{" +
+                        ", ".join(f"{{{n}, {host.cdouble(v)}}}" for n, v in cases) + "};")
+        return rows
 
     def files(self) -> Dict[str, str]:
         return {"RTCM3_units.h": self.units()}
