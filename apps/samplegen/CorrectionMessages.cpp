@@ -95,10 +95,11 @@ void fillCodeBiases(RTCM3_SSR_Code_Bias_s& e, const Satellite& s)
     }
 }
 
-// URA class and value in the 3 + 3 bits of the field.
+// URA class and value, packed as the decoder splits them.
 uint8_t userRangeAccuracy(const Satellite& s)
 {
-    return static_cast<uint8_t>((2 + s.id % 2) << 3 | (s.id % 6));
+    namespace part = units::SSR_URA;
+    return static_cast<uint8_t>((2 + s.id % 2) << part::URA_CLASS.shift | (s.id % 6) << part::URA_VALUE.shift);
 }
 
 void fillEntry(RTCM3_SSR_Orbit_Correction_s& e, const Satellite& s, const EpochContext&)

@@ -157,7 +157,7 @@ void fillGlonassTimes(Record<RTCM3_Message_Type_1020_s>& r, const EpochContext& 
     const GlonassTime now = glonassFromGps(c.gpsTow);
     const int frameStart = int(now.secondOfDay) / 30 * 30;
     const int tb = int(std::lround(glonassFromGps(SkyModel::glonassReferenceTow()).secondOfDay)) / 900;
-    r->tK = uint16_t((frameStart / 3600) << 7 | (frameStart % 3600 / 60) << 1 | (frameStart % 60 / 30));
+    r->tK = units::rawOf<uint16_t>(units::Message_Type_1020::tK, frameStart);
     r->tb = uint8_t(tb);
     r->P1 = 1;  // 30 minutes between reference times
     r->P2 = tb % 2;
@@ -174,7 +174,7 @@ QByteArray glonassEphemeris(const EpochContext& c)
     Record<RTCM3_Message_Type_1020_s> r;
     using U = units::Of<RTCM3_Message_Type_1020_s>;
     r->Satellite_ID = uint8_t(s.id);
-    r->Channel_Number = uint8_t(s.glonassChannel + 7);
+    r->Channel_Number = units::rawOf<uint8_t>(U::Channel_Number, s.glonassChannel);
     r->Cn = 0;
     r->Cn_Available = 1;
     fillGlonassTimes(r, c);

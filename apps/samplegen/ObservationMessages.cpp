@@ -132,9 +132,10 @@ void fillSatelliteData(Rec& r, const EpochObservations& epoch, bool msm7)
         d.Satellite_Rough_Range_Mod_1ms[i] = rough.mod1ms;
         if (!msm7)
             continue;
-        // The 4-bit satellite field holds the GLONASS frequency channel offset by 7, and is
-        // reserved (0) for the other systems.
-        const uint8_t info = epoch.system == System::Glonass ? uint8_t(sat.satellite->glonassChannel + 7) : 0;
+        // The 4-bit satellite field holds the GLONASS frequency channel as its own field does,
+        // and is reserved (0) for the other systems.
+        const uint8_t info = epoch.system == System::Glonass
+            ? units::rawOf<uint8_t>(sat::GLONASS_Satellite_Frequency_Channel_Number, sat.satellite->glonassChannel) : 0;
         d.Extended_Satellite_Information[i] = info;
         d.GLONASS_Satellite_Frequency_Channel_Number[i] = info;
         put(d.Satellite_Rough_PhaseRangeRate[i], sat.measurements.front().phaseRangeRate,

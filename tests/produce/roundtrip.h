@@ -125,14 +125,14 @@ void legacyBlocks(int n, const Element* e, int count, Values& v)
             v[k + "channel"] = l1.Frequency_Number;
         // A range past one ambiguity unit is the same range as the data model holds it, but
         // split otherwise than a producer would split it.
-        const bool pr1 = extended && l1.Pseudorange != 524288 && l1.Pseudorange * 0.02 < (glonass ? 599584.916 : 299792.458);
+        const units::Physical ambiguity = units::in(units::Refsig_Extended::Modulus_Ambiguity, n);
+        const std::optional<double> modulo = units::value(units::Refsig_Basic::Pseudorange, l1.Pseudorange);
+        const bool pr1 = extended && modulo && *modulo < ambiguity.scale;
         const bool sbas = !glonass && id >= 40;  // no second frequency
         if constexpr (std::is_same_v<Element, RTCM3_Extended_1_s> || std::is_same_v<Element, RTCM3_Extended_2_s>) {
             v[k + "cnr1"] = e[i].Refsig_Extended.CNR;
             if (pr1) {
-                // In millimetres: light milliseconds (two for GLONASS) and steps of 0.02 m.
-                v[k + "pr1"] = int64_t(e[i].Refsig_Extended.Modulus_Ambiguity) * (glonass ? 599584916 : 299792458)
-                    + int64_t(l1.Pseudorange) * 20;
+                v[k + "pr1"] = std::llround((*units::value(ambiguity, e[i].Refsig_Extended.Modulus_Ambiguity) + *modulo) * 1000);
                 v[k + "phase1"] = l1.Phaserange_Min_Pseudorange;
             }
         }
@@ -188,7 +188,7 @@ inline double listScale(int number, std::string_view field)
     for (int32_t e = 1; const reflect::RecordLayout* info = reflect::recordInfo(e); ++e)
         for (uint16_t i = 0; info->messageNumber == number && i < info->fieldCount; ++i)
             if (std::string_view(info->fields[i].name) == field)
-                return info->fields[i].scale;
+                return info->fields[i].scaleNumerator / reflect::scaleDivisor(info->fields[i]);
     return 0.0;
 }
 

@@ -143,9 +143,8 @@ const std::array<double, 10>& ObservationAssembly::frequencies(System system, st
     // GLONASS's depend on the channel; a channel out of range has none of them.
     std::size_t row = std::size_t(system);
     if (system == System::Glonass)
-        row = channel && GlonassChannels::valid(*channel) ? std::size_t(Gnss::kSystemCount + *channel + 7)
-            : channel ? std::size_t(Gnss::kSystemCount + 15)
-                      : std::size_t(Gnss::kSystemCount + 14);
+        row = channel && GlonassChannels::valid(*channel) ? std::size_t(Gnss::kSystemCount + *channel - GlonassChannels::kLowest)
+            : std::size_t(Gnss::kSystemCount + GlonassChannels::kHighest - GlonassChannels::kLowest + (channel ? 2 : 1));
     else
         channel.reset();
     Frequencies& f = mFrequencies[row];
@@ -281,7 +280,8 @@ void ObservationAssembly::addMsm(int number, const family::Msm& m)
         std::optional<int> channel;
         if (system == System::Glonass) {
             if (content.rate)
-                mChannels.setFromField(satIds[i], sd.GLONASS_Satellite_Frequency_Channel_Number[i]);
+                mChannels.set(satIds[i], units::value(sat::GLONASS_Satellite_Frequency_Channel_Number,
+                                                      sd.GLONASS_Satellite_Frequency_Channel_Number[i]));
             channel = mChannels.of(satIds[i]);
         }
         // The integer milliseconds of the rough range only MSM4 and above send. Ranges are
@@ -421,8 +421,7 @@ void ObservationAssembly::addLegacy(int number, const family::LegacyObservables&
     }
     Pending& pending = pendingFor(h.Reference_Station_ID, time);
 
-    // One light millisecond, and the GLONASS unit of the ambiguity: two of them.
-    const double ambiguityM = (glonass ? 2 : 1) * kMsToM;
+    const units::Physical ambiguity = units::in(units::Refsig_Extended::Modulus_Ambiguity, number);
     namespace l1u = units::Refsig_Basic;
     namespace l2u = units::Deltasig_Basic;
     for (const LegacyBlock& b : blocks) {
@@ -431,7 +430,7 @@ void ObservationAssembly::addLegacy(int number, const family::LegacyObservables&
         std::optional<int> channel;
         if (glonass) {
             sat = satelliteFromPrn(System::Glonass, id <= 24 ? id : 0);
-            mChannels.setFromField(id, b.l1->Frequency_Number);
+            mChannels.set(id, units::value(l1u::Frequency_Number, b.l1->Frequency_Number));
             channel = mChannels.of(id);
         } else {
             // Ids 40 to 58 are the SBAS satellites of PRN 120 to 138.
@@ -444,7 +443,7 @@ void ObservationAssembly::addLegacy(int number, const family::LegacyObservables&
         std::optional<double> pr1;
         if (b.l1x)
             if (const auto modulo = units::value(l1u::Pseudorange, b.l1->Pseudorange))
-                pr1 = b.l1x->Modulus_Ambiguity * ambiguityM + *modulo;
+                pr1 = *units::value(ambiguity, b.l1x->Modulus_Ambiguity) + *modulo;
 
         PendingSignal l1;
         l1.code = glonass ? SignalCode{'1', b.l1->Code_Indicator ? 'P' : 'C'}

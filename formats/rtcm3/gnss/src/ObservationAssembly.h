@@ -25,16 +25,20 @@ namespace Kvt::Nuvrix::View {
 // The frequency channel (-7..+6) of each GLONASS slot, as far as told.
 class GlonassChannels {
 public:
-    static bool valid(int channel) { return channel >= -7 && channel <= 6; }
-    // Channel fields carry the channel plus 7.
-    static int ofField(int value) { return value - 7; }
+    static constexpr int kLowest = -7, kHighest = 6;
+    static bool valid(int channel) { return channel >= kLowest && channel <= kHighest; }
 
     void set(int slot, int channel)
     {
         if (valid(channel) && slot >= 0 && slot < int(mChannels.size()))
             mChannels[std::size_t(slot)] = int8_t(channel);
     }
-    void setFromField(int slot, int value) { set(slot, ofField(value)); }
+    // A channel field's physical value, as the message list gives it.
+    void set(int slot, std::optional<double> channel)
+    {
+        if (channel)
+            set(slot, int(*channel));
+    }
     std::optional<int> of(int slot) const
     {
         if (slot < 0 || slot >= int(mChannels.size()) || mChannels[std::size_t(slot)] == kUnknown)
@@ -96,7 +100,7 @@ private:
     // Satellites the last epochs had beyond this one's, with their room for signals.
     std::vector<Gnss::SatelliteObservations> mSpareSatellites;
     std::vector<LegacyBlock> mBlocks;  // of the legacy message being read
-    // Asked once: by system, then GLONASS by channel + 7, without a channel, out of range.
+    // Asked once: by system, then GLONASS by channel from the lowest, without a channel, out of range.
     struct Frequencies {
         bool known = false;
         std::array<double, 10> hz{};

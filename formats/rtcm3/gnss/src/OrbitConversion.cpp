@@ -223,12 +223,11 @@ GlonassEphemeris glonassEphemeris(const RTCM3_Message_Type_1020_s& r, const GpsT
     };
     GlonassEphemeris g;
     g.sat = satelliteFromPrn(System::Glonass, r.Satellite_ID).value_or(SatId{System::Glonass, 0});
-    g.frequencyChannel = r.Channel_Number - 7;
-    g.tbIndex = r.tb;
     namespace u = units::Message_Type_1020;
+    g.frequencyChannel = int(si(u::Channel_Number, r.Channel_Number));
+    g.tbIndex = r.tb;
     g.toe = moscowTimeOfDay(si(u::tb, r.tb));
-    const int tk = r.tK;
-    g.frameTime = moscowTimeOfDay((tk >> 7) * 3600.0 + ((tk >> 1) & 63) * 60.0 + (tk & 1) * 30.0);
+    g.frameTime = moscowTimeOfDay(si(u::tK, r.tK));
     g.positionM = {fromSignMagnitude(r.x_SB, u::x_mag, r.x_mag, u::x), fromSignMagnitude(r.y_SB, u::y_mag, r.y_mag, u::y),
                    fromSignMagnitude(r.z_SB, u::z_mag, r.z_mag, u::z)};
     g.velocityMps = {fromSignMagnitude(r.dx_SB, u::dx_mag, r.dx_mag, u::dx), fromSignMagnitude(r.dy_SB, u::dy_mag, r.dy_mag, u::dy),

@@ -82,15 +82,16 @@ GlonassBiases glonassBiases(const RTCM3_Message_Type_1230_s& m)
     GlonassBiases b;
     b.stationId = m.Reference_Station_ID;
     b.aligned = m.GLONASS_Code_Phase_bias_indicator != 0;
-    const int mask = m.GLONASS_FDMA_Signals_Mask;
+    const uint64_t mask = m.GLONASS_FDMA_Signals_Mask;
     namespace u = units::Message_Type_1230;
-    auto bias = [&](int bit, const units::Physical& unit, int16_t v) {
-        return (mask & bit) ? units::value(unit, v) : std::nullopt;
+    using w = wire::Message_Type_1230;
+    auto bias = [&](const wire::Field& field, const units::Physical& unit, int16_t v) {
+        return (mask & field.whenBit) ? units::value(unit, v) : std::nullopt;
     };
-    b.l1ca = bias(8, u::GLONASS_L1_C_A_Code_Phase_Bias, m.GLONASS_L1_C_A_Code_Phase_Bias);
-    b.l1p = bias(4, u::GLONASS_L1_P_Code_Phase_Bias, m.GLONASS_L1_P_Code_Phase_Bias);
-    b.l2ca = bias(2, u::GLONASS_L2_C_A_Code_Phase_Bias, m.GLONASS_L2_C_A_Code_Phase_Bias);
-    b.l2p = bias(1, u::GLONASS_L2_P_Code_Phase_Bias, m.GLONASS_L2_P_Code_Phase_Bias);
+    b.l1ca = bias(w::GLONASS_L1_C_A_Code_Phase_Bias, u::GLONASS_L1_C_A_Code_Phase_Bias, m.GLONASS_L1_C_A_Code_Phase_Bias);
+    b.l1p = bias(w::GLONASS_L1_P_Code_Phase_Bias, u::GLONASS_L1_P_Code_Phase_Bias, m.GLONASS_L1_P_Code_Phase_Bias);
+    b.l2ca = bias(w::GLONASS_L2_C_A_Code_Phase_Bias, u::GLONASS_L2_C_A_Code_Phase_Bias, m.GLONASS_L2_C_A_Code_Phase_Bias);
+    b.l2p = bias(w::GLONASS_L2_P_Code_Phase_Bias, u::GLONASS_L2_P_Code_Phase_Bias, m.GLONASS_L2_P_Code_Phase_Bias);
     return b;
 }
 

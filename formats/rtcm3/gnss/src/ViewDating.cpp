@@ -313,7 +313,8 @@ void GnssView::addEphemeris(int number, const _RTCM3_message_t& r)
         deliverInTurn(Waiting{r.Message_Type_1041, {}, 0});
         break;
     case 1020:
-        mParts->channels.setFromField(r.Message_Type_1020.Satellite_ID, r.Message_Type_1020.Channel_Number);
+        mParts->channels.set(r.Message_Type_1020.Satellite_ID,
+                             units::value(units::Message_Type_1020::Channel_Number, r.Message_Type_1020.Channel_Number));
         deliverInTurn(Waiting{r.Message_Type_1020, {}, 0});
         break;
     case 1042: {

@@ -310,10 +310,11 @@ struct MsmBuilder {
                 d.Satellite_Rough_PhaseRangeRate[i] = int16_t(*q);
             }
         d.Extended_Satellite_Information[i] = 0;
-        // Channels -7 and on from 0; the field's top value where none is known.
+        // The field's top value where no channel is known.
         using Glonass = wire::Message_Type_1085::MSM_Satellite_Data;
         d.GLONASS_Satellite_Frequency_Channel_Number[i] =
-            uint8_t(channel ? *channel + 7 : Glonass::GLONASS_Satellite_Frequency_Channel_Number.highest);
+            channel ? units::rawOf<uint8_t>(sat::GLONASS_Satellite_Frequency_Channel_Number, *channel)
+                    : uint8_t(Glonass::GLONASS_Satellite_Frequency_Channel_Number.highest);
         cellsOfSatellite = &s;
     }
     const MsmSatellite* cellsOfSatellite = nullptr;
@@ -586,7 +587,7 @@ void putBlock(RTCM3_Extended_2_s& e, const LegacyValues& v)
     put(e.Deltasig_Extended, v.l2x);
 }
 
-LegacyValues legacyValues(const SatelliteObservations& so, int id, bool glonass, int& signals)
+LegacyValues legacyValues(const SatelliteObservations& so, int id, int number, bool glonass, int& signals)
 {
     LegacyValues v;
     v.l1.Satellite_Id = uint8_t(id);
@@ -596,17 +597,19 @@ LegacyValues legacyValues(const SatelliteObservations& so, int id, bool glonass,
     v.l1.Phaserange_Min_Pseudorange = int32_t(l1u::Phaserange_Min_Pseudorange.invalid);
     v.l2.Pseudorange_Min_Pseudorange = int16_t(l2u::Pseudorange_Min_Pseudorange.invalid);
     v.l2.Phaserange_Min_Pseudorange = int32_t(l2u::Phaserange_Min_Pseudorange.invalid);
-    // Channels -7 and on from 0; the field's top value where none is known.
+    // The field's top value where no channel is known.
     using Glonass = wire::Message_Type_1009::L1_Basic::Refsig_Basic;
-    v.l1.Frequency_Number = uint8_t(so.glonassChannel ? *so.glonassChannel + 7 : Glonass::Frequency_Number.highest);
+    v.l1.Frequency_Number = so.glonassChannel ? units::rawOf<uint8_t>(l1u::Frequency_Number, *so.glonassChannel)
+                                              : uint8_t(Glonass::Frequency_Number.highest);
     int i1 = 0, i2 = 0;
     const Observation* o1 = glonass ? pickLegacy(so, '1', kGlonassL1, i1) : pickLegacy(so, '1', kGpsL1, i1);
     const Observation* o2 = glonass ? pickLegacy(so, '2', kGlonassL2, i2) : pickLegacy(so, '2', kGpsL2, i2);
     signals = (o1 ? 1 : 0) + (o2 ? 1 : 0);
     v.l1.Code_Indicator = uint8_t(i1);
     v.l2.Code_Indicator = uint8_t(i2);
-    // One light millisecond, and the GLONASS unit of the ambiguity: two of them.
-    const double ambiguityM = (glonass ? 2 : 1) * kMsToM;
+    // The range is sent modulo the ambiguity's step, which the extended message (the even
+    // number after an odd one) states, also where it sends no ambiguity.
+    const double ambiguityM = units::in(units::Refsig_Extended::Modulus_Ambiguity, number + number % 2).scale;
     using gps = wire::Message_Type_1004::L1_L2_Extended;
     using glo = wire::Message_Type_1012::L1_L2_Extended;
     const int64_t rangeMax = glonass ? glo::Refsig_Basic::Pseudorange.highest : gps::Refsig_Basic::Pseudorange.highest;
@@ -681,7 +684,7 @@ void ObservationProducer::legacyFrames(const ObservationEpoch& epoch, System sys
             continue;
         }
         int signals = 0;
-        LegacyValues v = legacyValues(so, id, glonass, signals);
+        LegacyValues v = legacyValues(so, id, number, glonass, signals);
         for (const Observation& o : so.observations) {
             int unused = 0;
             const bool l1 = o.code.band == '1', l2 = o.code.band == '2' && dual;

@@ -42,7 +42,7 @@ public:
     template <typename T>
     void scaled(T& member, double value, const units::Physical& unit, const char* field)
     {
-        raw(member, value / unit.scale, field);
+        raw(member, value / unit.scale + double(unit.zero), field);
     }
     // A sign bit and a magnitude at its scale; the value in the unit of the joined member
     // (`valueScale` per unit of the magnitude's scale).
@@ -308,11 +308,10 @@ std::optional<Frame> glonassFrame(const GlonassEphemeris& g, std::string* why)
     RTCM3_init_Message_Type_1020(&r);
     Fields f(1020);
     f.raw(r.Satellite_ID, g.sat.number, "Satellite_ID");
-    f.raw(r.Channel_Number, g.frequencyChannel + 7, "Channel_Number");
-    // tk: hours, minutes and a half-minute bit of the Moscow day.
+    f.scaled(r.Channel_Number, g.frequencyChannel, unitsOf(r).Channel_Number, "Channel_Number");
+    // tk: the time of the Moscow day, to the half-minute below it.
     const double moscow = g.frameTime.secondsSinceEpoch() - leapSecondsAt(g.frameTime) + kMoscowAheadOfUtcS;
-    const int tk = int(std::fmod(std::floor(moscow + 0.5), kSecondsPerDay));
-    r.tK = uint16_t((tk / 3600) << 7 | (tk % 3600 / 60) << 1 | (tk % 60 >= 30 ? 1 : 0));
+    r.tK = units::rawOf<uint16_t>(unitsOf(r).tK, std::fmod(std::floor(moscow + 0.5), kSecondsPerDay));
     f.raw(r.tb, g.tbIndex, "tb");
     f.raw(r.B_MSB, g.health, "B_MSB");
     f.raw(r.E, g.ageDays, "E");
@@ -418,7 +417,7 @@ std::optional<Frame> glonassBiasesFrame(const GlonassBiases& b)
     Fields f(1230);
     f.raw(r.Reference_Station_ID, b.stationId, "Reference_Station_ID");
     r.GLONASS_Code_Phase_bias_indicator = b.aligned ? 1 : 0;
-    auto bias = [&](int bit, int16_t& member, const units::Physical& unit, const std::optional<double>& value) {
+    auto bias = [&](uint64_t bit, int16_t& member, const units::Physical& unit, const std::optional<double>& value) {
         member = 0;
         if (!value)
             return;
@@ -430,10 +429,11 @@ std::optional<Frame> glonassBiasesFrame(const GlonassBiases& b)
     };
     r.GLONASS_FDMA_Signals_Mask = 0;
     namespace u = units::Message_Type_1230;
-    bias(8, r.GLONASS_L1_C_A_Code_Phase_Bias, u::GLONASS_L1_C_A_Code_Phase_Bias, b.l1ca);
-    bias(4, r.GLONASS_L1_P_Code_Phase_Bias, u::GLONASS_L1_P_Code_Phase_Bias, b.l1p);
-    bias(2, r.GLONASS_L2_C_A_Code_Phase_Bias, u::GLONASS_L2_C_A_Code_Phase_Bias, b.l2ca);
-    bias(1, r.GLONASS_L2_P_Code_Phase_Bias, u::GLONASS_L2_P_Code_Phase_Bias, b.l2p);
+    using w = wire::Message_Type_1230;
+    bias(w::GLONASS_L1_C_A_Code_Phase_Bias.whenBit, r.GLONASS_L1_C_A_Code_Phase_Bias, u::GLONASS_L1_C_A_Code_Phase_Bias, b.l1ca);
+    bias(w::GLONASS_L1_P_Code_Phase_Bias.whenBit, r.GLONASS_L1_P_Code_Phase_Bias, u::GLONASS_L1_P_Code_Phase_Bias, b.l1p);
+    bias(w::GLONASS_L2_C_A_Code_Phase_Bias.whenBit, r.GLONASS_L2_C_A_Code_Phase_Bias, u::GLONASS_L2_C_A_Code_Phase_Bias, b.l2ca);
+    bias(w::GLONASS_L2_P_Code_Phase_Bias.whenBit, r.GLONASS_L2_P_Code_Phase_Bias, u::GLONASS_L2_P_Code_Phase_Bias, b.l2p);
     return seal(record, f);
 }
 
