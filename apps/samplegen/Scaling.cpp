@@ -10,7 +10,7 @@ namespace {
 
 int64_t rawOf(double value, const units::Physical& unit, const char* what)
 {
-    const double raw = std::round(value / unit.scale);
+    const double raw = std::round(value / unit.scale) + double(unit.zero);
     if (!(raw >= double(units::lowestValid(unit)) && raw <= double(units::highestValid(unit))))
         throw SampleError(std::string(what) + " = " + std::to_string(value) + " does not fit its field");
     return static_cast<int64_t>(raw);

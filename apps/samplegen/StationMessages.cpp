@@ -65,9 +65,9 @@ QByteArray systemParameters(const EpochContext& c)
         RTCM3_Announcement_s* a = codec::append(r.get());
         a->Message_ID = m.number;
         a->Sync_Flag = m.synchronous;
-        a->Transmission_Interval = static_cast<uint16_t>(m.intervalSeconds * 10);
+        put(a->Transmission_Interval, m.intervalSeconds, units::Announcement::Transmission_Interval, "transmission interval");
     }
-    if (r->No_of_Announcements > 31)
+    if (r->No_of_Announcements > wire::Message_Type_1013::No_of_Announcements.highest)
         throw SampleError("more messages than one announcement list holds");
     return r.frame();
 }

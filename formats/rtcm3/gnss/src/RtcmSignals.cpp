@@ -1,5 +1,7 @@
 #include "RtcmSignals.h"
 
+#include "RTCM3_families.h"
+
 #include <array>
 
 namespace Kvt::Nuvrix::View {
@@ -89,7 +91,7 @@ const std::array<std::array<std::optional<SatId>, kMsmSatelliteIds>, Gnss::kSyst
 std::optional<double> msmLockTimeS(int indicator)
 {
     // 0: under 32 ms; then 2^(i + 4) ms.
-    if (indicator < 0 || indicator > 15)
+    if (indicator < 0 || indicator > wire::Message_Type_1074::MSM_Signal_Data::PhaseRange_Lock_Time_Indicator.highest)
         return std::nullopt;
     return indicator == 0 ? 0.0 : double(1 << (indicator + 4)) / 1000.0;
 }
@@ -113,10 +115,11 @@ std::optional<double> msmExtendedLockTimeS(int indicator)
 
 std::optional<double> legacyLockTimeS(int indicator)
 {
-    // Steps of 24 indicator values doubling the resolution, 127 stands for 937 s and more.
-    if (indicator < 0 || indicator > 127)
+    // Steps of 24 indicator values doubling the resolution; the top value stands for 937 s and more.
+    constexpr int kTop = int(wire::Message_Type_1004::L1_L2_Extended::Refsig_Basic::Lock_Time_Indicator.highest);
+    if (indicator < 0 || indicator > kTop)
         return std::nullopt;
-    if (indicator == 127)
+    if (indicator == kTop)
         return 937.0;
     if (indicator < 24)
         return double(indicator);
