@@ -135,9 +135,11 @@ char *writeToResolution(char *at, const Field &f, Number n)
 // reads back as the double nearest 97.6); a binary one the shortest form of the exact product.
 char *writeScaled(char *at, const Field &f, Number n)
 {
-    if (isPacked(f))
-        return writeFinite(at, scaled(f, n), false);
-    n = fromZero(f, n);
+    if (f.extra) {
+        if (isPacked(f))
+            return writeFinite(at, scaled(f, n), false);
+        n = fromZero(f, n);
+    }
     if (n.kind != Number::Kind::Real && f.decimals < 0 && f.resolution >= 0)
         return writeToResolution(at, f, n);
     if (f.decimals < 0 || n.kind == Number::Kind::Real)
@@ -319,11 +321,22 @@ public:
     void endGroup(const Field &) override {}
 
 private:
+    // One append per label: most lines are short, and three appends cost more than the line.
     void label(const char *display)
     {
-        mOut.append(std::size_t(mIndent), ' ');
-        mOut += display;
-        mOut += ": ";
+        char line[128];
+        const std::size_t length = std::strlen(display), indent = std::size_t(mIndent);
+        if (indent + length + 2 > sizeof line) {
+            mOut.append(indent, ' ');
+            mOut += display;
+            mOut += ": ";
+            return;
+        }
+        std::memset(line, ' ', indent);
+        std::memcpy(line + indent, display, length);
+        line[indent + length] = ':';
+        line[indent + length + 1] = ' ';
+        mOut.append(line, indent + length + 2);
     }
     void open(const char *display, const uint32_t *index)
     {

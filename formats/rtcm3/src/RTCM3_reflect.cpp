@@ -19,6 +19,13 @@ const char *symbolOf(const Field &f, Number n)
     return nullptr;
 }
 
+double scaledWithExtra(const Field &f, Number n)
+{
+    if (isPacked(f))
+        return units::value(*f.extra->physical, rawInteger(n)).value_or(0.0);
+    return timesScale(f, fromZero(f, n));
+}
+
 const RecordLayout *recordInfo(int32_t enumerator)
 {
     return enumerator <= RTCM3_LAST_ENUMERATOR ? RTCM3_layout(enumerator) : RTCM3_ext_layout(enumerator);

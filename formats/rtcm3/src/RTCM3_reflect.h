@@ -101,12 +101,9 @@ inline Number fromZero(const Field &f, Number n)
     shifted.i = rawInteger(n) - f.extra->physical->zero;
     return shifted;
 }
-inline double scaled(const Field &f, Number n)
-{
-    if (isPacked(f))
-        return units::value(*f.extra->physical, rawInteger(n)).value_or(0.0);
-    return timesScale(f, fromZero(f, n));
-}
+// Out of line: the rare meanings keep the common product small enough to inline.
+double scaledWithExtra(const Field &f, Number n);
+inline double scaled(const Field &f, Number n) { return f.extra ? scaledWithExtra(f, n) : timesScale(f, n); }
 
 // The field's row in the message of this number: its own, or the one of that message where
 // its scale depends on it.

@@ -25,9 +25,10 @@ void walkFields(const RecordLayout &info, const void *record, const void *parent
 {
     const auto *base = static_cast<const uint8_t *>(record);
     for (uint16_t k = layout::firstMember(info); k < info.fieldCount; ++k) {
-        const Field &f = rowIn(info.fields[k], number);
-        if ((f.flags & Reserved) || (f.present && !f.present(number, record)))
+        const Field &row = info.fields[k];
+        if ((row.flags & Reserved) || (row.present && !row.present(number, record)))
             continue;
+        const Field &f = rowIn(row, number);  // after the checks: a skipped row's meaning stays unread
         const uint8_t *member = base + f.offset;
         switch (f.kind) {
         case Kind::Scalar:
