@@ -144,7 +144,7 @@ char *writeScaled(char *at, const Field &f, Number n)
         return writeToResolution(at, f, n);
     if (f.decimals < 0 || n.kind == Number::Kind::Real)
         return writeFinite(at, timesScale(f, n), false);
-    const int64_t product = (n.kind == Number::Kind::Signed ? n.i : int64_t(n.u)) * int64_t(f.scaleNumerator);
+    const int64_t product = rawInteger(n) * int64_t(f.scaleNumerator);
     if (product < 0)
         *at++ = '-';
     return writeDecimal(at, product < 0 ? 0 - uint64_t(product) : uint64_t(product), f.decimals);

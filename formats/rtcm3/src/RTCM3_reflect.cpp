@@ -10,9 +10,9 @@ Visitor::~Visitor() = default;
 
 const char *symbolOf(const Field &f, Number n)
 {
-    const int64_t raw = n.kind == Number::Kind::Signed ? n.i : int64_t(n.u);
     if (n.kind == Number::Kind::Real)
         return nullptr;
+    const int64_t raw = rawInteger(n);
     for (uint16_t k = 0; k < f.symbolCount; ++k)
         if (f.symbols[k].value == raw)
             return f.symbols[k].text;

@@ -120,11 +120,12 @@ inline const Field &rowIn(const Field &f, uint16_t messageNumber)
 inline bool isInvalid(const Field &f, Number n)
 {
     return (f.flags & HasInvalid) && n.kind != Number::Kind::Real &&
-           (n.kind == Number::Kind::Signed ? n.i == f.invalid : int64_t(n.u) == f.invalid);
+           rawInteger(n) == f.invalid;
 }
 
 // The physical value of a field (raw times scale, the raw value where it has no scale) and
 // its inverse, the raw value nearest a physical one, for records built from physical values.
+// f is the row in the message at hand (rowIn), where the scale depends on the message.
 inline double physical(const Field &f, Number n) { return isScaled(f) ? scaled(f, n) : toDouble(n); }
 inline double rawOf(const Field &f, double value)
 {
